@@ -1,0 +1,330 @@
+// File and chunk level of the inspector: construction and reset, opening a
+// file and checking its header, walking the chunks one header word at a time.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iomanip>
+#include <memory>
+
+#include <nlohmann/json.hpp>
+
+#include "ByteOrder.h"
+#include "ChunkTypes.h"
+#include "DataInspector.h"
+#include "Format.h"
+
+namespace morven {
+
+namespace {
+
+constexpr size_t PIXEL_COUNTERS = 0x40000;
+constexpr size_t TOA_COUNTERS = 0x10000;
+
+// JSON and register payloads are kept in memory. A chip's information text
+// or register set is a few kilobytes; a header that declares gigabytes must
+// not decide how much memory the tool takes, so at most this much of such a
+// payload is kept.
+constexpr uint64_t MAX_KEPT_PAYLOAD = 16 * 1024 * 1024;
+
+// Printing a JSON value back recurses once per nesting level; deeper texts
+// are reported as unreadable rather than allowed to exhaust the stack.
+constexpr int MAX_JSON_DEPTH = 512;
+
+// The read buffer is handed out as 64-bit packets, so it is allocated as
+// words and seen as bytes only by the reads that fill it.
+unsigned char* newReadBuffer() {
+  return reinterpret_cast<unsigned char*>(new uint64_t[SUBCHUNKSIZE / 8]);
+}
+
+// Largest nesting of arrays and objects in a JSON text, strings skipped.
+int jsonNestingDepth(const std::string& text) {
+  int depth = 0, deepest = 0;
+  bool inString = false, escaped = false;
+  for (char c : text) {
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+}  // namespace
+
+DataInspector::DataInspector(const std::string& fileName, std::ostream& out)
+    : _out(out),
+      _buffer(newReadBuffer()),
+      _pixelCounters(new uint64_t[PIXEL_COUNTERS]),
+      _toaCounters(new uint64_t[TOA_COUNTERS]) {
+  setFile(fileName, true);
+}
+
+DataInspector::DataInspector(std::ostream& out, bool allocBuffer)
+    : _out(out),
+      _buffer(allocBuffer ? newReadBuffer() : nullptr),
+      _pixelCounters(new uint64_t[PIXEL_COUNTERS]),
+      _toaCounters(new uint64_t[TOA_COUNTERS]) {
+  init();
+}
+
+DataInspector::~DataInspector() {
+  _file.close();
+  delete[] reinterpret_cast<uint64_t*>(_buffer);
+  delete[] _pixelCounters;
+  delete[] _toaCounters;
+}
+
+void DataInspector::init() {
+  // The file itself is closed by setFile before it resets.
+  _fileName.clear();
+  _hasError = false;
+  _errNo = 0;
+  _skipPayload = true;
+  _reverseWords = _reverseBytes = _fromPelvan = _forceFrame = false;
+  _fileSize = _fileIndex = _fileHeader = _headerTotal = 0;
+  _chunkType = _chunkBytes = _chunkBytesTotal = 0;
+  _wordsAvail = _chunkWordsLeft = _pixelCounterTotal = 0;
+  _pixel = reinterpret_cast<uint64_t*>(_buffer);
+  _externalChunk = false;
+  _packetStreamEnded = false;
+  _frameStarted = _frame8 = _frame16 = false;
+  _frameCount = _currentLink = _segmentCount = 0;
+  for (size_t l = 0; l < DISPLAY_LINKS; ++l) {
+    _segmentStarted[l] = false;
+    _segmentAddr[l] = 999;
+    _segmentPixels[l] = 0;
+  }
+  _lastTestGenHeartbeat = _lastHeartbeatTop = _lastCtrlDataTop = _lastShutterRiseTop = 0;
+  _lastHeartbeatBottom = _lastCtrlDataBottom = _lastShutterRiseBottom = 0;
+  _chunkSizes.clear();
+  _chunkTypeCounters.clear();
+  _typeCounters.assign(256, 0);
+  std::fill_n(_pixelCounters, PIXEL_COUNTERS, uint64_t(0));
+  std::fill_n(_toaCounters, TOA_COUNTERS, uint64_t(0));
+}
+
+bool DataInspector::setFile(const std::string& fileName, bool reset) {
+  _file.close();
+  if (reset) init();
+  _fileName = fileName;
+  // A new file starts a fresh walk, also without a reset: nothing of the
+  // previous file's current chunk (its declared size, words of a data chunk
+  // it ended inside) may be applied to this one.
+  _chunkBytes = 0;
+  _skipPayload = true;
+  _wordsAvail = 0;
+  _chunkWordsLeft = 0;
+  _packetStreamEnded = false;
+  _fileSize = 0;
+  _fileIndex = 0;
+  _fileHeader = 0;
+
+  if (!_file.open(fileName)) {
+    _out << "### Failed to open file " << fileName << std::endl;
+    _hasError = true;
+    return false;
+  }
+  struct stat st;
+  if (::stat(fileName.c_str(), &st) != 0) {
+    _errNo = errno;
+    _out << "### Failed to 'stat' file " << fileName << std::endl;
+    _hasError = true;
+    return false;
+  }
+  _fileSize = uint64_t(st.st_size);
+
+  unsigned char header[8];
+  if (_file.read(header, 8) != 8) {
+    _out << "### Failed to read file header" << std::endl;
+    _hasError = true;
+    return false;
+  }
+  _fileHeader = loadLE64(header);
+  _fileIndex = 8;
+  if (_fileHeader == MVHDR_MAGIC) return true;
+
+  _out << "### Doesn't look like a MORVEN data file:" << std::endl;
+  _out << "    expected header 0x" << hexString(MVHDR_MAGIC, 16) << ", got 0x"
+       << hexString(_fileHeader, 16) << std::dec << std::setfill(' ') << std::endl;
+  _hasError = true;
+  return false;
+}
+
+bool DataInspector::nextChunk() {
+  if (_skipPayload && !_file.seekForward(_chunkBytes)) {
+    _errNo = errno;
+    return false;
+  }
+  _skipPayload = true;
+
+  if (_fileIndex > _fileSize || _chunkBytes > _fileSize - _fileIndex) {
+    _out << "### Truncated last chunk #" << _headerTotal << std::endl;
+    _chunkBytes = _fileIndex > _fileSize ? 0 : _fileSize - _fileIndex;
+    _hasError = true;
+  }
+  _fileIndex += _chunkBytes;
+
+  unsigned char word[8];
+  if (_file.read(word, 8) != 8) {
+    _chunkType = MVHDR_CHUNKTYPE_MASK;
+    _chunkBytes = 0;
+    return false;
+  }
+  ++_headerTotal;
+  _fileIndex += 8;
+
+  if (!isValidHeader(loadLE64(word))) {
+    _out << "### Invalid header 0x" << hexString(_chunkType, 16) << std::dec << std::setfill(' ')
+         << " @ index=" << (_fileIndex - 8) << std::endl;
+    _hasError = true;
+    return false;
+  }
+  if (chunkIsData()) {
+    _chunkSizes.push_back(_chunkBytes);
+    _chunkBytesTotal += _chunkBytes;
+    return true;
+  }
+  if (chunkIsJson()) {
+    printJsonPayload();
+    _skipPayload = false;
+    return true;
+  }
+  if (chunkIsVx7Config()) {
+    readConfigPayload();
+    _skipPayload = false;
+    return true;
+  }
+  return true;
+}
+
+// Reads the JSON payload of the current chunk, which ends at its first zero
+// byte, and keeps it printed back with an indentation of 2. A payload that
+// is cut short or does not parse leaves no text behind, so that a report
+// never shows the text of an earlier chunk for it.
+void DataInspector::printJsonPayload() {
+  _jsonString.clear();
+  std::string text;
+  uint64_t left = _chunkBytes;
+  bool terminated = false, complete = true;
+  while (left > 0 && !terminated) {
+    if (text.size() >= MAX_KEPT_PAYLOAD) break;
+    // Grow by doubling: a text that ends early costs one small read.
+    uint64_t step = std::max<uint64_t>(64 * 1024, text.size());
+    size_t piece = size_t(std::min({left, step, MAX_KEPT_PAYLOAD - text.size()}));
+    size_t old = text.size();
+    text.resize(old + piece);
+    size_t got = _file.read(text.data() + old, piece);
+    text.resize(old + got);
+    left -= got;
+    size_t zero = text.find('\0', old);
+    if (zero != std::string::npos) {
+      text.resize(zero);
+      terminated = true;
+    }
+    if (got < piece && !terminated) {
+      complete = false;
+      break;
+    }
+  }
+  bool tooLong = !terminated && left > 0 && complete;
+  if (left > 0 && complete) {
+    // The rest after the terminating zero byte (or past what is kept) is
+    // not part of the text: step over it, and tell from the file's size
+    // whether the file holds it all.
+    if (!_file.seekForward(left) || _fileIndex > _fileSize ||
+        _chunkBytes > _fileSize - _fileIndex) {
+      complete = false;
+    }
+  }
+  if (!complete) {
+    _out << "### Failed to read JSON chunk " << chunkTypeString() << std::endl;
+    _hasError = true;
+    return;
+  }
+  if (tooLong || jsonNestingDepth(text) > MAX_JSON_DEPTH) {
+    _out << "### Error reading JSON from chunk " << chunkTypeString() << std::endl;
+    return;
+  }
+  try {
+    nlohmann::json value = nlohmann::json::parse(text);
+    _jsonString = value.dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
+  } catch (const std::exception&) {
+    _jsonString.clear();
+    _out << "### Error reading JSON from chunk " << chunkTypeString() << std::endl;
+  }
+}
+
+// Reads the register records of a chip-configuration chunk. Only the bytes
+// the file really holds are kept (at most MAX_KEPT_PAYLOAD), so the listing
+// never shows records the file never had.
+void DataInspector::readConfigPayload() {
+  uint64_t want = std::min(_chunkBytes, MAX_KEPT_PAYLOAD);
+  _configBytes.resize(size_t(want));
+  size_t got = _file.read(_configBytes.data(), size_t(want));
+  _configBytes.resize(got);
+  bool complete = got == want;
+  if (complete && _chunkBytes > want) {
+    uint64_t rest = _chunkBytes - want;
+    if (!_file.seekForward(rest) || _fileIndex > _fileSize ||
+        _chunkBytes > _fileSize - _fileIndex) {
+      complete = false;
+    }
+  }
+  if (!complete) {
+    _out << "### Failed to read VX7-config chunk " << chunkTypeString() << std::endl;
+    _hasError = true;
+  }
+}
+
+bool DataInspector::isValidHeader(uint64_t headerWord) {
+  ChunkClass c = classifyHeader(headerWord);
+  if (c.accepted) ++_chunkTypeCounters[c.counterKey];
+  _chunkType = c.type;
+  _chunkBytes = c.bytes;
+  return c.accepted;
+}
+
+std::string DataInspector::chunkTypeString(uint64_t type) { return chunkTypeName(type); }
+
+std::string DataInspector::fileHeaderString() const {
+  std::string s;
+  for (int i = 0; i < 7; ++i) {
+    char c = char((_fileHeader >> (8 * i)) & 0xFF);
+    if (c == 0) break;
+    s += c;
+  }
+  return s;
+}
+
+void DataInspector::logChunkCounters() {
+  if (_chunkTypeCounters.empty()) return;
+  _out << "=> Chunk counters:" << std::endl;
+  // The names are padded here rather than with the stream's fill, which a
+  // check may have left at '0'.
+  _out << std::left;
+  for (const auto& [key, count] : _chunkTypeCounters) {
+    std::string name = chunkTypeString(key);
+    if (name.size() < 25) name.append(25 - name.size(), ' ');
+    _out << name << count << std::endl;
+  }
+  _out << std::right;
+}
+
+bool DataInspector::ferror() const { return _file.isOpen() && _file.error(); }
+
+bool DataInspector::feof() const { return _file.isOpen() && _file.eof(); }
+
+}  // namespace morven

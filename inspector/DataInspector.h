@@ -1,0 +1,166 @@
+// DataInspector: reads MORVEN data files chunk by chunk and packet by packet,
+// and prints what it finds.
+//
+// One object serves a whole run. It owns the open file, a 16 MiB read buffer
+// and the tally arrays, allocated once and reused for every file; it writes
+// every message and report to the output stream it was built on, which it
+// does not own.
+//
+// Sources, by concern:
+//   ChunkLevel.cpp     opening files, walking and classifying chunks
+//   ChunkReports.cpp   register listing, chunk-size histogram
+//   PixelLevel.cpp     packet stream, tallies, EoC list, ToA histogram
+//   PixelDisplay.cpp   one line per packet
+//   Checks.cpp         test-generator and counter checks
+//   CounterImage.cpp   hit-count PNG
+#ifndef MORVEN_DATAINSPECTOR_H
+#define MORVEN_DATAINSPECTOR_H
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "FileReader.h"
+#include "MorvenFormat.h"
+
+namespace morven {
+
+// A Pelvan header carries a 5-bit link number, so the display keeps frame
+// segment state for 32 links.
+constexpr size_t DISPLAY_LINKS = 32;
+
+class DataInspector {
+ public:
+  // Builds the object with its read buffer and opens fileName at once; the
+  // caller learns of a failure through hasError().
+  DataInspector(const std::string& fileName, std::ostream& out);
+  // Builds the object without a file; the read buffer only if allocBuffer.
+  DataInspector(std::ostream& out, bool allocBuffer);
+  ~DataInspector();
+  DataInspector(const DataInspector&) = delete;
+  DataInspector& operator=(const DataInspector&) = delete;
+
+  // ---- File and chunk level -----------------------------------------------
+  void init();
+  bool setFile(const std::string& fileName, bool reset);
+  bool nextChunk();
+  bool isValidHeader(uint64_t headerWord);
+
+  bool chunkIsData() const { return (_chunkType & MVHDR_GROUPID_MASK) == 0; }
+  bool chunkIsJson() const { return (_chunkType & MVHDR_ENCODING_MASK) == MVHDR_ENCODING_JSON; }
+  bool chunkIsVx7Config() const { return (_chunkType & MVHDR_CHUNKTYPE_MASK) == MVHDR_VX7CFG; }
+  bool chunkIsVx7PixConfig() const {
+    return (_chunkType & MVHDR_CHUNKTYPE_MASK) == MVHDR_VX7PIXCFG;
+  }
+  std::string chunkTypeString() const { return chunkTypeString(_chunkType); }
+  static std::string chunkTypeString(uint64_t type);
+  std::string fileHeaderString() const;
+  std::string jsonString() const { return _jsonString; }
+  void logChunkCounters();
+
+  bool ferror() const;
+  bool feof() const;
+  uint64_t fileSize() const { return _fileSize; }
+  uint64_t fileIndex() const { return _fileIndex; }
+  uint64_t headerTotal() const { return _headerTotal; }
+  uint64_t chunkType() const { return _chunkType; }
+  uint64_t chunkBytes() const { return _chunkBytes; }
+  uint64_t chunkBytesTotal() const { return _chunkBytesTotal; }
+  bool hasError() const { return _hasError; }
+  int errNo() const { return _errNo; }
+  const std::vector<uint64_t>& chunkSizes() const { return _chunkSizes; }
+  const std::vector<unsigned char>& configBytes() const { return _configBytes; }
+  const std::map<uint64_t, uint64_t>& chunkTypeCounters() const { return _chunkTypeCounters; }
+
+  // ---- Chunk reports --------------------------------------------------------
+  void chunkSizesHistogram(std::ostream& out, int bins);
+  void displayVx7Config(std::ostream& out);
+
+  // ---- Packet level ---------------------------------------------------------
+  void setDataChunk(unsigned char* data, size_t bytes);
+  bool nextPixel(uint64_t* out = nullptr);
+  bool processNextPixel();
+  void forceFrameData(int bits);
+  uint64_t heartbeatCounter() const { return _typeCounters[VX7_EOC_HEARTBEAT]; }
+  uint64_t shutterRiseCounter() const { return _typeCounters[VX7_EOC_SHUTTER_RISE]; }
+  uint64_t shutterFallCounter() const { return _typeCounters[VX7_EOC_SHUTTER_FALL]; }
+  void logEocCounters(bool all);
+  void toaHistogram(std::ostream& out, int bins);
+  uint64_t pixelCounterTotal() const { return _pixelCounterTotal; }
+  void setReverseWords(bool b) { _reverseWords = b; }
+  void setReverseBytes(bool b) { _reverseBytes = b; }
+  void setFromPelvan(bool b) { _fromPelvan = b; }
+
+  bool pixelIsData() const;
+  bool pixelIsFromTop() const;
+  std::string pixelTypeString() const;
+  static std::string pixelTypeString(uint64_t type);
+
+  const std::vector<uint64_t>& typeCounters() const { return _typeCounters; }
+  const uint64_t* pixelCounters() const { return _pixelCounters; }
+  const uint64_t* toaCounters() const { return _toaCounters; }
+
+  // ---- Display, checks, image -------------------------------------------------
+  void displayPixel(uint64_t index, bool showCounter, bool showRaw, bool showFields, bool testGen,
+                    bool skipZeroPackets);
+  uint64_t checkAsTestGenPixels(std::ostream& out, int links);
+  uint64_t checkAsCounters(std::ostream& out, int links);
+  void savePixelCounterImage(std::string baseName);
+
+ private:
+  void printJsonPayload();
+  void readConfigPayload();
+
+  FileReader _file;  // the open data file; closed when none is open
+  std::string _fileName;
+  // _hasError and _errNo are sticky: failures set them, and only init()
+  // clears them, so the end-of-file report sees everything that went wrong
+  // in the file (and, without a reset, in the files before it).
+  bool _hasError;
+  int _errNo;
+  // The payload of the current chunk is still in the file: the next
+  // nextChunk() must seek over it. Whoever consumes a payload clears it.
+  bool _skipPayload;
+  std::ostream& _out;
+  bool _reverseWords, _reverseBytes, _fromPelvan, _forceFrame;
+  uint64_t _fileSize;
+  // How far the chunk walk has accounted for the file: the start of the
+  // current payload while a chunk is current, the next header word's offset
+  // once the payload size has been added.
+  uint64_t _fileIndex;
+  uint64_t _fileHeader;
+  uint64_t _headerTotal;
+  uint64_t _chunkType;
+  uint64_t _chunkBytes;
+  uint64_t _chunkBytesTotal;
+  std::string _jsonString;
+  uint64_t _wordsAvail, _chunkWordsLeft, _pixelCounterTotal;
+  uint64_t* _pixel;
+  unsigned char* _buffer;
+  bool _externalChunk;
+  // The packet stream of the open file has ended (end of file, a failed read
+  // or seek, a rejected header of a non-data type); it stays ended until the
+  // next file is opened, so no later call can walk into a rejected payload.
+  bool _packetStreamEnded;
+  bool _frameStarted;
+  bool _frame8, _frame16;
+  uint64_t _frameCount, _currentLink, _segmentCount;
+  bool _segmentStarted[DISPLAY_LINKS];
+  uint64_t _segmentAddr[DISPLAY_LINKS];  // 999: no segment
+  uint64_t _segmentPixels[DISPLAY_LINKS];
+  uint64_t _lastTestGenHeartbeat, _lastHeartbeatTop, _lastCtrlDataTop, _lastShutterRiseTop,
+      _lastHeartbeatBottom, _lastCtrlDataBottom, _lastShutterRiseBottom;
+  std::vector<unsigned char> _configBytes;
+  std::vector<uint64_t> _chunkSizes;
+  std::map<uint64_t, uint64_t> _chunkTypeCounters;
+  std::vector<uint64_t> _typeCounters;
+  uint64_t* _pixelCounters;
+  uint64_t* _toaCounters;
+};
+
+}  // namespace morven
+
+#endif  // MORVEN_DATAINSPECTOR_H

@@ -1,0 +1,107 @@
+#include "FileReader.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <unistd.h>
+
+namespace morven {
+
+bool FileReader::open(const std::string& path) {
+  close();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  _fd = fd;
+  // Pipes and terminals cannot seek; a stdio stream refuses every seek on
+  // them, and so does this reader.
+  _seekable = ::lseek(fd, 0, SEEK_CUR) != -1;
+  if (!_buf) _buf = std::make_unique<unsigned char[]>(kBufferSize);
+  _eof = _error = false;
+  _pos = _bufStart = 0;
+  _bufLen = 0;
+  return true;
+}
+
+void FileReader::close() {
+  if (_fd >= 0) ::close(_fd);
+  _fd = -1;
+  _eof = _error = false;
+  _pos = _bufStart = 0;
+  _bufLen = 0;
+}
+
+long FileReader::rawRead(unsigned char* dst, size_t n) {
+  for (;;) {
+    ssize_t r = _seekable ? ::pread(_fd, dst, n, off_t(_pos)) : ::read(_fd, dst, n);
+    if (r >= 0 || errno != EINTR) return long(r);
+  }
+}
+
+size_t FileReader::read(void* dst, size_t n) {
+  if (_fd < 0) return 0;
+  unsigned char* out = static_cast<unsigned char*>(dst);
+  size_t done = 0;
+  // End of file is sticky, as in glibc's stdio: no read until the next seek.
+  while (done < n && !_eof) {
+    if (_pos >= _bufStart && _pos - _bufStart < _bufLen) {
+      size_t off = size_t(_pos - _bufStart);
+      size_t take = std::min(n - done, _bufLen - off);
+      std::memcpy(out + done, _buf.get() + off, take);
+      done += take;
+      _pos += take;
+      continue;
+    }
+    size_t rest = n - done;
+    if (rest >= kBufferSize) {
+      long r = rawRead(out + done, rest);
+      if (r < 0) {
+        _error = true;
+        break;
+      }
+      if (r == 0) {
+        _eof = true;
+        break;
+      }
+      done += size_t(r);
+      _pos += uint64_t(r);
+      continue;
+    }
+    long r = rawRead(_buf.get(), kBufferSize);
+    if (r < 0) {
+      _error = true;
+      _bufLen = 0;
+      break;
+    }
+    if (r == 0) {
+      _eof = true;
+      _bufLen = 0;
+      break;
+    }
+    _bufStart = _pos;
+    _bufLen = size_t(r);
+  }
+  return done;
+}
+
+bool FileReader::seekForward(uint64_t n) {
+  if (_fd < 0) {
+    errno = EBADF;
+    return false;
+  }
+  if (!_seekable) {
+    errno = ESPIPE;
+    return false;
+  }
+  constexpr uint64_t maxOffset = uint64_t(std::numeric_limits<off_t>::max());
+  if (_pos > maxOffset || n > maxOffset - _pos) {
+    errno = EINVAL;
+    return false;
+  }
+  _pos += n;
+  _eof = false;
+  return true;
+}
+
+}  // namespace morven

@@ -1,0 +1,63 @@
+// Buffered reading of one data file.
+//
+// The chunk walk reads an 8-byte header word and then steps over the payload,
+// a million times on a file of small data chunks. A stdio stream makes a
+// system call for every seek, even one that lands inside its buffer; this
+// reader keeps a logical position and only touches the file when a read
+// leaves its buffer, so a walk over small chunks costs about one pread per
+// 128 KiB. Large reads (payloads into the packet buffer) go straight to the
+// caller's memory.
+//
+// The indicators behave like those of a stdio stream: end of file is set by
+// a short read and stays set until the next seek; the error indicator is set
+// by a failed read and stays set until the file is closed.
+#ifndef MORVEN_FILEREADER_H
+#define MORVEN_FILEREADER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace morven {
+
+class FileReader {
+ public:
+  FileReader() = default;
+  ~FileReader() { close(); }
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  // Opens the file for reading; false with errno set on failure.
+  bool open(const std::string& path);
+  void close();
+  bool isOpen() const { return _fd >= 0; }
+
+  // Reads up to n bytes; fewer at end of file or on a read error.
+  size_t read(void* dst, size_t n);
+  // Moves the position forward by n bytes; false with errno set on failure
+  // (a file that cannot seek, or a position past the largest file offset).
+  bool seekForward(uint64_t n);
+
+  bool eof() const { return _eof; }
+  bool error() const { return _error; }
+
+ private:
+  static constexpr size_t kBufferSize = 128 * 1024;
+
+  // One read system call at the current position; retries on EINTR.
+  long rawRead(unsigned char* dst, size_t n);
+
+  int _fd = -1;
+  bool _seekable = false;
+  bool _eof = false;
+  bool _error = false;
+  uint64_t _pos = 0;       // logical position in the file
+  uint64_t _bufStart = 0;  // file offset of _buf[0]
+  size_t _bufLen = 0;      // valid bytes in _buf
+  std::unique_ptr<unsigned char[]> _buf;
+};
+
+}  // namespace morven
+
+#endif  // MORVEN_FILEREADER_H

@@ -1,0 +1,8 @@
+// Builds without the PNG library: the statistics run writes no image.
+#include "DataInspector.h"
+
+namespace morven {
+
+void DataInspector::savePixelCounterImage(std::string baseName) { (void)baseName; }
+
+}  // namespace morven

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Sets everything up, builds mvscan and runs all tests.
+#   scripts/test.sh            normal build in build/
+#   scripts/test.sh sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+if [ "${1:-}" = "sanitize" ]; then
+  dir=build-asan
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DMVSCAN_SANITIZE=ON >/dev/null
+else
+  dir=build
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$dir" -j"$(nproc)"
+cd "$dir"
+ctest --output-on-failure -j"$(nproc)"
