@@ -1,8 +1,8 @@
 #include "StdoutBuffer.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 namespace mvscan {
 
@@ -11,7 +11,9 @@ StdoutBuffer::StdoutBuffer(int fd, bool interactive)
   setp(_buf.get(), _buf.get() + kBufferSize);
 }
 
-StdoutBuffer::~StdoutBuffer() { writeOut(); }
+StdoutBuffer::~StdoutBuffer() {
+  writeOut();
+}
 
 bool StdoutBuffer::writeAll(const char* data, size_t n) {
   // Once the output has refused data (a full disk, a closed pipe with

@@ -146,12 +146,24 @@ int readOptions(int argc, char** argv, Settings& s) {
   long long number;
   while ((c = getopt(argc, argv, "0cCeEfF:hH:jL:pPQqrRs:VwW")) != -1) {
     switch (c) {
-      case '0': s.skipZeroPackets = true; break;
-      case 'c': s.showConfig = true; break;
-      case 'C': s.showCounter = true; break;
-      case 'e': s.eocList = true; break;
-      case 'E': s.eocList = true, s.eocListAll = false; break;
-      case 'f': s.listChunks = true; break;
+      case '0':
+        s.skipZeroPackets = true;
+        break;
+      case 'c':
+        s.showConfig = true;
+        break;
+      case 'C':
+        s.showCounter = true;
+        break;
+      case 'e':
+        s.eocList = true;
+        break;
+      case 'E':
+        s.eocList = true, s.eocListAll = false;
+        break;
+      case 'f':
+        s.listChunks = true;
+        break;
       case 'F':
         if (!readInt(optarg, number)) arg_error('F');
         if (number != 8 && number != 16) {
@@ -160,34 +172,55 @@ int readOptions(int argc, char** argv, Settings& s) {
         }
         s.frameBits = int(number);
         break;
-      case 'h': usage(); return 0;
+      case 'h':
+        usage();
+        return 0;
       case 'H':
         s.histogram = true;
         if (!readInt(optarg, number)) arg_error('H');
         if (number < 1 || number > 65536) arg_range('H', 1, 65536);
         s.histogramBins = int(number);
         break;
-      case 'j': s.showJson = true; break;
+      case 'j':
+        s.showJson = true;
+        break;
       case 'L':
         if (!readInt(optarg, number)) arg_error('L');
         if (number < 1 || number > 8) arg_range('L', 1, 8);
         s.links = int(number);
         break;
-      case 'p': s.pixelScan = true; break;
-      case 'P': s.pixelScan = s.displayPixels = s.showFields = true; break;
-      case 'Q': s.pixelScan = s.testGen = s.showFields = true; break;
-      case 'q': s.pixelScan = s.counterCheck = true; break;
-      case 'r': s.reverseBytes = true; break;
-      case 'R': s.pixelScan = s.displayPixels = s.showRaw = true; break;
+      case 'p':
+        s.pixelScan = true;
+        break;
+      case 'P':
+        s.pixelScan = s.displayPixels = s.showFields = true;
+        break;
+      case 'Q':
+        s.pixelScan = s.testGen = s.showFields = true;
+        break;
+      case 'q':
+        s.pixelScan = s.counterCheck = true;
+        break;
+      case 'r':
+        s.reverseBytes = true;
+        break;
+      case 'R':
+        s.pixelScan = s.displayPixels = s.showRaw = true;
+        break;
       case 's':
         if (!readUnsigned(optarg, s.skipCount)) arg_error('s');
         break;
       case 'V':
         output() << "Version " << std::hex << morven::VERSION_ID << std::dec << std::endl;
         return 0;
-      case 'w': s.reverseWords = true; break;
-      case 'W': s.fromPelvan = true; break;
-      default: return 1;  // getopt has said what was wrong on standard error
+      case 'w':
+        s.reverseWords = true;
+        break;
+      case 'W':
+        s.fromPelvan = true;
+        break;
+      default:
+        return 1;  // getopt has said what was wrong on standard error
     }
   }
   return -1;
@@ -236,8 +269,10 @@ void checkFiles(const Settings& s, const std::vector<std::string>& fileNames,
       if (s.listChunks) {
         if (firstChunk) {
           out << "--> List of chunks:" << std::endl;
-          out << padRight("Chunk Header", 25) << "  " << "Size [bytes]" << std::endl;
-          out << padRight("------------", 25) << "  " << "------------" << std::endl;
+          out << padRight("Chunk Header", 25) << "  "
+              << "Size [bytes]" << std::endl;
+          out << padRight("------------", 25) << "  "
+              << "------------" << std::endl;
         }
         out << padRight(inspector.chunkTypeString(), 25) << "  " << inspector.chunkBytes()
             << std::endl;
@@ -260,7 +295,8 @@ void checkFiles(const Settings& s, const std::vector<std::string>& fileNames,
         inspector.displayVx7Config(out);
       }
     }
-    if (inspector.errNo() != 0) out << "### Error errno: " << std::strerror(inspector.errNo()) << std::endl;
+    if (inspector.errNo() != 0)
+      out << "### Error errno: " << std::strerror(inspector.errNo()) << std::endl;
     if (inspector.ferror()) out << "### File error" << std::endl;
     if (inspector.feof()) {
       out << "=> End-of-file reached (index=" << inspector.fileIndex() << ")" << std::endl;
@@ -298,8 +334,8 @@ void scanFiles(const Settings& s, const std::vector<std::string>& fileNames,
     uint64_t skipped = 0;
     while (skipped < s.skipCount && inspector.nextPixel()) ++skipped;
     if (skipped > 0) {
-      out << "Skip to pixel " << skipped + 1 << " (bytes " << morven::hexString(skipped * 8)
-          << ")" << std::endl;
+      out << "Skip to pixel " << skipped + 1 << " (bytes " << morven::hexString(skipped * 8) << ")"
+          << std::endl;
     }
     inspector.setReverseBytes(s.reverseBytes);
     inspector.setReverseWords(s.reverseWords);

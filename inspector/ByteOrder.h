@@ -20,7 +20,9 @@ inline uint32_t loadLE32(const unsigned char* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-inline uint64_t byteSwap64(uint64_t v) { return __builtin_bswap64(v); }
+inline uint64_t byteSwap64(uint64_t v) {
+  return __builtin_bswap64(v);
+}
 
 // Turns words read raw from the file into native values, in place; nothing
 // to do on a little-endian host.

@@ -297,7 +297,9 @@ bool DataInspector::isValidHeader(uint64_t headerWord) {
   return c.accepted;
 }
 
-std::string DataInspector::chunkTypeString(uint64_t type) { return chunkTypeName(type); }
+std::string DataInspector::chunkTypeString(uint64_t type) {
+  return chunkTypeName(type);
+}
 
 std::string DataInspector::fileHeaderString() const {
   std::string s;
@@ -323,8 +325,12 @@ void DataInspector::logChunkCounters() {
   _out << std::right;
 }
 
-bool DataInspector::ferror() const { return _file.isOpen() && _file.error(); }
+bool DataInspector::ferror() const {
+  return _file.isOpen() && _file.error();
+}
 
-bool DataInspector::feof() const { return _file.isOpen() && _file.eof(); }
+bool DataInspector::feof() const {
+  return _file.isOpen() && _file.eof();
+}
 
 }  // namespace morven

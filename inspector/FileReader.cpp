@@ -1,11 +1,11 @@
 #include "FileReader.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
-#include <unistd.h>
 
 namespace morven {
 

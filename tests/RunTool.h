@@ -29,9 +29,13 @@ inline std::string readWholeFile(const std::string& path) {
 }
 
 // Runs program with args in directory dir (the current one when empty).
+// With stdinData, standard input is a pipe that delivers those bytes (keep
+// them below the pipe's 64 KiB); otherwise it is /dev/null.
 inline RunResult runTool(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& dir) {
+                         const std::string& dir, const std::string* stdinData = nullptr) {
   RunResult r;
+  int in[2] = {-1, -1};
+  if (stdinData != nullptr && pipe(in) != 0) return r;
   std::string base = dir.empty() ? std::string("/tmp") : dir;
   std::string outPath = base + "/.run-stdout";
   std::string errPath = base + "/.run-stderr";
@@ -41,6 +45,14 @@ inline RunResult runTool(const std::string& program, const std::vector<std::stri
     int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (o < 0 || e < 0) _exit(126);
+    if (stdinData != nullptr) {
+      dup2(in[0], 0);
+      close(in[0]);
+      close(in[1]);
+    } else {
+      int n = open("/dev/null", O_RDONLY);
+      if (n >= 0) dup2(n, 0);
+    }
     dup2(o, 1);
     dup2(e, 2);
     std::vector<char*> argv;
@@ -49,6 +61,12 @@ inline RunResult runTool(const std::string& program, const std::vector<std::stri
     argv.push_back(nullptr);
     execv(program.c_str(), argv.data());
     _exit(127);
+  }
+  if (stdinData != nullptr) {
+    close(in[0]);
+    ssize_t w = write(in[1], stdinData->data(), stdinData->size());
+    (void)w;
+    close(in[1]);
   }
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
@@ -60,8 +78,9 @@ inline RunResult runTool(const std::string& program, const std::vector<std::stri
   return r;
 }
 
-inline RunResult runMvscan(const std::vector<std::string>& args, const std::string& dir) {
-  return runTool(MVSCAN_BINARY, args, dir);
+inline RunResult runMvscan(const std::vector<std::string>& args, const std::string& dir,
+                           const std::string* stdinData = nullptr) {
+  return runTool(MVSCAN_BINARY, args, dir, stdinData);
 }
 
 }  // namespace testing_files
