@@ -23,6 +23,7 @@ bool StdoutBuffer::writeAll(const char* data, size_t n) {
     if (w < 0) {
       if (errno == EINTR) continue;
       _failed = true;
+      _writeError = errno;
       break;
     }
     data += w;

@@ -26,6 +26,8 @@ class StdoutBuffer : public std::streambuf {
 
   // Writes out everything buffered; false if the output refused it.
   bool writeOut();
+  // The system's error number of the first refused write; 0 when none.
+  int writeError() const { return _writeError; }
 
  protected:
   int_type overflow(int_type c) override;
@@ -40,6 +42,7 @@ class StdoutBuffer : public std::streambuf {
   int _fd;
   bool _interactive;
   bool _failed = false;
+  int _writeError = 0;
   std::unique_ptr<char[]> _buf;
 };
 

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ios>
@@ -23,11 +24,26 @@
 
 namespace {
 
+mvscan::StdoutBuffer& outputBuffer() {
+  static mvscan::StdoutBuffer buffer(STDOUT_FILENO, ::isatty(STDOUT_FILENO) != 0);
+  return buffer;
+}
+
 // All text of the program goes through this one stream on standard output.
 std::ostream& output() {
-  static mvscan::StdoutBuffer buffer(STDOUT_FILENO, ::isatty(STDOUT_FILENO) != 0);
-  static std::ostream stream(&buffer);
+  static std::ostream stream(&outputBuffer());
   return stream;
+}
+
+// A report that could not be written (a full disk) is not a completed run:
+// say so on standard error, where the report itself cannot go, and end with
+// status 1. A reader that went away (a closed pipe) needs no message.
+int finish() {
+  if (outputBuffer().writeOut()) return 0;
+  int err = outputBuffer().writeError();
+  if (err != EPIPE)
+    std::fprintf(stderr, "mvscan: cannot write standard output: %s\n", std::strerror(err));
+  return 1;
 }
 
 // Ends the process after an option error; exit() runs the destructors of
@@ -383,12 +399,13 @@ void scanFiles(const Settings& s, const std::vector<std::string>& fileNames,
 int main(int argc, char** argv) {
   Settings s;
   int status = readOptions(argc, argv, s);
-  if (status >= 0) return status;
+  if (status > 0) return status;
+  if (status == 0) return finish();
 
   std::ostream& out = output();
   if (optind >= argc) {
     out << "### Provide a file name" << std::endl;
-    return 0;
+    return finish();
   }
   const std::vector<std::string> fileNames(argv + optind, argv + argc);
 
@@ -399,5 +416,5 @@ int main(int argc, char** argv) {
   } else {
     checkFiles(s, fileNames, inspector);
   }
-  return 0;
+  return finish();
 }

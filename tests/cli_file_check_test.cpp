@@ -494,3 +494,18 @@ TEST(CliFileCheckOutput, LongReportIsComplete) {
 }
 
 }  // namespace
+
+namespace {
+
+// A report that cannot be written is not a success.
+TEST(CliFileCheckOutput, FullDiskIsAnError) {
+  TempDir dir;
+  std::string err = dir.file("err");
+  std::string cmd = std::string(MVSCAN_BINARY) + " -h >/dev/full 2>" + err;
+  int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(readWholeFile(err), "mvscan: cannot write standard output: No space left on device\n");
+}
+
+}  // namespace
