@@ -35,10 +35,11 @@ void listValueBytes(std::ostream& out, const unsigned char* bytes, uint64_t coun
 }  // namespace
 
 void DataInspector::chunkSizesHistogram(std::ostream& out, int bins) {
-  std::sort(_chunkSizes.begin(), _chunkSizes.end());
-  // Without any data chunk the histogram is drawn as if the largest size
-  // were 0: a bin width of 1, every bin empty.
-  uint64_t max = _chunkSizes.empty() ? 0 : _chunkSizes.back();
+  // The bins need only the largest size, so the list is scanned rather than
+  // sorted. Without any data chunk the histogram is drawn as if the largest
+  // size were 0: a bin width of 1, every bin empty.
+  uint64_t max = 0;
+  for (uint64_t s : _chunkSizes) max = std::max(max, s);
   uint64_t nbins = uint64_t(std::max(bins, 1));
   uint64_t width = (max + nbins - 1) / nbins + 1;
   std::vector<uint64_t> counts(nbins, 0);

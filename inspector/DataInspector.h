@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <ostream>
 #include <string>
@@ -71,7 +72,7 @@ class DataInspector {
   uint64_t chunkBytesTotal() const { return _chunkBytesTotal; }
   bool hasError() const { return _hasError; }
   int errNo() const { return _errNo; }
-  const std::vector<uint64_t>& chunkSizes() const { return _chunkSizes; }
+  const std::deque<uint64_t>& chunkSizes() const { return _chunkSizes; }
   const std::vector<unsigned char>& configBytes() const { return _configBytes; }
   const std::map<uint64_t, uint64_t>& chunkTypeCounters() const { return _chunkTypeCounters; }
 
@@ -112,6 +113,7 @@ class DataInspector {
 
  private:
   void printJsonPayload();
+  bool nextPiece();
   void readConfigPayload();
 
   FileReader _file;  // the open data file; closed when none is open
@@ -154,7 +156,10 @@ class DataInspector {
   uint64_t _lastTestGenHeartbeat, _lastHeartbeatTop, _lastCtrlDataTop, _lastShutterRiseTop,
       _lastHeartbeatBottom, _lastCtrlDataBottom, _lastShutterRiseBottom;
   std::vector<unsigned char> _configBytes;
-  std::vector<uint64_t> _chunkSizes;
+  // One entry per data chunk, kept in blocks: a growing vector would hold
+  // twice the list at each reallocation, and a file of millions of small
+  // chunks would pay that in peak memory.
+  std::deque<uint64_t> _chunkSizes;
   std::map<uint64_t, uint64_t> _chunkTypeCounters;
   std::vector<uint64_t> _typeCounters;
   uint64_t* _pixelCounters;

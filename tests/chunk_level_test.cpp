@@ -97,7 +97,7 @@ TEST_F(ChunkWalk, DataChunkSizesAndIndex) {
   EXPECT_EQ(insp.fileIndex(), 48u);
   EXPECT_FALSE(insp.nextChunk());
   EXPECT_EQ(insp.chunkBytesTotal(), 64u);
-  EXPECT_EQ(insp.chunkSizes(), (std::vector<uint64_t>{24, 40}));
+  EXPECT_EQ(insp.chunkSizes(), (std::deque<uint64_t>{24, 40}));
   EXPECT_EQ(insp.chunkTypeCounters().at(MVHDR_VX7PC24), 2u);
   EXPECT_EQ(insp.fileIndex(), 88u);
   EXPECT_TRUE(insp.feof());
@@ -120,7 +120,7 @@ TEST_F(ChunkWalk, TruncatedDataChunk) {
   EXPECT_TRUE(insp.feof());
   EXPECT_EQ(insp.fileIndex(), insp.fileSize());
   EXPECT_EQ(insp.chunkBytesTotal(), 808u);
-  EXPECT_EQ(insp.chunkSizes(), (std::vector<uint64_t>{8, 800}));
+  EXPECT_EQ(insp.chunkSizes(), (std::deque<uint64_t>{8, 800}));
 }
 
 // A payload that ends exactly at the end of the file is whole; one word
