@@ -1,0 +1,222 @@
+// Writes the starting corpus of the two fuzz targets: small data files
+// built with the tests' FileBuilder, each behind the option bytes its
+// target reads first (see fuzz_chunks.cpp and fuzz_packets.cpp).
+//
+//   seed_writer DIR     writes DIR/chunks/* and DIR/packets/*
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "FileBuilder.h"
+#include "MorvenFormat.h"
+
+using namespace morven;
+using testing_files::configRecord;
+using testing_files::FileBuilder;
+
+namespace {
+
+void writeSeed(const std::filesystem::path& dir, const std::string& name,
+               const std::string& options, const FileBuilder& file) {
+  std::ofstream f(dir / name, std::ios::binary | std::ios::trunc);
+  std::string bytes = options + file.bytes();
+  f.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+std::string opt(std::initializer_list<uint8_t> bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// A data packet: half, end-of-column, pixel number, the low 46 bits.
+uint64_t pixel(uint64_t top, uint64_t eoc, uint64_t pixnr, uint64_t low = 0) {
+  return top << 63 | eoc << 55 | pixnr << 46 | (low & ((uint64_t(1) << 46) - 1));
+}
+
+// A control packet: half, type code, 55-bit value.
+uint64_t control(uint64_t top, uint64_t type, uint64_t value) {
+  return top << 63 | type << 55 | (value & ((uint64_t(1) << 55) - 1));
+}
+
+// A test-generator pixel: eoc, pixnr, toa and the fixed pattern.
+uint64_t testGenPixel(uint64_t eoc, uint64_t pixnr, uint64_t toa) {
+  return eoc << 55 | pixnr << 46 | (toa & 0xFFFF) << 30 | 0x2AEBA954;
+}
+
+void chunkSeeds(const std::filesystem::path& dir) {
+  const std::string plain = opt({0, 3});
+  writeSeed(dir, "empty", plain, FileBuilder());
+  writeSeed(dir, "header_only", plain, FileBuilder().header());
+  writeSeed(dir, "short_header", plain, FileBuilder().raw("MORV"));
+  writeSeed(dir, "wrong_magic", plain, FileBuilder().raw("MORVEN\1\0"));
+  writeSeed(
+      dir, "all_named_types", opt({2, 7}),
+      FileBuilder()
+          .header()
+          .chunk(MVHDR_VX7TOATOT_TOP, {1, 2})
+          .chunk(MVHDR_VX7TOATOT_BOTTOM, {3})
+          .chunk(MVHDR_VX7TOATOT, {})
+          .chunk(MVHDR_VX7PC24, {4, 5, 6})
+          .chunk(MVHDR_VX7FRAME8, {7})
+          .chunk(MVHDR_VX7FRAME16, {8, 9})
+          .chunk(MVHDR_VX7PIXCFG, {10, 11})
+          .jsonChunk(MVHDR_CHIPINFO, R"({"chip":"V7","id":[1,2,3]})")
+          .jsonChunk(MVHDR_BOARDINFO, R"({"b":1,"a":{"x":null,"y":true}})")
+          .jsonChunk(MVHDR_RUNINFO, "[1.5, -2e3, \"\\u00e9\"]")
+          .configChunk({configRecord(0x10, {1, 2, 3, 4}), configRecord(0x11, {0xAB, 0xCD}),
+                        configRecord(0x12, {}), configRecord(0x13, std::vector<uint8_t>(9, 7)),
+                        configRecord(0x14, std::vector<uint8_t>(33, 0x5A))}));
+  writeSeed(dir, "user_chunks", plain,
+            FileBuilder()
+                .header()
+                .chunk(0x7001ULL << 48, {1})
+                .jsonChunk(0x7403ULL << 48, "{\"user\":\"text\"}")
+                .chunk(0x7C00ULL << 48, {2})
+                .chunk(0x7800ULL << 48, {})
+                .chunk(0x7FFFULL << 48, {3}, 0x1234));
+  writeSeed(dir, "rejected_then_more", opt({4, 0}),
+            FileBuilder()
+                .header()
+                .chunk(MVHDR_DATA, {1, 2})
+                .chunk(0x0010ULL << 48, {3})
+                .chunk(0x8000ULL << 48, {})
+                .chunk(MVHDR_VX7PC24, {4}));
+  writeSeed(dir, "truncated_data", plain,
+            FileBuilder().header().chunkHeader(MVHDR_VX7TOATOT, 100).words({1, 2, 3}));
+  writeSeed(dir, "huge_declared_size", opt({6, 1}),
+            FileBuilder().header().chunkHeader(MVHDR_VX7PC24, 0xFFFFFFFF).words({1}));
+  writeSeed(dir, "huge_json", plain,
+            FileBuilder().header().chunkHeader(MVHDR_RUNINFO, 0xFFFFFFFF).raw("{\"a\":1}"));
+  writeSeed(
+      dir, "huge_config", opt({8, 0}),
+      FileBuilder().header().chunkHeader(MVHDR_VX7CFG, 0xFFFFFFFF).raw(configRecord(1, {1, 2})));
+  writeSeed(dir, "config_cut_record", plain,
+            FileBuilder()
+                .header()
+                .chunkHeader(MVHDR_VX7CFG, 3)
+                .raw(testing_files::le32(5) + testing_files::le32(200) + std::string(16, '\x11')));
+  writeSeed(
+      dir, "json_cut", plain,
+      FileBuilder().header().jsonChunk(MVHDR_CHIPINFO, "{\"key\": [1, 2, 3]}").truncateTo(30));
+  writeSeed(dir, "json_deep", plain,
+            FileBuilder().header().jsonChunk(MVHDR_CHIPINFO,
+                                             std::string(600, '[') + std::string(600, ']')));
+  writeSeed(dir, "json_bad_utf8", plain,
+            FileBuilder().header().jsonChunk(MVHDR_BOARDINFO, "\"\xC3\x28\""));
+  writeSeed(dir, "partial_header_word", plain,
+            FileBuilder().header().chunk(MVHDR_VX7PC24, {1}).raw("\1\2\3"));
+  writeSeed(dir, "many_sizes", opt({0, 15}),
+            FileBuilder()
+                .header()
+                .chunk(MVHDR_VX7PC24, {1})
+                .chunk(MVHDR_VX7PC24, {1, 2, 3, 4, 5, 6, 7, 8})
+                .chunk(MVHDR_VX7FRAME8, std::vector<uint64_t>(40, 0))
+                .chunk(MVHDR_VX7FRAME16, {}));
+}
+
+void packetSeeds(const std::filesystem::path& dir) {
+  std::vector<uint64_t> toa;
+  for (uint64_t i = 0; i < 40; ++i)
+    toa.push_back(pixel(i & 1, i * 5 % 224, i * 13, i * 0x123456789));
+  const FileBuilder toaFile = FileBuilder().header().chunk(MVHDR_VX7TOATOT_TOP, toa);
+  writeSeed(dir, "toa_fields", opt({8, 0, 0, 3}), toaFile);
+  writeSeed(dir, "toa_raw_counter", opt({2 | 4 | 8, 2, 3, 0}), toaFile);
+  writeSeed(dir, "toa_reversed", opt({128, 32 | 64, 0, 15}), toaFile);
+
+  writeSeed(dir, "pc24", opt({8, 0, 0, 0}),
+            FileBuilder().header().chunk(MVHDR_VX7PC24,
+                                         {pixel(0, 3, 7, 0xABCDEF), pixel(1, 223, 511, 0xFFFFFF)}));
+
+  std::vector<uint64_t> frame = {control(0, 0xF0, 0), control(0, 0xF2, uint64_t(3) << 52)};
+  for (uint64_t i = 0; i < 1792; ++i) frame.push_back(0x0706050403020100ULL + i);
+  frame.push_back(control(0, 0xF3, uint64_t(3) << 52));
+  frame.push_back(control(0, 0xF1, 0));
+  writeSeed(dir, "frame8_segment", opt({8, 0, 0, 0}),
+            FileBuilder().header().chunk(MVHDR_VX7FRAME8, frame));
+  writeSeed(dir, "frame16_segment", opt({4 | 8, 0, 0, 0}),
+            FileBuilder().header().chunk(MVHDR_VX7FRAME16, frame));
+  writeSeed(dir, "forced_frame", opt({8, 16, 0, 0}),
+            FileBuilder().header().chunk(
+                MVHDR_VX7TOATOT, {control(1, 0xF0, 0), control(1, 0xF2, 0), 0x1122334455667788,
+                                  control(1, 0xF0, 1), control(0, 0xF1, 0), control(0, 0xF3, 5)}));
+  writeSeed(dir, "segment_without_width", opt({8, 0, 0, 0}),
+            FileBuilder().header().chunk(MVHDR_VX7FRAME8,
+                                         {control(0, 0xF2, 0), 42, control(0, 0xF1, 0)}));
+
+  writeSeed(
+      dir, "timers", opt({2 | 8, 0, 0, 0}),
+      FileBuilder().header().chunk(
+          MVHDR_VX7TOATOT,
+          {control(0, 0xE0, 100), control(0, 0xE0, 150), control(1, 0xE0, 7), control(0, 0xE0, 120),
+           control(0, 0xEA, 10), control(0, 0xEA, 5), control(1, 0xE1, 1000),
+           control(1, 0xE2, 1600), control(1, 0xE2, 1700), control(0, 0xE3, 9), control(0, 0xFF, 5),
+           control(1, 0xFF, 5), 0x1E, 0xFFFFFFFF00000000ULL, control(0, 0xE4, 1),
+           control(0, 0xE9, 1), control(0, 0xFE, 1), 0}));
+
+  std::vector<uint64_t> pelvan(256, 0);
+  for (size_t i = 0; i < pelvan.size(); ++i) {
+    if (i % 128 == 0) {
+      pelvan[i] = uint64_t(3) << 43 | uint64_t(5) << 11 | uint64_t(i / 128 * 17 % 32) << 6;
+    } else if (i % 128 == 127) {
+      pelvan[i] = 126;
+    } else if (i % 5 != 0) {
+      pelvan[i] = pixel(0, i % 224, i, i);
+    }
+  }
+  writeSeed(dir, "pelvan_blocks", opt({2 | 8 | 64, 0, 0, 0}),
+            FileBuilder().header().chunk(MVHDR_VX7FRAME8, pelvan));
+
+  std::vector<uint64_t> testGen;
+  for (uint64_t i = 0; i < 60; ++i) {
+    if (i == 10) testGen.push_back(0x1E);
+    if (i == 20) testGen.push_back(control(0, 0xFF, 5));
+    if (i == 21) testGen.push_back(control(0, 0xFF, 6));
+    uint64_t link = i % 2, n = i / 2;
+    uint64_t toaValue = (i == 31) ? 51 : n;
+    testGen.push_back(testGenPixel(link * 112 + (510 + n) / 512 % 112, (510 + n) % 512, toaValue));
+  }
+  writeSeed(dir, "testgen_two_links", opt({16 | 8, 1, 0, 0}),
+            FileBuilder().header().chunk(MVHDR_VX7TOATOT, testGen));
+
+  std::vector<uint64_t> counters;
+  for (uint64_t i = 0; i < 50; ++i) counters.push_back(i == 17 ? 999 : ~uint64_t(0) - 20 + i);
+  writeSeed(dir, "counter_one_link", opt({4, 0, 0, 0}),
+            FileBuilder().header().chunk(MVHDR_VX7PC24, counters));
+  std::vector<uint64_t> counters3;
+  for (uint64_t i = 0; i < 60; ++i) counters3.push_back((i % 3) * 1000 + i / 3);
+  writeSeed(dir, "counter_three_links", opt({4, 2, 1, 0}),
+            FileBuilder().header().chunk(MVHDR_VX7PC24, counters3));
+
+  writeSeed(dir, "chunks_between_data", opt({4 | 8, 128, 1, 7}),
+            FileBuilder()
+                .header()
+                .chunk(MVHDR_VX7TOATOT, {pixel(0, 1, 1, 5), pixel(0, 2, 2, 6)})
+                .jsonChunk(MVHDR_RUNINFO, "{\"run\":7}")
+                .chunk(MVHDR_VX7PC24, {})
+                .chunk(MVHDR_DATA, {pixel(1, 9, 9, 9)})
+                .chunk(MVHDR_VX7FRAME16, {pixel(0, 4, 4, 4)})
+                .chunk(0x1010ULL << 48, {1})
+                .chunk(MVHDR_VX7PC24, {pixel(0, 5, 5, 5)}));
+  writeSeed(dir, "data_cut_mid_word", opt({4, 0, 0, 0}),
+            FileBuilder().header().chunk(MVHDR_VX7PC24, {1, 2, 3}).truncateTo(8 + 8 + 20));
+  writeSeed(
+      dir, "data_huge_declared", opt({4, 0, 0, 0}),
+      FileBuilder().header().chunkHeader(MVHDR_VX7TOATOT, 0xFFFFFFFF).words({pixel(0, 1, 2, 3)}));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
+    return 2;
+  }
+  const std::filesystem::path root = argv[1];
+  std::filesystem::create_directories(root / "chunks");
+  std::filesystem::create_directories(root / "packets");
+  chunkSeeds(root / "chunks");
+  packetSeeds(root / "packets");
+  return 0;
+}
