@@ -1,8 +1,136 @@
-// The hit-count image.
+// The hit-count image: a 16-bit greyscale PNG of the pixel matrix, one
+// picture pixel per chip pixel, brightness proportional to the hits, with a
+// white separator stripe and a grey-scale bar at the right edge.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include <png++/png.hpp>
+
 #include "DataInspector.h"
 
 namespace morven {
 
-void DataInspector::savePixelCounterImage(std::string baseName) { (void)baseName; }
+namespace {
+
+constexpr uint32_t IMAGE_WIDTH = 460;
+constexpr uint32_t IMAGE_HEIGHT = 512;
+// 224 double columns of the chip; then the separator, then the bar.
+constexpr uint32_t MATRIX_COLUMNS = 448;
+constexpr uint32_t SEPARATOR_END = 450;
+constexpr uint16_t WHITE = 0xFFFF;
+// Hit counters of the top half start here (packet bit 63 is index bit 17).
+constexpr uint64_t TOP_HALF_START = 0x20000;
+
+struct MatrixPosition {
+  uint32_t x;  // chip column counted from the left edge of its half, 0..447
+  uint32_t y;  // chip row within its half, 0..255
+};
+
+// Position i (0..N_PIXELS-1) within a half: bits 16..9 the double column,
+// bit 2 the column within it, bits 8..3 the super-pixel, bits 1..0 its row.
+constexpr MatrixPosition matrixPosition(uint64_t i) {
+  return {uint32_t(2 * (i >> 9) + ((i >> 2) & 1)), uint32_t(4 * ((i >> 3) & 0x3F) + (i & 3))};
+}
+
+// Where png++ writes the encoded picture. It keeps the system's error number
+// of the first failed write or close, so that a full disk is reported with
+// the file name and the system's own text, like a file that cannot be
+// created, rather than with the library's generic stream message.
+class PngFile {
+ public:
+  PngFile() = default;
+  ~PngFile() { close(); }
+  PngFile(const PngFile&) = delete;
+  PngFile& operator=(const PngFile&) = delete;
+
+  // Creates or empties the file; false (with errNo set) on failure.
+  bool open(const std::string& name) {
+    _fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    _errNo = _fd < 0 ? errno : 0;
+    return _fd >= 0;
+  }
+  // Closes the file; false if the open, any write or the close failed.
+  bool close() {
+    if (_fd >= 0 && ::close(_fd) != 0 && _errNo == 0) _errNo = errno;
+    _fd = -1;
+    return _errNo == 0;
+  }
+  int errNo() const { return _errNo; }
+
+  // The stream interface png++ writes through.
+  void write(const char* data, size_t n) {
+    while (n > 0 && good()) {
+      ssize_t w = ::write(_fd, data, n);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        _errNo = w < 0 ? errno : EIO;
+        break;
+      }
+      data += w;
+      n -= size_t(w);
+    }
+  }
+  void flush() {}
+  bool good() const { return _fd >= 0 && _errNo == 0; }
+
+ private:
+  int _fd = -1;
+  int _errNo = 0;
+};
+
+uint16_t brightness(uint64_t count, uint64_t most) {
+  return uint16_t(65535.0 * double(count) / double(most));
+}
+
+}  // namespace
+
+void DataInspector::savePixelCounterImage(std::string baseName) {
+  const std::string fileName = baseName + ".png";
+  // Counters of the EoC addresses 224..255 belong to no pixel: they neither
+  // set the scale nor appear in the picture.
+  const uint64_t* bottom = _pixelCounters;
+  const uint64_t* top = _pixelCounters + TOP_HALF_START;
+  uint64_t most = 0;
+  for (uint64_t i = 0; i < N_PIXELS; ++i) most = std::max({most, bottom[i], top[i]});
+
+  // png++ and libpng report their failures (memory, a failed write) as
+  // exceptions; the report goes on without the picture either way.
+  PngFile file;
+  try {
+    png::image<png::gray_pixel_16> image(IMAGE_WIDTH, IMAGE_HEIGHT);
+    for (uint32_t row = 0; row < IMAGE_HEIGHT; ++row) {
+      auto& pixels = image[row];
+      for (uint32_t col = MATRIX_COLUMNS; col < SEPARATOR_END; ++col) pixels[col] = WHITE;
+      const uint16_t grey = uint16_t(WHITE - 128 * row);
+      for (uint32_t col = SEPARATOR_END; col < IMAGE_WIDTH; ++col) pixels[col] = grey;
+    }
+    if (most > 0) {
+      // The top half is turned by 180 degrees against the bottom half, so
+      // that chip row 0 is the picture's bottom row and chip row 511 its top.
+      for (uint64_t i = 0; i < N_PIXELS; ++i) {
+        const MatrixPosition p = matrixPosition(i);
+        image[IMAGE_HEIGHT - 1 - p.y][p.x] = brightness(bottom[i], most);
+        image[p.y][MATRIX_COLUMNS - 1 - p.x] = brightness(top[i], most);
+      }
+    }
+    if (file.open(fileName)) image.write_stream(file);
+  } catch (const std::exception& e) {
+    // A failed write is told below with the system's reason.
+    if (file.errNo() == 0) {
+      _out << "### PNG error: " << e.what() << std::endl;
+      return;
+    }
+  }
+  if (!file.close()) {
+    _out << "### PNG error: " << fileName << ": " << std::strerror(file.errNo()) << std::endl;
+  }
+}
 
 }  // namespace morven
