@@ -271,7 +271,10 @@ void DataInspector::printJsonPayload() {
 // the file really holds are kept (at most MAX_KEPT_PAYLOAD), so the listing
 // never shows records the file never had.
 void DataInspector::readConfigPayload() {
-  uint64_t want = std::min(_chunkBytes, MAX_KEPT_PAYLOAD);
+  // Never more than the file still holds: a header that declares gigabytes
+  // in a small file costs no memory for bytes that are not there.
+  uint64_t inFile = _fileIndex <= _fileSize ? _fileSize - _fileIndex : 0;
+  uint64_t want = std::min({_chunkBytes, MAX_KEPT_PAYLOAD, inFile});
   _configBytes.resize(size_t(want));
   size_t got = _file.read(_configBytes.data(), size_t(want));
   _configBytes.resize(got);
