@@ -21,8 +21,12 @@ using namespace testing_files;
 namespace {
 
 #ifdef MVGEN_BINARY
+// Runs mvgen in a directory of its own, where its output is collected, so
+// that tests running at the same time do not share those files. File
+// arguments are absolute paths.
 RunResult runMvgen(const std::vector<std::string>& args) {
-  return runTool(MVGEN_BINARY, args, "");
+  TempDir where;
+  return runTool(MVGEN_BINARY, args, where.path());
 }
 #endif
 
