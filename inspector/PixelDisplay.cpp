@@ -16,6 +16,10 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "ByteOrder.h"
 #include "DataInspector.h"
 #include "Format.h"
@@ -78,20 +82,35 @@ constexpr auto DEC_TRIPLES = [] {
   return triples;
 }();
 
-// The 8 hexadecimal digits of v as the 8 bytes of a word in memory order,
-// all digits at once: the raw word of every packet line goes through here.
-inline uint64_t hexDigits8(uint32_t v) {
-  // Spread the nibbles out, one per byte, the lowest nibble in the lowest byte.
-  uint64_t x = v;
-  x = (x | x << 16) & 0x0000FFFF0000FFFFULL;
-  x = (x | x << 8) & 0x00FF00FF00FF00FFULL;
-  x = (x | x << 4) & 0x0F0F0F0F0F0F0F0FULL;
-  // '0' + n, and 'a' - '0' - 10 more where the nibble n is 10 or more.
-  const uint64_t letters = ((x + 0x0606060606060606ULL) >> 4) & 0x0101010101010101ULL;
-  x += 0x3030303030303030ULL + letters * ('a' - '0' - 10);
-  // The first digit goes to the lowest address.
-  if constexpr (std::endian::native == std::endian::little) x = byteSwap64(x);
-  return x;
+// The 16 hexadecimal digits of a packet word, zero-filled, all at once: the
+// raw word of every packet line goes through here.
+inline void putHexWord(char* p, uint64_t v) {
+#if defined(__SSE2__)
+  // Bytes in reading order, each split into its two nibbles, then '0' + n,
+  // and 'a' - '0' - 10 more for the nibbles of 10 or more.
+  const __m128i bytes = _mm_cvtsi64_si128(int64_t(byteSwap64(v)));
+  const __m128i low4 = _mm_set1_epi8(0x0F);
+  const __m128i nibbles =
+      _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(bytes, 4), low4), _mm_and_si128(bytes, low4));
+  const __m128i letters =
+      _mm_and_si128(_mm_cmpgt_epi8(nibbles, _mm_set1_epi8(9)), _mm_set1_epi8('a' - '0' - 10));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
+                   _mm_add_epi8(_mm_add_epi8(nibbles, _mm_set1_epi8('0')), letters));
+#else
+  for (int half = 0; half < 2; ++half) {
+    // Spread the nibbles of 32 bits out, one per byte, the lowest nibble in
+    // the lowest byte; then '0' + n, and 'a' - '0' - 10 more where n >= 10.
+    uint64_t x = uint32_t(v >> (32 - 32 * half));
+    x = (x | x << 16) & 0x0000FFFF0000FFFFULL;
+    x = (x | x << 8) & 0x00FF00FF00FF00FFULL;
+    x = (x | x << 4) & 0x0F0F0F0F0F0F0F0FULL;
+    const uint64_t letters = ((x + 0x0606060606060606ULL) >> 4) & 0x0101010101010101ULL;
+    x += 0x3030303030303030ULL + letters * ('a' - '0' - 10);
+    // The first digit goes to the lowest address.
+    if constexpr (std::endian::native == std::endian::little) x = byteSwap64(x);
+    std::memcpy(p + 8 * half, &x, 8);
+  }
+#endif
 }
 
 // Blank-filled fields of a fixed width, for values known to fit it; they
@@ -178,21 +197,16 @@ class Line {
   Line& hexZero(uint64_t v, int width) { return hex(v, width, '0'); }
   // A whole packet word, 16 digits, zero-filled.
   Line& hexWord(uint64_t v) {
-    const uint64_t high = hexDigits8(uint32_t(v >> 32)), low = hexDigits8(uint32_t(v));
-    std::memcpy(_end, &high, 8);
-    std::memcpy(_end + 8, &low, 8);
+    putHexWord(_end, v);
     _end += 16;
     return *this;
   }
   // Two digits of a byte value.
   Line& hexByte(uint64_t v) { return text(&HEX_PAIRS[2 * (v & 0xFF)], 2); }
-  // Appends a template; returns where it starts, for the caller to write
-  // the digits of its fields into.
-  char* append(std::string_view templ) {
-    char* p = _end;
-    std::memcpy(p, templ.data(), templ.size());
-    _end += templ.size();
-    return p;
+  // Appends what a writer of a fixed-layout field group puts at the end.
+  Line& put(char* (*writer)(char*, uint64_t), uint64_t w) {
+    _end = writer(_end, w);
+    return *this;
   }
   bool empty() const { return _end == _buf; }
 
@@ -210,7 +224,7 @@ class Line {
   char* _end = _buf;
 };
 
-void putPixelPlace(Line& line, uint64_t w) {
+char* putPixelPlace(char* p, uint64_t w) {
   const uint64_t top = w >> 63;
   const uint64_t eoc = bitField(w, 62, 55);
   const uint64_t pixnr = bitField(w, 54, 46);
@@ -225,21 +239,22 @@ void putPixelPlace(Line& line, uint64_t w) {
   static constexpr size_t TOP = fieldAt(T, "top="), EOC = fieldAt(T, " eoc="),
                           PIXNR = fieldAt(T, " pixnr="), X = fieldAt(T, "(x="),
                           Y = fieldAt(T, " y=");
-  char* p = line.append(T);
+  std::memcpy(p, T.data(), T.size());
   p[TOP] = char('0' + top);
   putHexBlank2(p + EOC, eoc);
   putHexBlank3(p + PIXNR, pixnr);
   putDecBlank3(p + X, x);
   putDecBlank3(p + Y, y);
+  return p + T.size();
 }
 
-void putToaTotFields(Line& line, uint64_t w) {
+char* putToaTotFields(char* p, uint64_t w) {
   static constexpr std::string_view T = TOA_TOT_TEMPLATE;
   static constexpr size_t TOA = fieldAt(T, " toa="), UFTOA_STA = fieldAt(T, " uftoa-sta/sto="),
                           UFTOA_STO = fieldAt(T, ",", UFTOA_STA), FTOA_F = fieldAt(T, " ftoa-f/r="),
                           FTOA_R = fieldAt(T, ",", FTOA_F), TOT = fieldAt(T, " tot="),
                           PILEUP = fieldAt(T, " pileup=");
-  char* p = line.append(T);
+  std::memcpy(p, T.data(), T.size());
   putHexBlank4(p + TOA, bitField(w, 45, 30));
   p[UFTOA_STA] = HEX_DIGITS[bitField(w, 25, 22)];
   p[UFTOA_STO] = HEX_DIGITS[bitField(w, 29, 26)];
@@ -247,6 +262,7 @@ void putToaTotFields(Line& line, uint64_t w) {
   putHexBlank2(p + FTOA_R, bitField(w, 21, 17));
   putHexBlank3(p + TOT, bitField(w, 11, 1));
   p[PILEUP] = char('0' + (w & 1));
+  return p + T.size();
 }
 
 // The values of a frame-mode packet, in the order the chip reads them out:
@@ -295,6 +311,17 @@ void DataInspector::displayPixel(uint64_t index, bool showCounter, bool showRaw,
                                  bool testGen, bool skipZeroPackets) {
   const uint64_t w = *_pixel;
   if (skipZeroPackets && w == 0) return;
+  // The raw word alone (-R), the quickest look at a large file, takes the
+  // shortest way.
+  if (showRaw && !showFields && !showCounter) {
+    char text[17];
+    putHexWord(text, w);
+    text[16] = '\n';
+    std::streambuf* sb = _out.rdbuf();
+    sb->sputn(text, sizeof text);
+    sb->pubsync();
+    return;
+  }
 
   Line line;
   if (showCounter) line.dec(index, 4).text(": ");
@@ -386,11 +413,9 @@ void DataInspector::displayPixel(uint64_t index, bool showCounter, bool showRaw,
 
   if (type <= VX7_EOC_MAX_COLNR) {
     if (_chunkType == MVHDR_VX7TOATOT && !_forceFrame) {
-      putPixelPlace(line, w);
-      putToaTotFields(line, w);
+      line.put(putPixelPlace, w).put(putToaTotFields, w);
     } else if (_chunkType == MVHDR_VX7PC24 && !_forceFrame) {
-      putPixelPlace(line, w);
-      line.text(" pc=").hex(bitField(w, 23, 0), 6);
+      line.put(putPixelPlace, w).text(" pc=").hex(bitField(w, 23, 0), 6);
     } else if (!showRaw) {
       // No layout to decode by (frame data outside a segment, a chunk of
       // unknown kind): the raw word, unless the prefix holds it already.
