@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -36,15 +37,17 @@ inline RunResult runTool(const std::string& program, const std::vector<std::stri
   RunResult r;
   int in[2] = {-1, -1};
   if (stdinData != nullptr && pipe(in) != 0) return r;
+  // Output files of this run alone: tests run in parallel.
   std::string base = dir.empty() ? std::string("/tmp") : dir;
-  std::string outPath = base + "/.run-stdout";
-  std::string errPath = base + "/.run-stderr";
+  std::string outPath = base + "/.run-stdout-XXXXXX";
+  std::string errPath = base + "/.run-stderr-XXXXXX";
+  int outFd = mkstemp(outPath.data());
+  int errFd = mkstemp(errPath.data());
+  if (outFd < 0 || errFd < 0) return r;
   pid_t pid = fork();
   if (pid == 0) {
     if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
-    int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (o < 0 || e < 0) _exit(126);
+    int o = outFd, e = errFd;
     if (stdinData != nullptr) {
       dup2(in[0], 0);
       close(in[0]);
@@ -55,6 +58,8 @@ inline RunResult runTool(const std::string& program, const std::vector<std::stri
     }
     dup2(o, 1);
     dup2(e, 2);
+    close(o);
+    close(e);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -68,6 +73,8 @@ inline RunResult runTool(const std::string& program, const std::vector<std::stri
     (void)w;
     close(in[1]);
   }
+  close(outFd);
+  close(errFd);
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
   r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
