@@ -230,7 +230,8 @@ char* putPixelPlace(char* p, uint64_t w) {
   const uint64_t pixnr = bitField(w, 54, 46);
   uint64_t x = 2 * eoc + ((pixnr >> 2) & 1);
   uint64_t y = 4 * (pixnr >> 3) + (pixnr & 3);
-  // The top half is mounted turned round: mirrored in both directions.
+  // The top half holds rows 256..511, its coordinates mirrored in both
+  // directions.
   if (top != 0) {
     x = 447 - x;
     y = 511 - y;
@@ -265,16 +266,16 @@ char* putToaTotFields(char* p, uint64_t w) {
   return p + T.size();
 }
 
-// The values of a frame-mode packet, in the order the chip reads them out:
-// the odd bytes from the top down, then the even ones.
+// The values of a frame-mode packet: the odd bytes from the top down, then
+// the even ones.
 void putFrame8Values(Line& line, uint64_t w) {
   static constexpr int READOUT_BYTES[8] = {7, 5, 3, 1, 6, 4, 2, 0};
   line.text(", pix0-7:");
   for (int b : READOUT_BYTES) line.text(" ").hexByte(w >> (8 * b));
 }
 
-// 16-bit values: high byte from the upper, low byte from the lower of two
-// bytes that are two apart.
+// 16-bit values: each the pair of bytes two apart, the upper one the high
+// byte (7:5, 3:1, 6:4, 2:0).
 void putFrame16Values(Line& line, uint64_t w) {
   static constexpr int HIGH_BYTE[4] = {7, 3, 6, 2};
   line.text(", pix0-3:");
@@ -343,6 +344,7 @@ void DataInspector::displayPixel(uint64_t index, bool showCounter, bool showRaw,
       line.text(" linkL=").dec(bitField(w, 10, 6)).text(")");
       line.end(_out);
       // A 5-bit link number: always inside the per-link tables.
+      static_assert(DISPLAY_LINKS > bitField(~uint64_t(0), 10, 6));
       _currentLink = bitField(w, 10, 6);
       return;
     }
