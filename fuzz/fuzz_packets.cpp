@@ -137,8 +137,10 @@ void scanFile(morven::DataInspector& inspector, const std::string& path, bool re
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static DiscardBuffer discard;
-  std::cout.rdbuf(&discard);
+  // Never destroyed: standard output is flushed at exit, after every static
+  // object of this file is gone.
+  static DiscardBuffer* discard = new DiscardBuffer;
+  std::cout.rdbuf(discard);
   return 0;
 }
 
