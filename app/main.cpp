@@ -378,8 +378,7 @@ void scanFiles(const Settings& s, const std::vector<std::string>& fileNames,
       out << "Total 'packets' = " << inspector.pixelCounterTotal() << std::endl;
       if (checked == 0) out << "### Nothing was actually checked: check file contents\n";
     } else {
-      while (inspector.processNextPixel()) {
-      }
+      inspector.processAllPixels();
       if (s.eocList) {
         out << std::endl;
         inspector.logEocCounters(s.eocListAll);

@@ -84,6 +84,9 @@ class DataInspector {
   void setDataChunk(unsigned char* data, size_t bytes);
   bool nextPixel(uint64_t* out = nullptr);
   bool processNextPixel();
+  // processNextPixel until it returns false, in one call: the statistics
+  // loop without a call per packet.
+  void processAllPixels();
   void forceFrameData(int bits);
   uint64_t heartbeatCounter() const { return _typeCounters[VX7_EOC_HEARTBEAT]; }
   uint64_t shutterRiseCounter() const { return _typeCounters[VX7_EOC_SHUTTER_RISE]; }

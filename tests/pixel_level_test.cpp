@@ -4,6 +4,7 @@
 // with the Pelvan rule, and the EoC and ToA reports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <iomanip>
@@ -486,6 +487,66 @@ TEST(Tallies, PelvanBlocksRunOnOverFiles) {
     EXPECT_EQ(s.in.pixelCounters()[n], n == 28 || n == 29 ? 0u : 1u) << n;
   }
   EXPECT_EQ(s.in.pixelCounterTotal(), 160u);
+}
+
+// processAllPixels is processNextPixel until it returns false: the same
+// tallies, packet count, current packet and rewritten words, for every
+// setting, over chunk, piece and file boundaries and caller's memory.
+TEST(Tallies, ProcessAllPixelsEqualsProcessNextPixelUntilFalse) {
+  // Hits spread over both halves, all types, ToA values, and zero words.
+  auto word = [](uint64_t i) {
+    const uint64_t w = patternWord(i + 1);
+    return i % 97 == 5 ? 0 : w;
+  };
+  const uint64_t big = 0x200000 + 300;  // one whole piece and a part
+  const FileBuilder file = FileBuilder()
+                               .header()
+                               .chunk(MVHDR_VX7TOATOT, {1, 0, 3})
+                               .chunk(MVHDR_VX7PC24, {})
+                               .chunkHeader(MVHDR_VX7TOATOT_TOP, big)
+                               .raw(wordPayload(big, word))
+                               .jsonChunk(MVHDR_RUNINFO, "{}")
+                               .chunkHeader(MVHDR_DATA, 1000)
+                               .raw(wordPayload(1000, word))
+                               .chunkHeader(MVHDR_VX7FRAME8, 500)
+                               .raw(wordPayload(400, word));  // cut inside the chunk
+  struct Setting {
+    bool words, bytes, pelvan;
+    uint64_t skip;
+  };
+  for (const Setting& set : {Setting{false, false, false, 0}, Setting{true, false, true, 3},
+                             Setting{false, true, true, 200}, Setting{true, true, false, 1}}) {
+    SCOPED_TRACE(testing::Message() << set.words << set.bytes << set.pelvan << set.skip);
+    Scan one(file), all(file);
+    std::vector<uint64_t> memoryOne(777), memoryAll(777);
+    for (size_t i = 0; i < memoryOne.size(); ++i) memoryOne[i] = memoryAll[i] = word(i * 31);
+    for (Scan* s : {&one, &all}) {
+      for (uint64_t i = 0; i < set.skip; ++i) s->in.nextPixel();
+      s->in.setReverseWords(set.words);
+      s->in.setReverseBytes(set.bytes);
+      s->in.setFromPelvan(set.pelvan);
+    }
+    // First the caller's memory, then the rest of the file, then a second file.
+    one.in.setDataChunk(reinterpret_cast<unsigned char*>(memoryOne.data()), 777 * 8);
+    all.in.setDataChunk(reinterpret_cast<unsigned char*>(memoryAll.data()), 777 * 8);
+    for (int part = 0; part < 3; ++part) {
+      if (part == 2) {
+        one.next(file);
+        all.next(file);
+      }
+      one.processAll();
+      all.in.processAllPixels();
+      EXPECT_EQ(all.in.pixelCounterTotal(), one.in.pixelCounterTotal());
+      EXPECT_EQ(all.in.typeCounters(), one.in.typeCounters());
+      EXPECT_TRUE(std::equal(one.in.pixelCounters(), one.in.pixelCounters() + 0x40000,
+                             all.in.pixelCounters()));
+      EXPECT_TRUE(
+          std::equal(one.in.toaCounters(), one.in.toaCounters() + 0x10000, all.in.toaCounters()));
+      EXPECT_EQ(all.in.pixelTypeString(), one.in.pixelTypeString());
+    }
+    EXPECT_EQ(memoryAll, memoryOne);
+    EXPECT_EQ(all.out.str(), one.out.str());
+  }
 }
 
 // ---- Reports ---------------------------------------------------------------
