@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "ByteOrder.h"
 #include "FileReader.h"
 #include "MorvenFormat.h"
 
@@ -168,6 +169,26 @@ class DataInspector {
   uint64_t* _pixelCounters;
   uint64_t* _toaCounters;
 };
+
+// The common case, a word already waiting in the buffer, is inline: the
+// checks and the display take hundreds of millions of words one call at a
+// time. nextPiece() reads the next piece of a data chunk, or finds the next
+// data chunk.
+inline bool DataInspector::nextPixel(uint64_t* out) {
+  if (_wordsAvail > 0) [[likely]] {
+    ++_pixel;
+    --_wordsAvail;
+    if (_externalChunk) wordsFromLE(_pixel, 1);
+  } else if (!nextPiece()) {
+    return false;
+  }
+  ++_pixelCounterTotal;
+  // Word reversal (a swap of the 32-bit halves) comes before byte reversal.
+  if (_reverseWords) *_pixel = (*_pixel << 32) | (*_pixel >> 32);
+  if (_reverseBytes) *_pixel = byteSwap64(*_pixel);
+  if (out != nullptr) *out = *_pixel;
+  return true;
+}
 
 }  // namespace morven
 

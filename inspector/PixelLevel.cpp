@@ -72,20 +72,6 @@ void DataInspector::setDataChunk(unsigned char* data, size_t bytes) {
   if (_wordsAvail > 0) _pixel = reinterpret_cast<uint64_t*>(data) - 1;
 }
 
-bool DataInspector::nextPixel(uint64_t* out) {
-  if (_wordsAvail > 0) [[likely]] {
-    ++_pixel;
-    --_wordsAvail;
-    if (_externalChunk) wordsFromLE(_pixel, 1);
-  } else if (!nextPiece()) {
-    return false;
-  }
-  ++_pixelCounterTotal;
-  if (_reverseWords || _reverseBytes) *_pixel = reversed(*_pixel, _reverseWords, _reverseBytes);
-  if (out != nullptr) *out = *_pixel;
-  return true;
-}
-
 bool DataInspector::nextPiece() {
   if (_externalChunk) {
     _externalChunk = false;
