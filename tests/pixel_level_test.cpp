@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "ByteOrder.h"
 #include "DataInspector.h"
 #include "FileBuilder.h"
 #include "Format.h"
@@ -299,13 +300,21 @@ TEST(PacketStream, ReversalRewritesTheCurrentPacketAndStartsAtTheNextOne) {
 
 // ---- Packets from the caller's memory ---------------------------------------
 
+// Memory handed to setDataChunk holds the bytes of a data chunk: every word
+// little-endian, whatever the host's byte order. Rewrites the words so (the
+// conversion is its own inverse) and returns the block's bytes.
+unsigned char* asFileBytes(std::vector<uint64_t>& block) {
+  wordsFromLE(block.data(), block.size());
+  return reinterpret_cast<unsigned char*>(block.data());
+}
+
 TEST(ExternalChunk, WordsComeFromMemoryThenTheFileGoesOn) {
   Scan s(FileBuilder().header().chunk(MVHDR_VX7TOATOT, {1, 2, 3, 4}).chunk(MVHDR_VX7PC24, {5, 6}));
   uint64_t w = 0;
   ASSERT_TRUE(s.in.nextPixel(&w));
   EXPECT_EQ(w, 1u);
   std::vector<uint64_t> block = {0x90, 0x91};
-  s.in.setDataChunk(reinterpret_cast<unsigned char*>(block.data()), 16);
+  s.in.setDataChunk(asFileBytes(block), 16);
   // Words 2..4 were waiting in the read buffer: they are dropped.
   EXPECT_EQ(s.drain(), (std::vector<uint64_t>{0x90, 0x91}));
   EXPECT_EQ(s.drain(), words(5, 6));
@@ -331,7 +340,7 @@ TEST(ExternalChunk, FileReadsOnFromWhereItStood) {
   Scan s(FileBuilder().header().chunkHeader(MVHDR_VX7PC24, n).raw(wordPayload(n, patternWord)));
   ASSERT_TRUE(s.in.nextPixel());
   std::vector<uint64_t> block = {0x90, 0x91, 0x92};
-  s.in.setDataChunk(reinterpret_cast<unsigned char*>(block.data()), 20);
+  s.in.setDataChunk(asFileBytes(block), 20);
   EXPECT_EQ(s.drain(), (std::vector<uint64_t>{0x90, 0x91}));
   EXPECT_EQ(s.drain(), (std::vector<uint64_t>{patternWord(n - 1)}));
 }
@@ -341,7 +350,7 @@ TEST(ExternalChunk, ReversalRewritesTheCallersMemory) {
   DataInspector in(out, false);
   std::vector<uint64_t> block = {0x0706050403020100, 0x1111111122222222};
   in.setReverseWords(true);
-  in.setDataChunk(reinterpret_cast<unsigned char*>(block.data()), 16);
+  in.setDataChunk(asFileBytes(block), 16);
   EXPECT_TRUE(in.nextPixel());
   EXPECT_TRUE(in.nextPixel());
   EXPECT_FALSE(in.nextPixel());
@@ -369,8 +378,8 @@ TEST(PacketTypes, PredicatesAndNamesOfTheCurrentPacket) {
     SCOPED_TRACE(c.name);
     std::ostringstream out;
     DataInspector in(out, false);
-    uint64_t word = c.packet;
-    in.setDataChunk(reinterpret_cast<unsigned char*>(&word), 8);
+    std::vector<uint64_t> word = {c.packet};
+    in.setDataChunk(asFileBytes(word), 8);
     ASSERT_TRUE(in.nextPixel());
     EXPECT_EQ(in.pixelIsData(), c.data);
     EXPECT_EQ(in.pixelIsFromTop(), c.top);
