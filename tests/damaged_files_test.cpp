@@ -483,6 +483,22 @@ INSTANTIATE_TEST_SUITE_P(PayloadContent, DamagedFile, ::testing::ValuesIn(payloa
 INSTANTIATE_TEST_SUITE_P(PacketStream, DamagedFile, ::testing::ValuesIn(packetStreamCases()),
                          caseName);
 
+// Names that open but hold no data file: a folder (its reads fail), an empty
+// device. Both end the run at the file header.
+TEST(NotADataFile, FolderAndEmptyDevice) {
+  TempDir dir;
+  for (const std::string& path : {dir.path(), std::string("/dev/null")}) {
+    for (const std::string option : {"-f", "-p", "-R"}) {
+      SCOPED_TRACE(path + " " + option);
+      RunResult r = runMvscan({option, path}, dir.path());
+      const std::string banner = option == "-f" ? CHECK : option == "-p" ? STATS : RAW;
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(r.out, banner + "### Failed to read file header\n");
+    }
+  }
+}
+
 // ---- Sizes no file holds, in a sparse 5 GiB file -------------------------------
 
 constexpr uint64_t FIVE_GIB = 5ULL << 30;
