@@ -118,6 +118,7 @@ class DataInspector {
  private:
   void printJsonPayload();
   bool nextPiece();
+  uint64_t takeWaitingWords();
   void readConfigPayload();
 
   FileReader _file;  // the open data file; closed when none is open

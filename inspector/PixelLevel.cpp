@@ -112,6 +112,25 @@ bool DataInspector::processNextPixel() {
   return true;
 }
 
+// Delivers all words waiting in the buffer behind the current packet at
+// once, exactly as that many calls of nextPixel would (reversed in place,
+// counted in _pixelCounterTotal); they stand right behind the packet that
+// was current, and the last of them becomes the current packet. Returns
+// their number.
+uint64_t DataInspector::takeWaitingWords() {
+  const uint64_t n = _wordsAvail;
+  if (n == 0) return 0;
+  uint64_t* const words = _pixel + 1;
+  if (_externalChunk) wordsFromLE(words, size_t(n));
+  if (_reverseWords || _reverseBytes) {
+    for (uint64_t i = 0; i < n; ++i) words[i] = reversed(words[i], _reverseWords, _reverseBytes);
+  }
+  _pixel += n;
+  _wordsAvail = 0;
+  _pixelCounterTotal += n;
+  return n;
+}
+
 void DataInspector::processAllPixels() {
   // processNextPixel takes the first word of each piece (and finds the end
   // of the stream); the words behind it in the buffer are tallied here in
