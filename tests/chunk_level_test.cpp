@@ -346,3 +346,25 @@ TEST_F(ChunkWalk, ChunkFillingSparseFileExactly) {
 }
 
 }  // namespace
+
+namespace {
+
+// The constructor with a file name opens the file at once; a failure shows
+// in hasError() and in the message.
+TEST(ChunkWalkConstruction, WithFileName) {
+  TempDir dir;
+  std::string good = dir.write("a.mv", FileBuilder().header().chunk(MVHDR_VX7PC24, {1}));
+  std::ostringstream out;
+  DataInspector opened(good, out);
+  EXPECT_FALSE(opened.hasError());
+  EXPECT_EQ(opened.fileSize(), 24u);
+  ASSERT_TRUE(opened.nextChunk());
+  EXPECT_EQ(opened.chunkTypeString(), "MVHDR_VX7PC24");
+
+  std::string missing = dir.file("none.mv");
+  DataInspector failed(missing, out);
+  EXPECT_TRUE(failed.hasError());
+  EXPECT_EQ(out.str(), "### Failed to open file " + missing + "\n");
+}
+
+}  // namespace
