@@ -15,18 +15,7 @@ root="$PWD"
 dir="$root/build-s390x"
 start=$SECONDS
 
-packages=(g++-s390x-linux-gnu qemu-user googletest nlohmann-json3-dev cmake make)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "cross-s390x: installing ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+scripts/install-packages.sh cross-s390x g++-s390x-linux-gnu qemu-user googletest nlohmann-json3-dev cmake make
 cxx=s390x-linux-gnu-g++
 qemu=$(command -v qemu-s390x || command -v qemu-s390x-static)
 jobs=$(nproc)
