@@ -3,6 +3,8 @@
 
 namespace morven {
 
-void DataInspector::savePixelCounterImage(std::string baseName) { (void)baseName; }
+void DataInspector::savePixelCounterImage(std::string baseName) {
+  (void)baseName;
+}
 
 }  // namespace morven
