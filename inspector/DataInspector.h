@@ -82,6 +82,8 @@ class DataInspector {
   void displayVx7Config(std::ostream& out);
 
   // ---- Packet level ---------------------------------------------------------
+  // Delivers the next packets from the caller's memory: little-endian words
+  // as in a file, 8-byte aligned; reversal rewrites them in place.
   void setDataChunk(unsigned char* data, size_t bytes);
   bool nextPixel(uint64_t* out = nullptr);
   bool processNextPixel();
