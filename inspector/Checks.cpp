@@ -295,22 +295,8 @@ uint64_t DataInspector::checkAsTestGenPixels(std::ostream& out, int links) {
   uint64_t w = 0;
   int link = 0;
   bool more = true;
-  // Words in runs: each nextPixel is followed by the words already waiting
-  // behind it in the buffer, taken at once, so the loop below runs over
-  // plain memory.
-  const uint64_t* run = nullptr;
-  const uint64_t* runEnd = nullptr;
-  auto nextWord = [&](uint64_t& word) {
-    if (run != runEnd) {
-      word = *run++;
-      return true;
-    }
-    if (!nextPixel(&word)) return false;
-    run = _pixel + 1;
-    runEnd = run + takeWaitingWords();
-    return true;
-  };
-  while (link < links && (more = nextWord(w))) {
+  WordRun run;
+  while (link < links && (more = nextRunWord(run, w))) {
     ++c.learned;
     if (w == IDLE_WORD || isTestGenHeartbeat(w)) continue;
     c.expected[link] = successorWord(testGenFields(w), c.group);
@@ -320,7 +306,7 @@ uint64_t DataInspector::checkAsTestGenPixels(std::ostream& out, int links) {
   // A stream that ended while learning is not asked again: after words
   // from memory, a further call would go on in the file.
   link = 0;
-  while (more && nextWord(w)) {
+  while (more && nextRunWord(run, w)) {
     ++c.judged;
     // The plain match, the whole of the work on a clean stream. The expected
     // word carries the fixed pattern and an EoC below 255, so an idle word
@@ -355,22 +341,8 @@ uint64_t DataInspector::checkAsCounters(std::ostream& out, int links) {
   uint64_t w = 0;
   int link = 0;
   bool more = true;
-  // Words in runs: each nextPixel is followed by the words already waiting
-  // behind it in the buffer, taken at once, so the loop below runs over
-  // plain memory.
-  const uint64_t* run = nullptr;
-  const uint64_t* runEnd = nullptr;
-  auto nextWord = [&](uint64_t& word) {
-    if (run != runEnd) {
-      word = *run++;
-      return true;
-    }
-    if (!nextPixel(&word)) return false;
-    run = _pixel + 1;
-    runEnd = run + takeWaitingWords();
-    return true;
-  };
-  while (link < links && (more = nextWord(w))) {
+  WordRun run;
+  while (link < links && (more = nextRunWord(run, w))) {
     ++c.learned;
     c.expected[link++] = w + 1;
   }
@@ -379,7 +351,7 @@ uint64_t DataInspector::checkAsCounters(std::ostream& out, int links) {
   // with the stream after the call.
   out.fill('0');
   link = 0;
-  while (more && nextWord(w)) {
+  while (more && nextRunWord(run, w)) {
     ++c.judged;
     if (w != c.expected[link] || c.errorRun[link] != 0) [[unlikely]]
       c.judge(w, link);

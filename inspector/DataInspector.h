@@ -121,6 +121,11 @@ class DataInspector {
   void printJsonPayload();
   bool nextPiece();
   uint64_t takeWaitingWords();
+  struct WordRun {
+    const uint64_t* next = nullptr;
+    const uint64_t* end = nullptr;
+  };
+  bool nextRunWord(WordRun& run, uint64_t& word);
   void readConfigPayload();
 
   FileReader _file;  // the open data file; closed when none is open
@@ -190,6 +195,20 @@ inline bool DataInspector::nextPixel(uint64_t* out) {
   if (_reverseWords) *_pixel = (*_pixel << 32) | (*_pixel >> 32);
   if (_reverseBytes) *_pixel = byteSwap64(*_pixel);
   if (out != nullptr) *out = *_pixel;
+  return true;
+}
+
+// Words in runs: each nextPixel is followed by the words already waiting
+// behind it in the buffer, taken at once, so the checks' loops run over
+// plain memory; the effect is that of one nextPixel per word.
+inline bool DataInspector::nextRunWord(WordRun& run, uint64_t& word) {
+  if (run.next != run.end) {
+    word = *run.next++;
+    return true;
+  }
+  if (!nextPixel(&word)) return false;
+  run.next = _pixel + 1;
+  run.end = run.next + takeWaitingWords();
   return true;
 }
 
