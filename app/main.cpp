@@ -1,9 +1,8 @@
 // mvscan: inspects MORVEN data files of Vexar7 pixel-detector chips.
 //
-// The options choose one of two runs: the file check (every file walked
-// chunk by chunk, with a structure report) or the pixel scan (every file
-// walked packet by packet, in one of four modes: statistics, display,
-// test-generator check, counter check).
+// The command line: options into the run's settings, help and version, the
+// output buffer on standard output and the exit status. The runs themselves
+// are the inspector library's.
 #include <fcntl.h>
 #include <getopt.h>
 #include <sys/stat.h>
@@ -19,9 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "DataInspector.h"
-#include "Format.h"
 #include "MorvenFormat.h"
+#include "Runs.h"
 #include "StdoutBuffer.h"
 
 namespace {
@@ -147,29 +145,7 @@ bool readUnsigned(const char* text, uint64_t& value) {
   return end != text;
 }
 
-struct Settings {
-  bool pixelScan = false;
-  bool displayPixels = false;
-  bool showFields = false;
-  bool showRaw = false;
-  bool showCounter = false;
-  bool skipZeroPackets = false;
-  bool testGen = false;
-  bool counterCheck = false;
-  bool eocList = false;
-  bool eocListAll = true;
-  bool listChunks = false;
-  bool showJson = false;
-  bool showConfig = false;
-  bool histogram = false;
-  bool reverseBytes = false;
-  bool reverseWords = false;
-  bool fromPelvan = false;
-  int frameBits = 0;
-  int histogramBins = 1;
-  int links = 1;
-  uint64_t skipCount = 0;
-};
+using Settings = morven::RunSettings;
 
 // Reads all options; returns -1 to go on, or the exit status to end with.
 int readOptions(int argc, char** argv, Settings& s) {
@@ -257,157 +233,6 @@ int readOptions(int argc, char** argv, Settings& s) {
   return -1;
 }
 
-void printBanner(const Settings& s, bool severalFiles) {
-  std::ostream& out = output();
-  if (s.testGen && s.displayPixels) {
-    out << "=> Display TestGenerator pixel format (#links=" << s.links << ")";
-  } else if (s.testGen) {
-    out << "=> Check TestGenerator pixel format (#links=" << s.links << ")";
-  } else if (s.counterCheck) {
-    out << "=> Check TestGenerator counter (#links=" << s.links << ")";
-  }
-  if (s.testGen || s.counterCheck) out << std::endl;
-  if (s.displayPixels) {
-    out << "=> Display pixels (using stride=" << s.links << ")" << std::endl;
-  } else if (s.pixelScan && !s.testGen && !s.counterCheck) {
-    out << "=> Scan pixels gathering statistics" << std::endl;
-  } else if (!s.testGen && !s.counterCheck) {
-    out << "=> MORVEN data file check" << std::endl;
-  }
-  if (s.pixelScan && s.reverseWords) out << "(words reversed)" << std::endl;
-  if (s.pixelScan && s.reverseBytes) out << "(bytes reversed)" << std::endl;
-  if (severalFiles) out << std::endl;
-}
-
-std::string padRight(std::string text, size_t width) {
-  if (text.size() < width) text.append(width - text.size(), ' ');
-  return text;
-}
-
-// The file-check run: each file walked chunk by chunk with a fresh
-// inspector state, then its end-of-file report.
-void checkFiles(const Settings& s, const std::vector<std::string>& fileNames,
-                morven::DataInspector& inspector) {
-  std::ostream& out = output();
-  const bool severalFiles = fileNames.size() > 1;
-  for (const std::string& name : fileNames) {
-    if (!inspector.setFile(name, true)) return;
-    out << "File opened: " << name << std::endl;
-    out << "File header: " << inspector.fileHeaderString() << std::endl;
-    out << "File size  : " << inspector.fileSize() << " bytes" << std::endl;
-    bool firstChunk = true;
-    while (inspector.nextChunk()) {
-      if (s.listChunks) {
-        if (firstChunk) {
-          out << "--> List of chunks:" << std::endl;
-          out << padRight("Chunk Header", 25) << "  "
-              << "Size [bytes]" << std::endl;
-          out << padRight("------------", 25) << "  "
-              << "------------" << std::endl;
-        }
-        out << padRight(inspector.chunkTypeString(), 25) << "  " << inspector.chunkBytes()
-            << std::endl;
-      }
-      firstChunk = false;
-      if (s.showJson && inspector.chunkIsJson()) {
-        if (!s.listChunks) out << "=> " << inspector.chunkTypeString() << ":" << std::endl;
-        std::string text = inspector.jsonString();
-        if (text.empty()) {
-          out << "<empty>" << std::endl;
-        } else {
-          out << text << std::endl;
-        }
-      } else if (s.showConfig && inspector.chunkIsVx7Config()) {
-        if (!s.listChunks) {
-          out << "=> " << inspector.chunkTypeString() << " (size=" << inspector.chunkBytes()
-              << "):";
-          if (inspector.configBytes().empty()) out << std::endl;
-        }
-        inspector.displayVx7Config(out);
-      }
-    }
-    if (inspector.errNo() != 0)
-      out << "### Error errno: " << std::strerror(inspector.errNo()) << std::endl;
-    if (inspector.ferror()) out << "### File error" << std::endl;
-    if (inspector.feof()) {
-      out << "=> End-of-file reached (index=" << inspector.fileIndex() << ")" << std::endl;
-    } else {
-      out << "### Not at end-of-file?" << std::endl;
-    }
-    out << "Chunks = " << inspector.headerTotal()
-        << ", Total data bytes = " << inspector.chunkBytesTotal() << " ("
-        << inspector.chunkBytesTotal() / 8 << " pixels)" << std::endl;
-    inspector.logChunkCounters();
-    if (s.histogram) inspector.chunkSizesHistogram(out, s.histogramBins);
-    if (inspector.hasError()) out << "### There were errors in this file" << std::endl;
-    if (severalFiles) out << std::endl;
-  }
-}
-
-// The pixel-scan run: the inspector is reset only for the first file, so
-// every count accumulates over the files of the run.
-void scanFiles(const Settings& s, const std::vector<std::string>& fileNames,
-               morven::DataInspector& inspector) {
-  std::ostream& out = output();
-  const bool severalFiles = fileNames.size() > 1;
-  bool firstFile = true;
-  for (const std::string& name : fileNames) {
-    if (!inspector.setFile(name, firstFile)) return;
-    if (s.frameBits != 0) inspector.forceFrameData(s.frameBits);
-    out << "File opened: " << name << std::endl;
-    out << "File header: " << inspector.fileHeaderString() << std::endl;
-    const uint64_t size = inspector.fileSize();
-    out << "File size  : " << size << " bytes (" << size / 8 << "*8";
-    if (size % 8 != 0) out << " + " << size % 8;
-    out << ")" << std::endl;
-    firstFile = false;
-
-    uint64_t skipped = 0;
-    while (skipped < s.skipCount && inspector.nextPixel()) ++skipped;
-    if (skipped > 0) {
-      out << "Skip to pixel " << skipped + 1 << " (bytes " << morven::hexString(skipped * 8) << ")"
-          << std::endl;
-    }
-    inspector.setReverseBytes(s.reverseBytes);
-    inspector.setReverseWords(s.reverseWords);
-    inspector.setFromPelvan(s.fromPelvan);
-
-    if (s.displayPixels) {
-      uint64_t index = skipped;
-      int k = 0;
-      while (inspector.nextPixel()) {
-        ++index;
-        if (++k == s.links) {
-          k = 0;
-          inspector.displayPixel(index, s.showCounter, s.showRaw, s.showFields, s.testGen,
-                                 s.skipZeroPackets);
-        }
-      }
-    } else if (s.testGen) {
-      uint64_t checked = inspector.checkAsTestGenPixels(out, s.links);
-      out << "Total pixelpackets = " << inspector.pixelCounterTotal()
-          << " (heartbeats = " << inspector.heartbeatCounter() << ")" << std::endl;
-      if (checked == 0) out << "### Nothing was actually checked: check file contents\n";
-    } else if (s.counterCheck) {
-      uint64_t checked = inspector.checkAsCounters(out, s.links);
-      out << "Total 'packets' = " << inspector.pixelCounterTotal() << std::endl;
-      if (checked == 0) out << "### Nothing was actually checked: check file contents\n";
-    } else {
-      inspector.processAllPixels();
-      if (s.eocList) {
-        out << std::endl;
-        inspector.logEocCounters(s.eocListAll);
-      }
-      inspector.savePixelCounterImage("inspect");
-      if (s.histogram) inspector.toaHistogram(out, s.histogramBins);
-      out << "Total pixelpackets = " << inspector.pixelCounterTotal() << std::endl;
-      out << std::endl;
-      inspector.logChunkCounters();
-    }
-    if (severalFiles) out << std::endl;
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -424,12 +249,6 @@ int main(int argc, char** argv) {
   }
   const std::vector<std::string> fileNames(argv + optind, argv + argc);
 
-  printBanner(s, fileNames.size() > 1);
-  morven::DataInspector inspector(out, true);
-  if (s.pixelScan) {
-    scanFiles(s, fileNames, inspector);
-  } else {
-    checkFiles(s, fileNames, inspector);
-  }
+  morven::run(s, fileNames, out);
   return finish();
 }

@@ -30,9 +30,6 @@ constexpr uint64_t MAX_ERROR_LINES = 5;
 // counters and its low 30 bits with a constant; the chip-half bit is not
 // part of the pattern.
 constexpr uint64_t TOP_BIT = 1ULL << 63;
-constexpr uint64_t IDLE_WORD = 0x1E;
-constexpr uint64_t TESTGEN_FIXED = 0x2AEBA954;
-constexpr uint64_t TESTGEN_FIXED_MASK = 0x3FFFFFFF;
 constexpr int TESTGEN_EOC_SHIFT = 55;
 constexpr int TESTGEN_PIXNR_SHIFT = 46;
 constexpr int TESTGEN_TOA_SHIFT = 30;
@@ -316,12 +313,15 @@ uint64_t DataInspector::checkAsTestGenPixels(std::ostream& out, int links) {
       c.expected[link] = successorOfMatch(pixel, c.group);
     } else if (w == IDLE_WORD) {
       c.idle();
-      continue;  // idle words and heartbeats belong to no link
+      if (!out) break;  // the report was refused: the run ends here
+      continue;         // idle words and heartbeats belong to no link
     } else if (isTestGenHeartbeat(w)) {
       c.heartbeat(w);
+      if (!out) break;
       continue;
     } else {
       c.judgePixel(w, link);
+      if (!out) break;
     }
     link = nextLink(link, links);
   }
@@ -353,8 +353,10 @@ uint64_t DataInspector::checkAsCounters(std::ostream& out, int links) {
   link = 0;
   while (more && nextRunWord(run, w)) {
     ++c.judged;
-    if (w != c.expected[link] || c.errorRun[link] != 0) [[unlikely]]
+    if (w != c.expected[link] || c.errorRun[link] != 0) [[unlikely]] {
       c.judge(w, link);
+      if (!out) break;  // the report was refused: the run ends here
+    }
     // Every word, right or wrong, is what the link counts on from.
     c.expected[link] = w + 1;
     link = nextLink(link, links);

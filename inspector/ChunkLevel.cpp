@@ -1,7 +1,5 @@
 // File and chunk level of the inspector: construction and reset, opening a
 // file and checking its header, walking the chunks one header word at a time.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -34,8 +32,8 @@ constexpr int MAX_JSON_DEPTH = 512;
 
 // The read buffer is handed out as 64-bit packets, so it is allocated as
 // words and seen as bytes only by the reads that fill it.
-unsigned char* newReadBuffer() {
-  return reinterpret_cast<unsigned char*>(new uint64_t[SUBCHUNKSIZE / 8]);
+std::unique_ptr<uint64_t[]> newReadBuffer() {
+  return std::make_unique_for_overwrite<uint64_t[]>(SUBCHUNKSIZE / 8);
 }
 
 // Largest nesting of arrays and objects in a JSON text, strings skipped.
@@ -67,25 +65,20 @@ int jsonNestingDepth(const std::string& text) {
 DataInspector::DataInspector(const std::string& fileName, std::ostream& out)
     : _out(out),
       _buffer(newReadBuffer()),
-      _pixelCounters(new uint64_t[PIXEL_COUNTERS]),
-      _toaCounters(new uint64_t[TOA_COUNTERS]) {
+      _pixelCounters(std::make_unique<uint64_t[]>(PIXEL_COUNTERS)),
+      _toaCounters(std::make_unique<uint64_t[]>(TOA_COUNTERS)) {
   setFile(fileName, true);
 }
 
 DataInspector::DataInspector(std::ostream& out, bool allocBuffer)
     : _out(out),
       _buffer(allocBuffer ? newReadBuffer() : nullptr),
-      _pixelCounters(new uint64_t[PIXEL_COUNTERS]),
-      _toaCounters(new uint64_t[TOA_COUNTERS]) {
+      _pixelCounters(std::make_unique<uint64_t[]>(PIXEL_COUNTERS)),
+      _toaCounters(std::make_unique<uint64_t[]>(TOA_COUNTERS)) {
   init();
 }
 
-DataInspector::~DataInspector() {
-  _file.close();
-  delete[] reinterpret_cast<uint64_t*>(_buffer);
-  delete[] _pixelCounters;
-  delete[] _toaCounters;
-}
+DataInspector::~DataInspector() = default;
 
 void DataInspector::init() {
   // The file itself is closed by setFile before it resets.
@@ -97,8 +90,10 @@ void DataInspector::init() {
   _fileSize = _fileIndex = _fileHeader = _headerTotal = 0;
   _chunkType = _chunkBytes = _chunkBytesTotal = 0;
   _wordsAvail = _chunkWordsLeft = _pixelCounterTotal = 0;
-  _pixel = reinterpret_cast<uint64_t*>(_buffer);
+  _pixel = &_noPacket;
   _externalChunk = false;
+  _externalNext = nullptr;
+  _externalBytes = 0;
   _packetStreamEnded = false;
   _frameStarted = _frame8 = _frame16 = false;
   _frameCount = _currentLink = _segmentCount = 0;
@@ -112,8 +107,8 @@ void DataInspector::init() {
   _chunkSizes.clear();
   _chunkTypeCounters.clear();
   _typeCounters.assign(256, 0);
-  std::fill_n(_pixelCounters, PIXEL_COUNTERS, uint64_t(0));
-  std::fill_n(_toaCounters, TOA_COUNTERS, uint64_t(0));
+  std::fill_n(_pixelCounters.get(), PIXEL_COUNTERS, uint64_t(0));
+  std::fill_n(_toaCounters.get(), TOA_COUNTERS, uint64_t(0));
 }
 
 bool DataInspector::setFile(const std::string& fileName, bool reset) {
@@ -137,14 +132,14 @@ bool DataInspector::setFile(const std::string& fileName, bool reset) {
     _hasError = true;
     return false;
   }
-  struct stat st;
-  if (::stat(fileName.c_str(), &st) != 0) {
+  // The size of the file that was opened, not of whatever the name points
+  // to a moment later.
+  if (!_file.size(_fileSize)) {
     _errNo = errno;
     _out << "### Failed to 'stat' file " << fileName << std::endl;
     _hasError = true;
     return false;
   }
-  _fileSize = uint64_t(st.st_size);
 
   unsigned char header[8];
   if (_file.read(header, 8) != 8) {

@@ -15,6 +15,7 @@
 #include <png++/png.hpp>
 
 #include "DataInspector.h"
+#include "Packet.h"
 
 namespace morven {
 
@@ -28,17 +29,6 @@ constexpr uint32_t SEPARATOR_END = 450;
 constexpr uint16_t WHITE = 0xFFFF;
 // Hit counters of the top half start here (packet bit 63 is index bit 17).
 constexpr uint64_t TOP_HALF_START = 0x20000;
-
-struct MatrixPosition {
-  uint32_t x;  // chip column counted from the left edge of its half, 0..447
-  uint32_t y;  // chip row within its half, 0..255
-};
-
-// Position i (0..N_PIXELS-1) within a half: bits 16..9 the double column,
-// bit 2 the column within it, bits 8..3 the super-pixel, bits 1..0 its row.
-constexpr MatrixPosition matrixPosition(uint64_t i) {
-  return {uint32_t(2 * (i >> 9) + ((i >> 2) & 1)), uint32_t(4 * ((i >> 3) & 0x3F) + (i & 3))};
-}
 
 // Where png++ writes the encoded picture. It keeps the system's error number
 // of the first failed write or close, so that a full disk is reported with
@@ -119,8 +109,8 @@ void DataInspector::savePixelCounterImage(std::string baseName) {
   const std::string fileName = baseName + ".png";
   // Counters of the EoC addresses 224..255 belong to no pixel: they neither
   // set the scale nor appear in the picture.
-  const uint64_t* bottom = _pixelCounters;
-  const uint64_t* top = _pixelCounters + TOP_HALF_START;
+  const uint64_t* bottom = _pixelCounters.get();
+  const uint64_t* top = bottom + TOP_HALF_START;
   uint64_t most = 0;
   for (uint64_t i = 0; i < N_PIXELS; ++i) most = std::max({most, bottom[i], top[i]});
 
@@ -136,12 +126,11 @@ void DataInspector::savePixelCounterImage(std::string baseName) {
       for (uint32_t col = SEPARATOR_END; col < IMAGE_WIDTH; ++col) pixels[col] = grey;
     }
     if (most > 0) {
-      // The top half is turned by 180 degrees against the bottom half, so
-      // that chip row 0 is the picture's bottom row and chip row 511 its top.
+      // Chip row 0 is the picture's bottom row and chip row 511 its top.
       for (uint64_t i = 0; i < N_PIXELS; ++i) {
-        const MatrixPosition p = matrixPosition(i);
-        image[IMAGE_HEIGHT - 1 - p.y][p.x] = brightness(bottom[i], most);
-        image[p.y][MATRIX_COLUMNS - 1 - p.x] = brightness(top[i], most);
+        const PixelPlace b = pixelPlace(i), t = pixelPlace(TOP_HALF_START + i);
+        image[IMAGE_HEIGHT - 1 - b.y][b.x] = brightness(bottom[i], most);
+        image[IMAGE_HEIGHT - 1 - t.y][t.x] = brightness(top[i], most);
       }
     }
     if (file.open(fileName)) writePicture(file, image);

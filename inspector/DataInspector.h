@@ -2,7 +2,8 @@
 // and prints what it finds.
 //
 // One object serves a whole run. It owns the open file, a 16 MiB read buffer
-// and the tally arrays, allocated once and reused for every file; it writes
+// and the tally arrays, allocated once (each owned by a smart pointer, so a
+// failed allocation leaks none of the others) and reused for every file; it writes
 // every message and report to the output stream it was built on, which it
 // does not own.
 //
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -82,9 +84,13 @@ class DataInspector {
   void displayVx7Config(std::ostream& out);
 
   // ---- Packet level ---------------------------------------------------------
-  // Delivers the next packets from the caller's memory: little-endian words
-  // as in a file, 8-byte aligned; reversal rewrites them in place.
-  void setDataChunk(unsigned char* data, size_t bytes);
+  // Delivers the next packets from the caller's memory: the bytes of a data
+  // chunk's payload, little-endian words as in a file, at any alignment; a
+  // last part of fewer than 8 bytes is not a packet. The memory is only
+  // read, piece by piece, and must stay valid until the packets have been
+  // taken. Words waiting from the file are dropped; after the memory the
+  // stream goes on in the file.
+  void setDataChunk(const unsigned char* data, size_t bytes);
   bool nextPixel(uint64_t* out = nullptr);
   bool processNextPixel();
   // processNextPixel until it returns false, in one call: the statistics
@@ -107,8 +113,8 @@ class DataInspector {
   static std::string pixelTypeString(uint64_t type);
 
   const std::vector<uint64_t>& typeCounters() const { return _typeCounters; }
-  const uint64_t* pixelCounters() const { return _pixelCounters; }
-  const uint64_t* toaCounters() const { return _toaCounters; }
+  const uint64_t* pixelCounters() const { return _pixelCounters.get(); }
+  const uint64_t* toaCounters() const { return _toaCounters.get(); }
 
   // ---- Display, checks, image -------------------------------------------------
   void displayPixel(uint64_t index, bool showCounter, bool showRaw, bool showFields, bool testGen,
@@ -120,6 +126,7 @@ class DataInspector {
  private:
   void printJsonPayload();
   bool nextPiece();
+  bool nextMemoryPiece();
   uint64_t takeWaitingWords();
   struct WordRun {
     const uint64_t* next = nullptr;
@@ -152,9 +159,18 @@ class DataInspector {
   uint64_t _chunkBytesTotal;
   std::string _jsonString;
   uint64_t _wordsAvail, _chunkWordsLeft, _pixelCounterTotal;
+  // The current packet: a word of the read buffer (or of the piece buffer
+  // of caller's memory), with _wordsAvail more words behind it; before the
+  // first packet, a zero word of its own.
   uint64_t* _pixel;
-  unsigned char* _buffer;
+  uint64_t _noPacket = 0;
+  std::unique_ptr<uint64_t[]> _buffer;  // SUBCHUNKSIZE bytes; null without a read buffer
+  // Caller's memory from setDataChunk, not yet taken: it is copied into
+  // _memoryPiece a piece at a time, so it is read only through memcpy.
   bool _externalChunk;
+  const unsigned char* _externalNext = nullptr;
+  size_t _externalBytes = 0;
+  std::unique_ptr<uint64_t[]> _memoryPiece;
   // The packet stream of the open file has ended (end of file, a failed read
   // or seek, a rejected header of a non-data type); it stays ended until the
   // next file is opened, so no later call can walk into a rejected payload.
@@ -174,8 +190,8 @@ class DataInspector {
   std::deque<uint64_t> _chunkSizes;
   std::map<uint64_t, uint64_t> _chunkTypeCounters;
   std::vector<uint64_t> _typeCounters;
-  uint64_t* _pixelCounters;
-  uint64_t* _toaCounters;
+  std::unique_ptr<uint64_t[]> _pixelCounters;
+  std::unique_ptr<uint64_t[]> _toaCounters;
 };
 
 // The common case, a word already waiting in the buffer, is inline: the
@@ -186,7 +202,6 @@ inline bool DataInspector::nextPixel(uint64_t* out) {
   if (_wordsAvail > 0) [[likely]] {
     ++_pixel;
     --_wordsAvail;
-    if (_externalChunk) wordsFromLE(_pixel, 1);
   } else if (!nextPiece()) {
     return false;
   }

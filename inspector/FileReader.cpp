@@ -1,6 +1,7 @@
 #include "FileReader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdint>
@@ -21,6 +22,17 @@ bool FileReader::open(const std::string& path) {
   _eof = _error = false;
   _pos = _bufStart = 0;
   _bufLen = 0;
+  return true;
+}
+
+bool FileReader::size(uint64_t& bytes) const {
+  struct stat st;
+  if (_fd < 0) {
+    errno = EBADF;
+    return false;
+  }
+  if (::fstat(_fd, &st) != 0) return false;
+  bytes = uint64_t(st.st_size);
   return true;
 }
 

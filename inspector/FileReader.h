@@ -32,6 +32,9 @@ class FileReader {
   bool open(const std::string& path);
   void close();
   bool isOpen() const { return _fd >= 0; }
+  // The size of the open file, from its descriptor; false with errno set on
+  // failure.
+  bool size(uint64_t& bytes) const;
 
   // Reads up to n bytes; fewer at end of file or on a read error.
   size_t read(void* dst, size_t n);

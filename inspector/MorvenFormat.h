@@ -113,6 +113,22 @@ constexpr uint64_t TESTGEN_HEARTBEAT = 0xFF;
 // Pixels per chip half: 224 EoC blocks of 512 pixel numbers.
 constexpr uint64_t N_PIXELS = 0x1C000;
 
+// ---- Whole words with a meaning of their own ------------------------------
+// Told apart from packets by their full 64-bit value: the IDLE word has type
+// byte 0 like a data packet of EoC 0, the empty packet carries the code 0xFF
+// of a test-generator heartbeat.
+constexpr uint64_t IDLE_WORD = 0x000000000000001EULL;
+constexpr uint64_t EMPTY_PACKET_WORD = 0xFFFFFFFF00000000ULL;
+
+// The test generator fills the low 30 bits of each pixel packet with this
+// constant.
+constexpr uint64_t TESTGEN_FIXED = 0x2AEBA954;
+constexpr uint64_t TESTGEN_FIXED_MASK = 0x3FFFFFFF;
+
+// Pelvan framing: blocks of 128 words (1 KiB), word 1 the Pelvan header,
+// word 128 the trailer, 126 packets between them.
+constexpr uint64_t PELVAN_BLOCK_WORDS = 128;
+
 }  // namespace morven
 
 #endif  // MORVEN_MORVENFORMAT_H

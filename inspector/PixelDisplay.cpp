@@ -23,22 +23,12 @@
 #include "ByteOrder.h"
 #include "DataInspector.h"
 #include "Format.h"
+#include "Packet.h"
 
 namespace morven {
 
 namespace {
 
-// Whole words with a meaning of their own, told apart from packets by their
-// full 64-bit value: the IDLE word has type byte 0 like a data packet of
-// EoC 0, the empty packet carries the code 0xFF of a test-generator heartbeat.
-constexpr uint64_t IDLE_WORD = 0x000000000000001EULL;
-constexpr uint64_t EMPTY_PACKET_WORD = 0xFFFFFFFF00000000ULL;
-
-// A Pelvan block is 128 words: word 1 the header, word 128 the trailer.
-constexpr uint64_t PELVAN_BLOCK_WORDS = 128;
-
-// Timer packets carry a 55-bit value below the type byte.
-constexpr uint64_t TIMER_VALUE_MASK = 0x007FFFFFFFFFFFFFULL;
 // Bits 48..0 of a genuine FRAME_START or SEGMENT_START are zero.
 constexpr uint64_t MARKER_ZERO_MASK = (1ULL << 49) - 1;
 
@@ -51,10 +41,6 @@ constexpr uint64_t NO_SEGMENT = 999;
 // remarks and a chunk name of at most CHUNK_NAME_MAX characters.
 constexpr size_t LINE_CHARS = 512;
 constexpr size_t CHUNK_NAME_MAX = 64;
-
-constexpr uint64_t bitField(uint64_t w, int high, int low) {
-  return (w >> low) & ((uint64_t(2) << (high - low)) - 1);
-}
 
 constexpr char HEX_DIGITS[] = "0123456789abcdef";
 
@@ -211,12 +197,13 @@ class Line {
   bool empty() const { return _end == _buf; }
 
   // Ends the line and writes it in one piece; a flushed line reaches a
-  // terminal at once.
+  // terminal at once. A refused write fails the stream, as it would for
+  // the stream's own output, so that the run stops.
   void end(std::ostream& out, bool flush = true) {
     *_end++ = '\n';
     std::streambuf* sb = out.rdbuf();
-    sb->sputn(_buf, _end - _buf);
-    if (flush) sb->pubsync();
+    if (sb->sputn(_buf, _end - _buf) != _end - _buf || (flush && sb->pubsync() != 0))
+      out.setstate(std::ios::badbit);
   }
 
  private:
@@ -319,8 +306,8 @@ void DataInspector::displayPixel(uint64_t index, bool showCounter, bool showRaw,
     putHexWord(text, w);
     text[16] = '\n';
     std::streambuf* sb = _out.rdbuf();
-    sb->sputn(text, sizeof text);
-    sb->pubsync();
+    if (sb->sputn(text, sizeof text) != sizeof text || sb->pubsync() != 0)
+      _out.setstate(std::ios::badbit);
     return;
   }
 

@@ -6,9 +6,13 @@
 #include <ostream>
 #include <vector>
 
+#include <algorithm>
+#include <cstring>
+
 #include "ByteOrder.h"
 #include "DataInspector.h"
 #include "Format.h"
+#include "Packet.h"
 
 namespace morven {
 
@@ -26,6 +30,8 @@ constexpr std::array<const char*, 32> CONTROL_TYPE_NAMES = {
     nullptr,       nullptr,        nullptr,          "MORVEN_EMPTY_PACKET"};
 
 constexpr uint64_t BUFFER_WORDS = SUBCHUNKSIZE / 8;
+// Caller's memory is taken in pieces of this many words.
+constexpr size_t MEMORY_PIECE_WORDS = 8192;
 
 // The packet as delivered: word reversal (a swap of the 32-bit halves)
 // before byte reversal.
@@ -33,14 +39,6 @@ inline uint64_t reversed(uint64_t w, bool words, bool bytes) {
   if (words) w = (w << 32) | (w >> 32);
   if (bytes) w = byteSwap64(w);
   return w;
-}
-
-// In a stream of Pelvan blocks of 128 words, word 1 of each block is the
-// Pelvan header and word 128 the trailer (n is the word's number, counted
-// from 1); zero words fill blocks. None of them is a packet.
-inline bool notAPelvanPacket(uint64_t n, uint64_t w) {
-  const uint64_t k = n & 127;
-  return k <= 1 || w == 0;
 }
 
 // The three tallies a packet feeds: per type byte, and for pixel data per
@@ -52,31 +50,46 @@ struct Tallies {
   bool toaChunk;
 
   void add(uint64_t w) const {
-    const uint64_t t = (w >> 55) & 0xFF;
+    const uint64_t t = packetType(w);
     ++types[t];
     if (t < VX7_EOC_MAX_COLS) {
-      ++pixels[w >> VX7_PIXELNR_SHIFT];
-      if (toaChunk) ++toas[(w >> 30) & 0xFFFF];
+      ++pixels[packetPixelIndex(w)];
+      if (toaChunk) ++toas[packetToa(w)];
     }
   }
 };
 
 }  // namespace
 
-void DataInspector::setDataChunk(unsigned char* data, size_t bytes) {
+void DataInspector::setDataChunk(const unsigned char* data, size_t bytes) {
   _externalChunk = true;
-  _wordsAvail = bytes / 8;
-  // One word before the block: the next nextPixel steps onto its first
-  // word. A block without a whole word delivers nothing and leaves the
-  // pointer alone (the block may be null).
-  if (_wordsAvail > 0) _pixel = reinterpret_cast<uint64_t*>(data) - 1;
+  _wordsAvail = 0;
+  _externalNext = data;
+  _externalBytes = bytes - bytes % 8;
+}
+
+// The next piece of the caller's memory, copied into a buffer of words of
+// our own (the caller's bytes may sit at any alignment) and converted from
+// the file's byte order; false once all whole words have been taken.
+bool DataInspector::nextMemoryPiece() {
+  if (_externalBytes == 0) {
+    _externalChunk = false;
+    _externalNext = nullptr;
+    return false;
+  }
+  if (!_memoryPiece) _memoryPiece = std::make_unique_for_overwrite<uint64_t[]>(MEMORY_PIECE_WORDS);
+  const size_t words = std::min(_externalBytes / 8, MEMORY_PIECE_WORDS);
+  std::memcpy(_memoryPiece.get(), _externalNext, words * 8);
+  _externalNext += words * 8;
+  _externalBytes -= words * 8;
+  wordsFromLE(_memoryPiece.get(), words);
+  _pixel = _memoryPiece.get();
+  _wordsAvail = words - 1;
+  return true;
 }
 
 bool DataInspector::nextPiece() {
-  if (_externalChunk) {
-    _externalChunk = false;
-    return false;
-  }
+  if (_externalChunk) return nextMemoryPiece();
   if (_packetStreamEnded || _buffer == nullptr) return false;
   while (_chunkWordsLeft == 0) {
     // The payload of the current chunk has been read here.
@@ -93,9 +106,9 @@ bool DataInspector::nextPiece() {
     _chunkWordsLeft = _chunkBytes / 8;
   }
   uint64_t words = _chunkWordsLeft <= BUFFER_WORDS ? _chunkWordsLeft : BUFFER_WORDS;
-  size_t got = _file.read(_buffer, size_t(words * 8));
+  size_t got = _file.read(_buffer.get(), size_t(words * 8));
   _wordsAvail = got / 8;
-  _pixel = reinterpret_cast<uint64_t*>(_buffer);
+  _pixel = _buffer.get();
   _chunkWordsLeft -= _wordsAvail;
   if (_wordsAvail == 0) return false;
   wordsFromLE(_pixel, size_t(_wordsAvail));
@@ -105,7 +118,7 @@ bool DataInspector::nextPiece() {
 
 bool DataInspector::processNextPixel() {
   if (!nextPixel(nullptr)) return false;
-  const Tallies tallies{_typeCounters.data(), _pixelCounters, _toaCounters,
+  const Tallies tallies{_typeCounters.data(), _pixelCounters.get(), _toaCounters.get(),
                         _chunkType == MVHDR_VX7TOATOT};
   if (_fromPelvan && notAPelvanPacket(_pixelCounterTotal, *_pixel)) return true;
   tallies.add(*_pixel);
@@ -121,7 +134,6 @@ uint64_t DataInspector::takeWaitingWords() {
   const uint64_t n = _wordsAvail;
   if (n == 0) return 0;
   uint64_t* const words = _pixel + 1;
-  if (_externalChunk) wordsFromLE(words, size_t(n));
   if (_reverseWords || _reverseBytes) {
     for (uint64_t i = 0; i < n; ++i) words[i] = reversed(words[i], _reverseWords, _reverseBytes);
   }
@@ -139,13 +151,12 @@ void DataInspector::processAllPixels() {
   while (processNextPixel()) {
     const uint64_t n = _wordsAvail;
     if (n == 0) continue;
-    const Tallies tallies{_typeCounters.data(), _pixelCounters, _toaCounters,
+    const Tallies tallies{_typeCounters.data(), _pixelCounters.get(), _toaCounters.get(),
                           _chunkType == MVHDR_VX7TOATOT};
     const bool reverseWords = _reverseWords, reverseBytes = _reverseBytes;
     const bool reverse = reverseWords || reverseBytes, pelvan = _fromPelvan;
     const uint64_t delivered = _pixelCounterTotal;  // word i is number delivered + i + 1
     uint64_t* const words = _pixel + 1;
-    if (_externalChunk) wordsFromLE(words, size_t(n));
     for (uint64_t i = 0; i < n; ++i) {
       uint64_t w = words[i];
       if (reverse) words[i] = w = reversed(w, reverseWords, reverseBytes);
@@ -199,15 +210,15 @@ void DataInspector::toaHistogram(std::ostream& out, int bins) {
 }
 
 bool DataInspector::pixelIsData() const {
-  return ((*_pixel >> 55) & 0xFF) <= VX7_EOC_MAX_COLNR;
+  return packetIsData(*_pixel);
 }
 
 bool DataInspector::pixelIsFromTop() const {
-  return (*_pixel >> 63) != 0;
+  return packetIsTop(*_pixel);
 }
 
 std::string DataInspector::pixelTypeString() const {
-  return pixelTypeString((*_pixel >> 55) & 0xFF);
+  return pixelTypeString(packetType(*_pixel));
 }
 
 std::string DataInspector::pixelTypeString(uint64_t type) {

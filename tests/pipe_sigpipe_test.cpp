@@ -2,14 +2,17 @@
 // must end quietly: with the default action for SIGPIPE the process ends by
 // that signal (or, when all it wrote fitted into the pipe, with status 0),
 // and it writes nothing to standard error. With SIGPIPE ignored, as some
-// shells and job runners start their children, the failed write ends the run
-// just as quietly.
+// shells and job runners start their children, the first refused write ends
+// the run just as quietly, with the status of a report that could not be
+// written, and the rest of the file is not read.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -24,7 +27,19 @@ struct PipeRun {
   int wstatus = 0;
   std::string firstLine;
   std::string err;
+  uint64_t bytesRead = 0;  // what the process read, files and all
 };
+
+// The bytes a process that has ended but is not reaped yet has read.
+uint64_t bytesReadBy(pid_t pid) {
+  std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+  std::string key;
+  uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  return 0;
+}
 
 // Runs mvscan with its standard output into a pipe, reads the first line
 // and closes the pipe, as head -1 does.
@@ -53,6 +68,8 @@ PipeRun runIntoClosedPipe(const std::vector<std::string>& args, const TempDir& d
   char c;
   while (read(fds[0], &c, 1) == 1 && c != '\n') run.firstLine += c;
   close(fds[0]);
+  siginfo_t info;
+  if (waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) == 0) run.bytesRead = bytesReadBy(pid);
   waitpid(pid, &run.wstatus, 0);
   run.err = readWholeFile(errPath);
   return run;
@@ -99,16 +116,29 @@ TEST_P(ClosedPipe, DefaultSigpipeEndsQuietly) {
   EXPECT_TRUE(killedByPipe || exitedZero) << "wait status " << run.wstatus;
 }
 
-TEST_P(ClosedPipe, IgnoredSigpipeEndsQuietly) {
+// A data chunk of 256 MiB of zero packets, in a sparse file.
+std::string writeLargeSparseFile(const TempDir& dir) {
+  constexpr uint64_t words = uint64_t(32) << 20;
+  const std::string path =
+      dir.write("large.mv", FileBuilder().header().chunkHeader(morven::MVHDR_VX7TOATOT, words));
+  std::filesystem::resize_file(path, 16 + words * 8);
+  return path;
+}
+
+TEST_P(ClosedPipe, IgnoredSigpipeStopsAtTheRefusedWrite) {
   const PipeCase& c = GetParam();
   TempDir dir;
   std::vector<std::string> args = c.options;
-  args.push_back(dir.write("many.mv", manyPackets()));
+  args.push_back(writeLargeSparseFile(dir));
   PipeRun run = runIntoClosedPipe(args, dir, true);
   EXPECT_EQ(run.firstLine, c.firstLine);
   EXPECT_EQ(run.err, "");
-  // No signal, no crash: the run stops at the refused write.
-  EXPECT_TRUE(WIFEXITED(run.wstatus)) << "wait status " << run.wstatus;
+  ASSERT_TRUE(WIFEXITED(run.wstatus)) << "wait status " << run.wstatus;
+  EXPECT_EQ(WEXITSTATUS(run.wstatus), 1);
+  // One read piece of 16 MiB (and the pipe's worth of lines) was enough;
+  // a run that went on would read all 256 MiB.
+  EXPECT_GT(run.bytesRead, 0u);
+  EXPECT_LT(run.bytesRead, uint64_t(48) << 20);
 }
 
 INSTANTIATE_TEST_SUITE_P(Display, ClosedPipe, ::testing::ValuesIn(PIPE_CASES),

@@ -345,20 +345,43 @@ TEST(ExternalChunk, FileReadsOnFromWhereItStood) {
   EXPECT_EQ(s.drain(), (std::vector<uint64_t>{patternWord(n - 1)}));
 }
 
-TEST(ExternalChunk, ReversalRewritesTheCallersMemory) {
+// The caller's memory is only read: reversal applies to the words
+// delivered, and the memory may sit at any alignment.
+TEST(ExternalChunk, ReversalLeavesTheCallersMemoryAlone) {
   std::ostringstream out;
   DataInspector in(out, false);
   std::vector<uint64_t> block = {0x0706050403020100, 0x1111111122222222};
+  asFileBytes(block);
+  std::vector<unsigned char> unaligned(1 + 16);
+  std::memcpy(unaligned.data() + 1, block.data(), 16);
+  const std::vector<unsigned char> before = unaligned;
   in.setReverseWords(true);
-  in.setDataChunk(asFileBytes(block), 16);
-  EXPECT_TRUE(in.nextPixel());
-  EXPECT_TRUE(in.nextPixel());
+  in.setDataChunk(unaligned.data() + 1, 16);
+  uint64_t w = 0;
+  EXPECT_TRUE(in.nextPixel(&w));
+  EXPECT_EQ(w, 0x0302010007060504u);
+  EXPECT_TRUE(in.nextPixel(&w));
+  EXPECT_EQ(w, 0x2222222211111111u);
   EXPECT_FALSE(in.nextPixel());
-  EXPECT_EQ(block, (std::vector<uint64_t>{0x0302010007060504, 0x2222222211111111}));
+  EXPECT_EQ(unaligned, before);
   // Without a read buffer there is no file to go on with.
   EXPECT_FALSE(in.nextPixel());
   EXPECT_EQ(in.pixelCounterTotal(), 2u);
   EXPECT_EQ(out.str(), "");
+}
+
+// Memory of more words than one piece is delivered whole and in order.
+TEST(ExternalChunk, LongBlockAcrossPieces) {
+  std::ostringstream out;
+  DataInspector in(out, false);
+  std::vector<uint64_t> block(20000);
+  for (size_t i = 0; i < block.size(); ++i) block[i] = i * 0x9E3779B97F4A7C15ULL;
+  const std::vector<uint64_t> expected = block;
+  in.setDataChunk(asFileBytes(block), block.size() * 8 + 5);
+  std::vector<uint64_t> got;
+  uint64_t w = 0;
+  while (in.nextPixel(&w)) got.push_back(w);
+  EXPECT_EQ(got, expected);
 }
 
 TEST(PacketTypes, PredicatesAndNamesOfTheCurrentPacket) {

@@ -1,0 +1,77 @@
+// The two runs of mvscan over a list of files: the file check (each file
+// walked chunk by chunk, with a structure report) and the pixel scan (each
+// file walked packet by packet, in one of four modes: statistics, display,
+// test-generator check, counter check).
+//
+// The command line fills RunSettings from its options and calls run(); tests,
+// the fuzz targets and other callers call the same functions, so there is
+// one copy of every run loop. Everything is written to the one output
+// stream given; a run ends at the first write that the stream refuses.
+#ifndef MORVEN_RUNS_H
+#define MORVEN_RUNS_H
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "DataInspector.h"
+
+namespace morven {
+
+struct RunSettings {
+  // The pixel scan and its modes; without pixelScan, the file check.
+  bool pixelScan = false;
+  bool displayPixels = false;  // -P, -R
+  bool showFields = false;     // -P, -Q
+  bool showRaw = false;        // -R
+  bool showCounter = false;    // -C
+  bool skipZeroPackets = false;
+  bool testGen = false;       // -Q
+  bool counterCheck = false;  // -q
+  bool eocList = false;
+  bool eocListAll = true;
+  // The file check's reports.
+  bool listChunks = false;
+  bool showJson = false;
+  bool showConfig = false;
+  bool histogram = false;  // ToA histogram in the statistics, chunk sizes in the check
+  // How the packet stream is read.
+  bool reverseBytes = false;
+  bool reverseWords = false;
+  bool fromPelvan = false;
+  int frameBits = 0;  // 0, 8 or 16
+  int histogramBins = 1;
+  int links = 1;  // links of the checks, stride of the display
+  uint64_t skipCount = 0;
+  // Where the statistics run writes its hit-count picture (".png" is
+  // added); empty: no picture.
+  std::string imageBase = "inspect";
+};
+
+// How a run ended.
+enum class RunEnd {
+  Completed,     // every file was read to its end
+  FileFailed,    // a file could not be opened or is not a MORVEN data file
+  OutputFailed,  // the output stream refused a write
+};
+
+// The lines in front of the first file's report: what the run does.
+void printBanner(const RunSettings& s, bool severalFiles, std::ostream& out);
+
+// The file-check run: each file walked with a fresh inspector state, then
+// its end-of-file report.
+RunEnd checkFiles(const RunSettings& s, const std::vector<std::string>& fileNames,
+                  DataInspector& inspector, std::ostream& out);
+
+// The pixel-scan run: the inspector is reset only for the first file, so
+// every count accumulates over the files of the run.
+RunEnd scanFiles(const RunSettings& s, const std::vector<std::string>& fileNames,
+                 DataInspector& inspector, std::ostream& out);
+
+// Banner, then the run the settings ask for, on an inspector of its own.
+RunEnd run(const RunSettings& s, const std::vector<std::string>& fileNames, std::ostream& out);
+
+}  // namespace morven
+
+#endif  // MORVEN_RUNS_H
