@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -36,6 +37,14 @@ namespace morven {
 // segment state for 32 links.
 constexpr size_t DISPLAY_LINKS = 32;
 
+// A structural problem that the chunk level reports: the file offset it
+// concerns (the chunk's header word, or 0 for the file as a whole) and the
+// message as the report prints it, without its "### " mark.
+struct FileProblem {
+  uint64_t offset;
+  std::string message;
+};
+
 class DataInspector {
  public:
   // Builds the object with its read buffer and opens fileName at once; the
@@ -48,6 +57,11 @@ class DataInspector {
   DataInspector& operator=(const DataInspector&) = delete;
 
   // ---- File and chunk level -----------------------------------------------
+  // Every problem the chunk level prints is also handed to this sink, for
+  // callers that collect them (the JSON report, the Python module).
+  using ProblemSink = std::function<void(const FileProblem&)>;
+  void setProblemSink(ProblemSink sink) { _problemSink = std::move(sink); }
+
   void init();
   bool setFile(const std::string& fileName, bool reset);
   bool nextChunk();
@@ -69,6 +83,8 @@ class DataInspector {
   bool feof() const;
   uint64_t fileSize() const { return _fileSize; }
   uint64_t fileIndex() const { return _fileIndex; }
+  // File offset of the current chunk's header word (while a chunk is current).
+  uint64_t chunkOffset() const { return _fileIndex >= 8 ? _fileIndex - 8 : 0; }
   uint64_t headerTotal() const { return _headerTotal; }
   uint64_t chunkType() const { return _chunkType; }
   uint64_t chunkBytes() const { return _chunkBytes; }
@@ -134,6 +150,7 @@ class DataInspector {
   };
   bool nextRunWord(WordRun& run, uint64_t& word);
   void readConfigPayload();
+  void tellProblem(uint64_t offset, std::string message);
 
   FileReader _file;  // the open data file; closed when none is open
   std::string _fileName;
@@ -146,6 +163,7 @@ class DataInspector {
   // nextChunk() must seek over it. Whoever consumes a payload clears it.
   bool _skipPayload;
   std::ostream& _out;
+  ProblemSink _problemSink;
   bool _reverseWords, _reverseBytes, _fromPelvan, _forceFrame;
   uint64_t _fileSize;
   // How far the chunk walk has accounted for the file: the start of the
