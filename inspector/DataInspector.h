@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "ByteOrder.h"
+#include "CheckFindings.h"
 #include "FileReader.h"
 #include "MorvenFormat.h"
 
@@ -135,6 +136,12 @@ class DataInspector {
   // ---- Display, checks, image -------------------------------------------------
   void displayPixel(uint64_t index, bool showCounter, bool showRaw, bool showFields, bool testGen,
                     bool skipZeroPackets);
+  // The checks also fill the findings given here (none: nullptr), in
+  // addition to their report.
+  void setCheckFindings(CheckFindings* findings) { _checkFindings = findings; }
+  // Threads of the statistics scan (processAllPixels): 0 for the cores
+  // available to the process.
+  void setThreads(int threads) { _threads = threads; }
   uint64_t checkAsTestGenPixels(std::ostream& out, int links);
   uint64_t checkAsCounters(std::ostream& out, int links);
   void savePixelCounterImage(std::string baseName);
@@ -164,6 +171,8 @@ class DataInspector {
   bool _skipPayload;
   std::ostream& _out;
   ProblemSink _problemSink;
+  CheckFindings* _checkFindings = nullptr;
+  int _threads = 1;
   bool _reverseWords, _reverseBytes, _fromPelvan, _forceFrame;
   uint64_t _fileSize;
   // How far the chunk walk has accounted for the file: the start of the

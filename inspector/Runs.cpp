@@ -180,6 +180,7 @@ RunEnd scanFiles(const RunSettings& s, const std::vector<std::string>& fileNames
     inspector.setReverseBytes(s.reverseBytes);
     inspector.setReverseWords(s.reverseWords);
     inspector.setFromPelvan(s.fromPelvan);
+    inspector.setThreads(s.threads);
     if (!out) return RunEnd::OutputFailed;
     scanPackets(s, inspector, out, skipped);
     if (severalFiles) out << std::endl;

@@ -44,6 +44,8 @@ struct RunSettings {
   int histogramBins = 1;
   int links = 1;  // links of the checks, stride of the display
   uint64_t skipCount = 0;
+  // Threads of the statistics scan; 0: the cores available to the process.
+  int threads = 0;
   // Where the statistics run writes its hit-count picture (".png" is
   // added); empty: no picture.
   std::string imageBase = "inspect";
