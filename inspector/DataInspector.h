@@ -29,14 +29,11 @@
 
 #include "ByteOrder.h"
 #include "CheckFindings.h"
+#include "DisplayState.h"
 #include "FileReader.h"
 #include "MorvenFormat.h"
 
 namespace morven {
-
-// A Pelvan header carries a 5-bit link number, so the display keeps frame
-// segment state for 32 links.
-constexpr size_t DISPLAY_LINKS = 32;
 
 // A structural problem that the chunk level reports: the file offset it
 // concerns (the chunk's header word, or 0 for the file as a whole) and the
@@ -202,14 +199,8 @@ class DataInspector {
   // or seek, a rejected header of a non-data type); it stays ended until the
   // next file is opened, so no later call can walk into a rejected payload.
   bool _packetStreamEnded;
-  bool _frameStarted;
-  bool _frame8, _frame16;
-  uint64_t _frameCount, _currentLink, _segmentCount;
-  bool _segmentStarted[DISPLAY_LINKS];
-  uint64_t _segmentAddr[DISPLAY_LINKS];  // 999: no segment
-  uint64_t _segmentPixels[DISPLAY_LINKS];
-  uint64_t _lastTestGenHeartbeat, _lastHeartbeatTop, _lastCtrlDataTop, _lastShutterRiseTop,
-      _lastHeartbeatBottom, _lastCtrlDataBottom, _lastShutterRiseBottom;
+  // Carried over from file to file; only init() resets it.
+  DisplayState _display;
   std::vector<unsigned char> _configBytes;
   // One entry per data chunk, kept in blocks: a growing vector would hold
   // twice the list at each reallocation, and a file of millions of small

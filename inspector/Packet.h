@@ -136,6 +136,70 @@ constexpr PacketFields decodePacket(uint64_t w) {
                       packetTimer(w)};
 }
 
+// The pixel number within the EoC block (data packets).
+constexpr uint64_t packetPixelNumber(uint64_t w) {
+  return bitField(w, 54, 46);
+}
+
+// ---- Frame markers -----------------------------------------------------------
+// FRAME_START, FRAME_END, SEGMENT_START and SEGMENT_END carry the segment
+// address in bits 54..52 and the readout mode in bits 51..50; bits 48..0
+// of a genuine FRAME_START or SEGMENT_START are zero.
+constexpr uint64_t markerSegmentAddr(uint64_t w) {
+  return bitField(w, 54, 52);
+}
+constexpr uint64_t markerReadoutMode(uint64_t w) {
+  return bitField(w, 51, 50);
+}
+constexpr bool markerIsGenuine(uint64_t w) {
+  return bitField(w, 48, 0) == 0;
+}
+
+// ---- Test-generator packets ----------------------------------------------------
+// The test generator counts in a pixel packet's type byte (as the EoC),
+// pixel-number and ToA fields and fills the low 30 bits with TESTGEN_FIXED;
+// the chip-half bit is not part of the pattern. Its heartbeat, type
+// TESTGEN_HEARTBEAT, counts in bits 53..0.
+constexpr uint64_t PACKET_TOP_BIT = uint64_t(1) << 63;
+
+// The bottom-half word of the given counters. Each value must fit its
+// field (8, 9 and 16 bits); a value of 256 for the EoC lands on the half bit.
+constexpr uint64_t testGenWord(uint64_t eoc, uint64_t pixnr, uint64_t toa) {
+  return eoc << 55 | pixnr << 46 | toa << 30 | TESTGEN_FIXED;
+}
+// What a word carries where the fixed pattern belongs.
+constexpr uint64_t testGenFixed(uint64_t w) {
+  return w & TESTGEN_FIXED_MASK;
+}
+constexpr bool isTestGenHeartbeat(uint64_t w) {
+  return packetType(w) == TESTGEN_HEARTBEAT;
+}
+constexpr uint64_t testGenHeartbeatCount(uint64_t w) {
+  return bitField(w, 53, 0);
+}
+// The 18-bit counter window from bit 46 that the display shows, without
+// packet bit 60.
+constexpr uint64_t testGenCounter46(uint64_t w) {
+  return (w >> 46) & 0x3BFFF;
+}
+
+// ---- Pelvan framing ------------------------------------------------------------
+// The header word of a Pelvan block: sequence numbers in bits 47..43 and
+// 15..11, the 5-bit link number in bits 10..6; the trailer: the payload
+// count in bits 9..0.
+constexpr uint64_t pelvanSeqHigh(uint64_t header) {
+  return bitField(header, 47, 43);
+}
+constexpr uint64_t pelvanSeqLow(uint64_t header) {
+  return bitField(header, 15, 11);
+}
+constexpr uint64_t pelvanLink(uint64_t header) {
+  return bitField(header, 10, 6);
+}
+constexpr uint64_t pelvanPayload(uint64_t trailer) {
+  return bitField(trailer, 9, 0);
+}
+
 // In a stream of Pelvan blocks, word n (counted from 1) is the block's
 // header when n % 128 == 1 and its trailer when n % 128 == 0; zero words
 // fill blocks. None of them is a packet.

@@ -171,8 +171,8 @@ void DataInspector::processAllPixels() {
 
 void DataInspector::forceFrameData(int bits) {
   _forceFrame = bits == 8 || bits == 16;
-  _frame8 = bits == 8;
-  _frame16 = bits == 16;
+  _display.frame8 = bits == 8;
+  _display.frame16 = bits == 16;
   if (_forceFrame) _out << "Force interpretation as frame data (" << bits << " bits)" << std::endl;
 }
 
