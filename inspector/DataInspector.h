@@ -35,6 +35,10 @@
 
 namespace morven {
 
+template <typename Count>
+struct Tallies;  // PacketTally.h
+using TallyCounters = Tallies<uint64_t>;
+
 // A structural problem that the chunk level reports: the file offset it
 // concerns (the chunk's header word, or 0 for the file as a whole) and the
 // message as the report prints it, without its "### " mark.
@@ -147,6 +151,11 @@ class DataInspector {
   void printJsonPayload();
   bool nextPiece();
   bool nextMemoryPiece();
+  bool nextDataChunk();
+  uint64_t readChunkWords(uint64_t* dst, uint64_t maxWords);
+  TallyCounters tallyCounters();
+  void tallyWaitingWords();
+  bool tallyInParallel(int workers);
   uint64_t takeWaitingWords();
   struct WordRun {
     const uint64_t* next = nullptr;
