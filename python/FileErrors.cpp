@@ -3,7 +3,6 @@
 // directory), morven.FormatError when the file is there but is not a
 // MORVEN data file (wrong header, fewer than 8 bytes).
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -55,15 +54,6 @@ py::list problemList(const std::vector<FileProblem>& problems) {
   py::list list;
   for (const FileProblem& p : problems) list.append(py::make_tuple(p.offset, p.message));
   return list;
-}
-
-py::array_t<uint64_t> adoptWords(uint64_t* words, size_t n) {
-  if (n == 0) {
-    std::free(words);
-    return py::array_t<uint64_t>(0);
-  }
-  py::capsule owner(words, [](void* p) { std::free(p); });
-  return py::array_t<uint64_t>({n}, {sizeof(uint64_t)}, words, owner);
 }
 
 void addFileErrors(py::module_& m) {

@@ -8,9 +8,7 @@
 // inspector of its own, so walks neither share a position nor a lock, and
 // each runs with the GIL released.
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <string>
 
 #include "ByteOrder.h"
@@ -64,16 +62,16 @@ size_t takeWords(DataInspector& inspector, uint64_t* dst, size_t max, bool pelva
   return kept;
 }
 
-uint64_t* allocateWords(size_t n) {
-  void* p = std::malloc(std::max<size_t>(n, 1) * sizeof(uint64_t));
-  if (p == nullptr) throw std::bad_alloc();
-  return static_cast<uint64_t*>(p);
+// An array for up to n packet words, from numpy's allocator: large arrays get
+// huge pages there, and the first touch of fresh memory is a good part of
+// the cost of reading a whole file into memory.
+py::array_t<uint64_t> wordArray(size_t n) {
+  return py::array_t<uint64_t>(py::ssize_t(n));
 }
 
-// Gives back the unused end of an array of words.
-uint64_t* shrinkWords(uint64_t* words, size_t n) {
-  void* p = std::realloc(words, std::max<size_t>(n, 1) * sizeof(uint64_t));
-  return p != nullptr ? static_cast<uint64_t*>(p) : words;
+// Gives back the unused end of a word array of our own.
+void shrinkTo(py::array_t<uint64_t>& words, size_t n) {
+  if (size_t(words.size()) != n) words.resize({py::ssize_t(n)}, false);
 }
 
 // The register records of a chip-configuration payload: a little-endian
@@ -177,20 +175,18 @@ class PacketIterator {
 
   py::array_t<uint64_t> next() {
     if (_ended) throw py::stop_iteration();
-    uint64_t* words = allocateWords(_maxWords);
+    py::array_t<uint64_t> words = wordArray(_maxWords);
+    uint64_t* const dst = words.mutable_data();
     size_t n = 0;
     {
       py::gil_scoped_release release;
       // With Pelvan framing a whole batch may be left out: go on to one
       // with words in it, or to the end.
-      while (n == 0 && !_ended) n = takeWords(_in->inspector, words, _maxWords, _pelvan, _ended);
+      while (n == 0 && !_ended) n = takeWords(_in->inspector, dst, _maxWords, _pelvan, _ended);
     }
-    if (n == 0) {
-      std::free(words);
-      throw py::stop_iteration();
-    }
-    if (n < _maxWords) words = shrinkWords(words, n);
-    return adoptWords(words, n);
+    if (n == 0) throw py::stop_iteration();
+    shrinkTo(words, n);
+    return words;
   }
 
  private:
@@ -249,27 +245,23 @@ class File {
     checkOpen();
     Inspection in(true);
     OpenFailure failure;
-    uint64_t* words = nullptr;
-    size_t n = 0;
     {
       py::gil_scoped_release release;
       failure = startPackets(in, _path, reading);
-      if (!failure.failed) {
-        // No file holds more packet words than it has whole words.
-        const size_t most = size_t(in.inspector.fileSize() / 8);
-        words = static_cast<uint64_t*>(std::malloc(std::max<size_t>(most, 1) * 8));
-        if (words != nullptr) {
-          bool ended;
-          n = takeWords(in.inspector, words, most, reading.pelvan, ended);
-          words = shrinkWords(words, n);
-        }
-      }
     }
     if (failure.failed) raiseOpenFailure(_path, failure);
-    if (words == nullptr) {
-      throw std::bad_alloc();
+    // No file holds more packet words than it has whole words.
+    py::array_t<uint64_t> words = wordArray(size_t(in.inspector.fileSize() / 8));
+    uint64_t* const dst = words.mutable_data();
+    const size_t most = size_t(words.size());
+    size_t n;
+    {
+      py::gil_scoped_release release;
+      bool ended;
+      n = takeWords(in.inspector, dst, most, reading.pelvan, ended);
     }
-    return adoptWords(words, n);
+    shrinkTo(words, n);
+    return words;
   }
 
   PacketIterator iterPackets(const PacketReading& reading, int64_t maxWords) const {

@@ -84,9 +84,6 @@ std::string pathString(const py::object& path);
 // The structural problems as a list of (offset, message) tuples.
 py::list problemList(const std::vector<FileProblem>& problems);
 
-// A numpy uint64 array that takes over words, memory from std::malloc.
-py::array_t<uint64_t> adoptWords(uint64_t* words, size_t n);
-
 }  // namespace morven::python
 
 #endif  // MORVEN_PYTHON_MODULE_H

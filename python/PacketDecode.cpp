@@ -1,6 +1,11 @@
 // morven.decode: packet words to a numpy structured array, one record per
 // word, every field taken by the library's packet decoder (Packet.h).
+#include <sched.h>
+
+#include <algorithm>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "Module.h"
@@ -40,44 +45,58 @@ struct Pc24Record {
   uint64_t timer;
 };
 
-// The fields every packet has, and a control packet's timer value; the
-// fields that do not apply to a packet stay 0.
-template <typename Record>
-void decodeCommon(const PacketFields& f, Record& r) {
-  r.top = f.top;
-  r.type = f.type;
-  if (f.type <= VX7_EOC_MAX_COLNR) {
-    r.eoc = f.type;
-    r.pixel = f.pixel;
-    r.x = f.x;
-    r.y = f.y;
-  } else {
-    r.timer = f.timer;
-  }
-}
-
+// Each record is filled in one go, without a branch: data and control
+// packets, halves and layouts come mixed, in no order a branch predictor
+// could learn. The fields that do not apply to a packet are 0.
 void decodeRecord(uint64_t w, ToaTotRecord& r) {
   const PacketFields f = decodePacket(w);
-  r = ToaTotRecord{};
-  decodeCommon(f, r);
-  if (f.type > VX7_EOC_MAX_COLNR) return;
-  r.toa = f.toa;
-  r.uftoa_stop = f.uftoaStop;
-  r.uftoa_start = f.uftoaStart;
-  r.ftoa_rise = f.ftoaRise;
-  r.ftoa_fall = f.ftoaFall;
-  r.tot = f.tot;
-  r.pileup = f.pileup;
+  const bool d = f.type <= VX7_EOC_MAX_COLNR;
+  r = ToaTotRecord{f.top,
+                   f.type,
+                   uint8_t(d ? f.type : 0),
+                   uint16_t(d ? f.pixel : 0),
+                   uint16_t(d ? f.x : 0),
+                   uint16_t(d ? f.y : 0),
+                   uint16_t(d ? f.toa : 0),
+                   uint8_t(d ? f.uftoaStop : 0),
+                   uint8_t(d ? f.uftoaStart : 0),
+                   uint8_t(d ? f.ftoaRise : 0),
+                   uint8_t(d ? f.ftoaFall : 0),
+                   uint16_t(d ? f.tot : 0),
+                   d && f.pileup,
+                   d ? 0 : f.timer};
 }
 
 void decodeRecord(uint64_t w, Pc24Record& r) {
   const PacketFields f = decodePacket(w);
-  r = Pc24Record{};
-  decodeCommon(f, r);
-  if (f.type <= VX7_EOC_MAX_COLNR) r.pc = f.pc;
+  const bool d = f.type <= VX7_EOC_MAX_COLNR;
+  r = Pc24Record{f.top,
+                 f.type,
+                 uint8_t(d ? f.type : 0),
+                 uint16_t(d ? f.pixel : 0),
+                 uint16_t(d ? f.x : 0),
+                 uint16_t(d ? f.y : 0),
+                 uint32_t(d ? f.pc : 0),
+                 d ? 0 : f.timer};
 }
 
 using Words = py::array_t<uint64_t, py::array::c_style | py::array::forcecast>;
+
+// Cores this process may run on.
+unsigned availableCores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof(set), &set) == 0) return unsigned(std::max(1, CPU_COUNT(&set)));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// Large arrays are decoded in parts, one per core: the decode of a whole run
+// is bound by the processor, not by memory.
+constexpr size_t WORDS_PER_THREAD = size_t(1) << 20;
+
+template <typename Record>
+void decodeRange(const uint64_t* in, Record* out, size_t n) {
+  for (size_t i = 0; i < n; ++i) decodeRecord(in[i], out[i]);
+}
 
 template <typename Record>
 py::array decodeAll(const Words& words) {
@@ -85,10 +104,25 @@ py::array decodeAll(const Words& words) {
   py::array_t<Record> records(shape);
   const uint64_t* in = words.data();
   Record* out = records.mutable_data();
-  const py::ssize_t n = words.size();
+  const size_t n = size_t(words.size());
   {
     py::gil_scoped_release release;
-    for (py::ssize_t i = 0; i < n; ++i) decodeRecord(in[i], out[i]);
+    const size_t parts = std::min<size_t>(availableCores(), n / WORDS_PER_THREAD + 1);
+    const size_t step = (n + parts - 1) / parts;
+    auto decodePart = [&](size_t p) {
+      const size_t begin = std::min(n, p * step), end = std::min(n, begin + step);
+      decodeRange(in + begin, out + begin, end - begin);
+    };
+    std::vector<std::thread> threads;
+    size_t p = 1;
+    try {
+      for (; p < parts; ++p) threads.emplace_back(decodePart, p);
+    } catch (const std::system_error&) {
+      // No thread to be had: the parts left are decoded here.
+    }
+    decodePart(0);
+    for (size_t rest = p; rest < parts; ++rest) decodePart(rest);
+    for (std::thread& t : threads) t.join();
   }
   return records;
 }

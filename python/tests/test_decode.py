@@ -118,3 +118,41 @@ def test_docstrings():
                   morven.CheckResult, morven.FormatError, morven.File.packets,
                   morven.File.iter_packets, morven.File.chunks):
         assert thing.__doc__ and len(thing.__doc__) > 40, thing
+
+
+def vector_expected(w, layout):
+    """The fields of a whole array at once, from the same bit layout."""
+    u = np.uint64
+
+    def f(high, low):
+        return (w >> u(low)) & u((1 << (high - low + 1)) - 1)
+
+    top, kind, pixel = f(63, 63), f(62, 55), f(54, 46)
+    data = kind < 224
+    x = 2 * kind + ((pixel >> u(2)) & u(1))
+    y = 4 * (pixel >> u(3)) + (pixel & u(3))
+    x = np.where(top == 1, 447 - x, x)
+    y = np.where(top == 1, 511 - y, y)
+    zero = u(0)
+    out = dict(top=top, type=kind, eoc=np.where(data, kind, zero), pixel=np.where(data, pixel, zero),
+               x=np.where(data, x, zero), y=np.where(data, y, zero),
+               timer=np.where(data, zero, f(54, 0)))
+    fields = dict(toa=(45, 30), uftoa_stop=(29, 26), uftoa_start=(25, 22), ftoa_rise=(21, 17),
+                  ftoa_fall=(16, 12), tot=(11, 1), pileup=(0, 0)) if layout == "toatot" else \
+        dict(pc=(23, 0))
+    for name, (high, low) in fields.items():
+        out[name] = np.where(data, f(high, low), zero)
+    return out
+
+
+@pytest.mark.parametrize("layout", ["toatot", "pc24"])
+def test_large_arrays_are_decoded_whole(layout):
+    # more words than one part of the decode, an odd count; and every pixel
+    # counter index of both halves
+    rng = np.random.default_rng(5)
+    words = rng.integers(0, 2**64, size=3 * 2**20 + 77, dtype=np.uint64)
+    every_pixel = np.arange(0x40000, dtype=np.uint64) << np.uint64(46)
+    words = np.concatenate([words, every_pixel])
+    records = morven.decode(words, layout)
+    for name, values in vector_expected(words, layout).items():
+        assert np.array_equal(records[name].astype(np.uint64), values), name
