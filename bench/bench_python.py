@@ -8,7 +8,6 @@ out. Run by bench/bench_python.sh, which makes the file.
 """
 
 import os
-import resource
 import statistics
 import subprocess
 import sys
@@ -45,13 +44,18 @@ def show(label, t, reference=None):
 
 def peak_beyond_imports(code, path):
     """Peak resident memory of a fresh interpreter running code, less the
-    peak after importing numpy and morven, in MiB."""
+    peak after importing numpy and morven, in MiB. VmHWM of the process's own
+    memory: ru_maxrss would carry the peak of this process over the exec."""
     script = f"""
-import resource, sys, numpy, morven
-base = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+import sys, numpy, morven
+def peak():
+    for line in open("/proc/self/status"):
+        if line.startswith("VmHWM:"):
+            return int(line.split()[1])
+base = peak()
 path = sys.argv[1]
 {code}
-print((resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - base) / 1024)
+print((peak() - base) / 1024)
 """
     out = subprocess.run([sys.executable, "-c", script, path], check=True, capture_output=True,
                          text=True).stdout
