@@ -88,7 +88,7 @@ void DataInspector::init() {
   _skipPayload = true;
   _reverseWords = _reverseBytes = _fromPelvan = _forceFrame = false;
   _fileSize = _fileIndex = _fileHeader = _headerTotal = 0;
-  _chunkType = _chunkBytes = _chunkBytesTotal = 0;
+  _chunkType = _chunkHeaderWord = _chunkBytes = _chunkBytesTotal = 0;
   _wordsAvail = _chunkWordsLeft = _pixelCounterTotal = 0;
   _pixel = &_noPacket;
   _externalChunk = false;
@@ -297,6 +297,7 @@ void DataInspector::tellProblem(uint64_t offset, std::string message) {
 
 bool DataInspector::isValidHeader(uint64_t headerWord) {
   ChunkClass c = classifyHeader(headerWord);
+  _chunkHeaderWord = headerWord;
   if (c.accepted) ++_chunkTypeCounters[c.counterKey];
   _chunkType = c.type;
   _chunkBytes = c.bytes;

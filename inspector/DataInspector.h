@@ -89,6 +89,9 @@ class DataInspector {
   uint64_t chunkOffset() const { return _fileIndex >= 8 ? _fileIndex - 8 : 0; }
   uint64_t headerTotal() const { return _headerTotal; }
   uint64_t chunkType() const { return _chunkType; }
+  // The current chunk's header word as the file holds it (type, stream id
+  // and size field), also when the header was refused.
+  uint64_t chunkHeaderWord() const { return _chunkHeaderWord; }
   uint64_t chunkBytes() const { return _chunkBytes; }
   uint64_t chunkBytesTotal() const { return _chunkBytesTotal; }
   bool hasError() const { return _hasError; }
@@ -110,6 +113,11 @@ class DataInspector {
   // stream goes on in the file.
   void setDataChunk(const unsigned char* data, size_t bytes);
   bool nextPixel(uint64_t* out = nullptr);
+  // Copies up to max words of the packet stream to dst, exactly as that
+  // many calls of nextPixel would deliver them (reversed, counted in
+  // pixelCounterTotal), whole buffer runs at a time; returns how many, fewer
+  // than max only at the end of the stream.
+  size_t takePackets(uint64_t* dst, size_t max);
   bool processNextPixel();
   // processNextPixel until it returns false, in one call: the statistics
   // loop without a call per packet.
@@ -188,6 +196,7 @@ class DataInspector {
   uint64_t _fileHeader;
   uint64_t _headerTotal;
   uint64_t _chunkType;
+  uint64_t _chunkHeaderWord;
   uint64_t _chunkBytes;
   uint64_t _chunkBytesTotal;
   std::string _jsonString;

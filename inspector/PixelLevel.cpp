@@ -259,4 +259,27 @@ std::string DataInspector::pixelTypeString(uint64_t type) {
   return "????";
 }
 
+size_t DataInspector::takePackets(uint64_t* dst, size_t max) {
+  size_t n = 0;
+  while (n < max) {
+    if (_wordsAvail == 0) {
+      if (!nextPixel(dst + n)) break;
+      ++n;
+      continue;
+    }
+    const size_t k = size_t(std::min<uint64_t>(_wordsAvail, max - n));
+    uint64_t* const words = _pixel + 1;
+    if (_reverseWords || _reverseBytes) {
+      // Reversed in place as well, like the current packet of nextPixel.
+      for (size_t i = 0; i < k; ++i) words[i] = reversed(words[i], _reverseWords, _reverseBytes);
+    }
+    std::memcpy(dst + n, words, k * 8);
+    _pixel += k;
+    _wordsAvail -= k;
+    _pixelCounterTotal += k;
+    n += k;
+  }
+  return n;
+}
+
 }  // namespace morven
