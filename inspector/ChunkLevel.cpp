@@ -17,8 +17,8 @@ namespace morven {
 
 namespace {
 
-constexpr size_t PIXEL_COUNTERS = 0x40000;
-constexpr size_t TOA_COUNTERS = 0x10000;
+constexpr size_t PIXEL_COUNTERS = DataInspector::PIXEL_COUNTER_COUNT;
+constexpr size_t TOA_COUNTERS = DataInspector::TOA_COUNTER_COUNT;
 
 // JSON and register payloads are kept in memory. A chip's information text
 // or register set is a few kilobytes; a header that declares gigabytes must
@@ -186,6 +186,7 @@ bool DataInspector::nextChunk() {
   }
   ++_headerTotal;
   _fileIndex += 8;
+  if (_progressHook && _headerTotal % PROGRESS_CHUNKS == 0) _progressHook(_fileIndex);
 
   if (!isValidHeader(loadLE64(word))) {
     _out << "### Invalid header 0x" << hexString(_chunkType, 16) << std::dec << std::setfill(' ')
@@ -305,6 +306,7 @@ void DataInspector::tellProblem(uint64_t offset, std::string message) {
 
 bool DataInspector::isValidHeader(uint64_t headerWord) {
   ChunkClass c = classifyHeader(headerWord);
+  _chunkHeaderWord = headerWord;
   if (c.accepted) ++_chunkTypeCounters[c.counterKey];
   _chunkType = c.type;
   _chunkBytes = c.bytes;

@@ -110,6 +110,8 @@ bool DataInspector::nextPiece() {
   _wordsAvail = got / 8;
   _pixel = _buffer.get();
   _chunkWordsLeft -= _wordsAvail;
+  // The payload read so far, from where it starts.
+  if (_progressHook) _progressHook(_fileIndex + (_chunkBytes - _chunkWordsLeft * 8));
   if (_wordsAvail == 0) return false;
   wordsFromLE(_pixel, size_t(_wordsAvail));
   --_wordsAvail;
