@@ -66,7 +66,9 @@ TEST(LongOptions, UsageErrors) {
   const std::vector<UsageCase> cases = {
       {"UnknownLongOption", {"--bogus", "a.mv"}, "", "unrecognized option '--bogus'"},
       {"MissingArgument", {"a.mv", "--image"}, "", "requires an argument"},
-      {"ThreadsZero", {"--threads", "0", "a.mv"}, "### --threads: argument not in range (1..1024)\n",
+      {"ThreadsZero",
+       {"--threads", "0", "a.mv"},
+       "### --threads: argument not in range (1..1024)\n",
        ""},
       {"ThreadsNotANumber", {"--threads=x", "a.mv"}, "### --threads: error in argument\n", ""},
       {"EmptyImageName", {"-p", "--image=", "a.mv"}, "### --image: error in argument\n", ""},
@@ -177,12 +179,13 @@ TEST(ExitStatus, UnwritableOutput) {
   const std::string err = dir.file("err");
   for (const std::string& options : {std::string("-f"), std::string("--json")}) {
     SCOPED_TRACE(options);
-    const std::string cmd = "cd " + dir.path() + " && " + MVSCAN_BINARY + " " + options +
-                            " a.mv >/dev/full 2>" + err;
+    const std::string cmd =
+        "cd " + dir.path() + " && " + MVSCAN_BINARY + " " + options + " a.mv >/dev/full 2>" + err;
     const int status = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
-    EXPECT_EQ(readWholeFile(err), "mvscan: cannot write standard output: No space left on device\n");
+    EXPECT_EQ(readWholeFile(err),
+              "mvscan: cannot write standard output: No space left on device\n");
   }
 }
 
