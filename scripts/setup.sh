@@ -4,4 +4,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-packages.sh setup g++ cmake make libgtest-dev libgmock-dev nlohmann-json3-dev \
-  libpng++-dev libpng-dev parallel jq bsdutils
+  libpng++-dev libpng-dev parallel jq
