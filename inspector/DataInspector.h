@@ -63,6 +63,11 @@ class DataInspector {
   // callers that collect them (the JSON report, the Python module).
   using ProblemSink = std::function<void(const FileProblem&)>;
   void setProblemSink(ProblemSink sink) { _problemSink = std::move(sink); }
+  // Told the file offset reached, once per read piece of a data chunk and
+  // every PROGRESS_CHUNKS chunks: for a progress line.
+  using ProgressHook = std::function<void(uint64_t offset)>;
+  void setProgressHook(ProgressHook hook) { _progressHook = std::move(hook); }
+  static constexpr uint64_t PROGRESS_CHUNKS = 4096;
 
   void init();
   bool setFile(const std::string& fileName, bool reset);
@@ -138,6 +143,11 @@ class DataInspector {
   std::string pixelTypeString() const;
   static std::string pixelTypeString(uint64_t type);
 
+  // The tallies: one counter per type byte, per pixel index (18 bits: half,
+  // EoC block, pixel number) and per ToA value.
+  static constexpr size_t TYPE_COUNTER_COUNT = 256;
+  static constexpr size_t PIXEL_COUNTER_COUNT = 0x40000;
+  static constexpr size_t TOA_COUNTER_COUNT = 0x10000;
   const std::vector<uint64_t>& typeCounters() const { return _typeCounters; }
   const uint64_t* pixelCounters() const { return _pixelCounters.get(); }
   const uint64_t* toaCounters() const { return _toaCounters.get(); }
@@ -154,6 +164,12 @@ class DataInspector {
   uint64_t checkAsTestGenPixels(std::ostream& out, int links);
   uint64_t checkAsCounters(std::ostream& out, int links);
   void savePixelCounterImage(std::string baseName);
+  void savePixelCounterImageFile(const std::string& fileName);
+  // Adds tallies gathered elsewhere (statistics documents of other runs) to
+  // this object's: types[256], pixels[PIXEL_COUNTERS] and toas[TOA_COUNTERS]
+  // per index, the packet total and the chunk counts per key.
+  void addTallies(const uint64_t* types, const uint64_t* pixels, const uint64_t* toas,
+                  uint64_t packets, const std::map<uint64_t, uint64_t>& chunkCounts);
 
  private:
   void printJsonPayload();
@@ -185,6 +201,8 @@ class DataInspector {
   bool _skipPayload;
   std::ostream& _out;
   ProblemSink _problemSink;
+  ProgressHook _progressHook;
+  uint64_t _chunkHeaderWord = 0;
   CheckFindings* _checkFindings = nullptr;
   int _threads = 1;
   bool _reverseWords, _reverseBytes, _fromPelvan, _forceFrame;

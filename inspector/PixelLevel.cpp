@@ -103,6 +103,8 @@ uint64_t DataInspector::readChunkWords(uint64_t* dst, uint64_t maxWords) {
   const uint64_t words = std::min(_chunkWordsLeft, maxWords);
   const uint64_t got = _file.read(dst, size_t(words * 8)) / 8;
   _chunkWordsLeft -= got;
+  // The payload read so far, from where it starts.
+  if (_progressHook) _progressHook(_fileIndex + (_chunkBytes - _chunkWordsLeft * 8));
   wordsFromLE(dst, size_t(got));
   return got;
 }
