@@ -611,6 +611,37 @@ TEST(DisplayFiles, StateCarriesOverToTheNextFile) {
             "1793: FRAME_END (8-bit) frame #1 1 segments, bot header=f1 readout_mode=0", ""}})));
 }
 
+// A reset (a new run, the file check) clears all of the display state: the
+// timer histories of both halves and of the test generator, the frame, its
+// width and count, and the open segment.
+TEST(DisplayFiles, ResetClearsTheWholeState) {
+  TempDir dir;
+  const std::string a = dir.write(
+      "a.mv",
+      FileBuilder().header().chunk(
+          MVHDR_VX7FRAME8, {heartbeat(100), TOP | heartbeat(100), ctrlData(5), shutterRise(7),
+                            testGenHeartbeat(500), FRAME_START, segmentStart(1), FRAME_BYTES}));
+  const std::string b = dir.write(
+      "b.mv",
+      FileBuilder().header().chunk(
+          MVHDR_VX7FRAME8, {heartbeat(150), TOP | heartbeat(90), ctrlData(9), shutterFall(9),
+                            testGenHeartbeat(800), FRAME_BYTES, FRAME_END}));
+  std::ostringstream out;
+  morven::DataInspector inspector(out, true);
+  for (const std::string& path : {a, b}) {
+    ASSERT_TRUE(inspector.setFile(path, true));
+    out.str("");
+    while (inspector.nextPixel()) inspector.displayPixel(1, false, false, true, false, false);
+  }
+  EXPECT_EQ(
+      out.str(),
+      lines({"HEARTBEAT B 150", "HEARTBEAT T 90", "CTRL-DATA B 9",
+             "SHUTTER_FALL B 9 (diff=?"
+             "?)",
+             "TESTGEN-HEARTBEAT 800 (diff=0)", "0706050403020100",
+             "FRAME_END (### Not started) frame #0 0 segments, bot header=f1 readout_mode=0"}));
+}
+
 // ---- End to end -------------------------------------------------------------------
 
 std::string fileLines(const std::string& path, size_t words) {
