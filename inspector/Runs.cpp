@@ -62,21 +62,6 @@ void reportEndOfFile(const RunSettings& s, DataInspector& inspector, std::ostrea
   if (inspector.hasError()) out << "### There were errors in this file" << std::endl;
 }
 
-// The display loop: every links-th packet from the one after the skip.
-void displayPackets(const RunSettings& s, DataInspector& inspector, std::ostream& out,
-                    uint64_t index) {
-  int k = 0;
-  while (inspector.nextPixel()) {
-    ++index;
-    if (++k == s.links) {
-      k = 0;
-      inspector.displayPixel(index, s.showCounter, s.showRaw, s.showFields, s.testGen,
-                             s.skipZeroPackets);
-      if (!out) return;
-    }
-  }
-}
-
 // The statistics block after each file: EoC list, picture, ToA histogram,
 // total, chunk counts.
 void reportStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out) {
@@ -95,7 +80,8 @@ void reportStatistics(const RunSettings& s, DataInspector& inspector, std::ostre
 void scanPackets(const RunSettings& s, DataInspector& inspector, std::ostream& out,
                  uint64_t skipped) {
   if (s.displayPixels) {
-    displayPackets(s, inspector, out, skipped);
+    inspector.displayPackets(skipped, s.links, s.showCounter, s.showRaw, s.showFields, s.testGen,
+                             s.skipZeroPackets);
   } else if (s.testGen) {
     uint64_t checked = inspector.checkAsTestGenPixels(out, s.links);
     out << "Total pixelpackets = " << inspector.pixelCounterTotal()
