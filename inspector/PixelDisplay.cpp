@@ -516,11 +516,14 @@ Shown formatPacket(Line& line, DisplayState& display, const StreamInfo& stream,
 // The display loop hands its lines to the stream a batch at a time: one
 // write and one flush for many lines, where a line at a time costs two
 // calls of the stream buffer each. A batch goes out before the next read of
-// the file, so no shown line waits for input, and whenever it is full.
+// the file, so no shown line waits for input (nor comes after a message of
+// the chunk layer that the read prints), and whenever it is full.
 
 class LineBatch {
  public:
-  static constexpr size_t BYTES = 64 * 1024;
+  // A full batch is larger than the program's output buffer (256 KiB), so
+  // it goes to the output without a copy there.
+  static constexpr size_t BYTES = 260 * 1024;
 
   bool full() const { return BYTES - _used < Line::CAPACITY; }
   void add(const Line& line, bool flush) {
@@ -575,24 +578,33 @@ void DataInspector::displayPackets(uint64_t index, int stride, bool showCounter,
   // straight into the batch.
   const bool rawOnly = showRaw && !showFields && !showCounter && !skipZeroPackets;
   auto batch = std::make_unique<LineBatch>();
+  StreamInfo stream{_chunkType, _forceFrame, _fromPelvan};
   int k = 0;
   for (;;) {
-    if (_wordsAvail == 0 || batch->full()) {
-      batch->writeTo(_out);
-      if (!_out) return;
-    }
+    batch->writeTo(_out);
+    if (!_out) return;
+    // The next packet, and the words waiting behind it in the buffer, taken
+    // at once: they are all of one chunk.
     if (!nextPixel()) break;
-    ++index;
-    if (++k != stride) continue;
-    k = 0;
-    if (rawOnly) {
-      batch->addRawWord(*_pixel);
-      continue;
+    const uint64_t* word = _pixel;
+    const uint64_t* const end = word + 1 + takeWaitingWords();
+    stream.chunkType = _chunkType;
+    for (; word != end; ++word) {
+      ++index;
+      if (++k != stride) continue;
+      k = 0;
+      if (batch->full()) {
+        batch->writeTo(_out);
+        if (!_out) return;
+      }
+      if (rawOnly) {
+        batch->addRawWord(*word);
+        continue;
+      }
+      Line line;
+      const Shown shown = formatPacket(line, _display, stream, o, index, *word);
+      if (shown != Shown::None) batch->add(line, shown == Shown::Line);
     }
-    Line line;
-    const StreamInfo stream{_chunkType, _forceFrame, _fromPelvan};
-    const Shown shown = formatPacket(line, _display, stream, o, index, *_pixel);
-    if (shown != Shown::None) batch->add(line, shown == Shown::Line);
   }
   batch->writeTo(_out);
 }
