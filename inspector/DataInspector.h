@@ -153,8 +153,18 @@ class DataInspector {
   const uint64_t* toaCounters() const { return _toaCounters.get(); }
 
   // ---- Display, checks, image -------------------------------------------------
+  // The line of the current packet, the index-th of the file (-R: raw word,
+  // -P: its fields, -Q: in the test generator's layout, -C: index in
+  // front, -0: no line for a zero word).
   void displayPixel(uint64_t index, bool showCounter, bool showRaw, bool showFields, bool testGen,
                     bool skipZeroPackets);
+  // The display loop over the rest of the packet stream: every stride-th
+  // packet from the next one on, counted from index + 1, shown as
+  // displayPixel shows it; the lines go to the stream in batches, each
+  // written before the file is read again. Ends early at the first write
+  // the stream refuses.
+  void displayPackets(uint64_t index, int stride, bool showCounter, bool showRaw, bool showFields,
+                      bool testGen, bool skipZeroPackets);
   // The checks also fill the findings given here (none: nullptr), in
   // addition to their report.
   void setCheckFindings(CheckFindings* findings) { _checkFindings = findings; }
