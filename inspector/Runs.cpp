@@ -156,12 +156,13 @@ RunEnd checkFiles(const RunSettings& s, const std::vector<std::string>& fileName
 }
 
 RunEnd scanFiles(const RunSettings& s, const std::vector<std::string>& fileNames,
-                 DataInspector& inspector, std::ostream& out) {
+                 DataInspector& inspector, std::ostream& out, bool resetFirst) {
   const bool severalFiles = fileNames.size() > 1;
   bool firstFile = true;
   for (const std::string& name : fileNames) {
     if (!out) return RunEnd::OutputFailed;
-    if (!inspector.setFile(name, firstFile)) return out ? RunEnd::FileFailed : RunEnd::OutputFailed;
+    if (!inspector.setFile(name, firstFile && resetFirst))
+      return out ? RunEnd::FileFailed : RunEnd::OutputFailed;
     if (s.frameBits != 0) inspector.forceFrameData(s.frameBits);
     out << "File opened: " << name << std::endl;
     out << "File header: " << inspector.fileHeaderString() << std::endl;
@@ -185,6 +186,18 @@ RunEnd scanFiles(const RunSettings& s, const std::vector<std::string>& fileNames
     scanPackets(s, inspector, out, skipped);
     if (severalFiles) out << std::endl;
   }
+  return out ? RunEnd::Completed : RunEnd::OutputFailed;
+}
+
+RunEnd scanMemory(const RunSettings& s, const unsigned char* data, size_t bytes,
+                  DataInspector& inspector, std::ostream& out) {
+  if (!out) return RunEnd::OutputFailed;
+  inspector.setDataChunk(data, bytes);
+  inspector.setReverseBytes(s.reverseBytes);
+  inspector.setReverseWords(s.reverseWords);
+  inspector.setFromPelvan(s.fromPelvan);
+  inspector.setThreads(s.threads);
+  scanPackets(s, inspector, out, 0);
   return out ? RunEnd::Completed : RunEnd::OutputFailed;
 }
 
