@@ -178,9 +178,17 @@ RunEnd checkLoop(const RunSettings& s, const std::vector<std::string>& fileNames
   return report.writable() ? RunEnd::Completed : RunEnd::OutputFailed;
 }
 
+// How the packet stream is read, as the settings ask.
+void readPacketsAs(const RunSettings& s, DataInspector& inspector) {
+  inspector.setReverseBytes(s.reverseBytes);
+  inspector.setReverseWords(s.reverseWords);
+  inspector.setFromPelvan(s.fromPelvan);
+  inspector.setThreads(s.threads);
+}
+
 RunEnd scanLoop(const RunSettings& s, const std::vector<std::string>& fileNames,
-                DataInspector& inspector, RunReport& report) {
-  bool firstFile = true;
+                DataInspector& inspector, RunReport& report, bool resetFirst = true) {
+  bool firstFile = resetFirst;
   for (size_t i = 0; i < fileNames.size(); ++i) {
     const std::string& name = fileNames[i];
     if (!report.writable()) return RunEnd::OutputFailed;
@@ -196,10 +204,7 @@ RunEnd scanLoop(const RunSettings& s, const std::vector<std::string>& fileNames,
     uint64_t skipped = 0;
     while (skipped < s.skipCount && inspector.nextPixel()) ++skipped;
     report.skipped(skipped);
-    inspector.setReverseBytes(s.reverseBytes);
-    inspector.setReverseWords(s.reverseWords);
-    inspector.setFromPelvan(s.fromPelvan);
-    inspector.setThreads(s.threads);
+    readPacketsAs(s, inspector);
     if (!report.writable()) return RunEnd::OutputFailed;
     scanPackets(s, inspector, report, skipped);
     report.scanFileEnded(inspector);
@@ -285,9 +290,19 @@ RunEnd checkFiles(const RunSettings& s, const std::vector<std::string>& fileName
 }
 
 RunEnd scanFiles(const RunSettings& s, const std::vector<std::string>& fileNames,
-                 DataInspector& inspector, std::ostream& out) {
+                 DataInspector& inspector, std::ostream& out, bool resetFirst) {
   TextReport report(s, fileNames.size() > 1, out);
-  return scanLoop(s, fileNames, inspector, report);
+  return scanLoop(s, fileNames, inspector, report, resetFirst);
+}
+
+RunEnd scanMemory(const RunSettings& s, const unsigned char* data, size_t bytes,
+                  DataInspector& inspector, std::ostream& out) {
+  TextReport report(s, false, out);
+  if (!report.writable()) return RunEnd::OutputFailed;
+  inspector.setDataChunk(data, bytes);
+  readPacketsAs(s, inspector);
+  scanPackets(s, inspector, report, 0);
+  return report.writable() ? RunEnd::Completed : RunEnd::OutputFailed;
 }
 
 RunEnd run(const RunSettings& s, const std::vector<std::string>& fileNames, std::ostream& out) {
