@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -22,6 +23,7 @@ bool FileReader::open(const std::string& path) {
   _eof = _error = false;
   _pos = _bufStart = 0;
   _bufLen = 0;
+  _readEnd = _aheadEnd = 0;
   return true;
 }
 
@@ -45,10 +47,25 @@ void FileReader::close() {
 }
 
 long FileReader::rawRead(unsigned char* dst, size_t n) {
+  readAhead(n);
   for (;;) {
     ssize_t r = _seekable ? ::pread(_fd, dst, n, off_t(_pos)) : ::read(_fd, dst, n);
+    if (r > 0) _readEnd = _pos + uint64_t(r);
     if (r >= 0 || errno != EINTR) return long(r);
   }
+}
+
+void FileReader::readAhead(size_t n) {
+  constexpr uint64_t maxOffset = uint64_t(std::numeric_limits<off_t>::max());
+  if (!_seekable || _pos == 0 || _pos != _readEnd) return;
+  if (_pos > maxOffset - READ_AHEAD || n > maxOffset - READ_AHEAD - _pos) return;
+  const uint64_t end = _pos + n;
+  // Asked in steps of half the distance, not at every read.
+  if (_aheadEnd >= end + READ_AHEAD / 2) return;
+  const uint64_t from = std::max(_aheadEnd, end);
+  _aheadEnd = end + READ_AHEAD;
+  // Only a hint: a failure changes nothing but the speed.
+  (void)::posix_fadvise(_fd, off_t(from), off_t(_aheadEnd - from), POSIX_FADV_WILLNEED);
 }
 
 size_t FileReader::read(void* dst, size_t n) {

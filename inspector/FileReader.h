@@ -8,6 +8,11 @@
 // 128 KiB. Large reads (payloads into the packet buffer) go straight to the
 // caller's memory.
 //
+// Once reads follow each other without a gap (the packet stream, or a walk
+// over chunks smaller than the buffer), the reader asks the system to read
+// the next READ_AHEAD bytes of the file in the background, so that the disk
+// works while the caller works on what it has.
+//
 // The indicators behave like those of a stdio stream: end of file is set by
 // a short read and stays set until the next seek; the error indicator is set
 // by a failed read and stays set until the file is closed.
@@ -47,9 +52,13 @@ class FileReader {
 
  private:
   static constexpr size_t kBufferSize = 128 * 1024;
+  static constexpr uint64_t READ_AHEAD = 16 * 1024 * 1024;
 
   // One read system call at the current position; retries on EINTR.
   long rawRead(unsigned char* dst, size_t n);
+  // Asks for the bytes after a read of n bytes at the current position in
+  // the background, when that read follows the last one.
+  void readAhead(size_t n);
 
   int _fd = -1;
   bool _seekable = false;
@@ -58,6 +67,8 @@ class FileReader {
   uint64_t _pos = 0;       // logical position in the file
   uint64_t _bufStart = 0;  // file offset of _buf[0]
   size_t _bufLen = 0;      // valid bytes in _buf
+  uint64_t _readEnd = 0;   // file offset after the last read system call
+  uint64_t _aheadEnd = 0;  // the system has been asked for the bytes up to here
   std::unique_ptr<unsigned char[]> _buf;
 };
 

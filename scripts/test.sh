@@ -2,6 +2,7 @@
 # Sets everything up, builds mvscan and runs all tests.
 #   scripts/test.sh            normal build in build/
 #   scripts/test.sh sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+#   scripts/test.sh tsan       ThreadSanitizer build in build-tsan/
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -9,6 +10,11 @@ scripts/setup.sh
 if [ "${1:-}" = "sanitize" ]; then
   dir=build-asan
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DMVSCAN_SANITIZE=ON >/dev/null
+elif [ "${1:-}" = "tsan" ]; then
+  dir=build-tsan
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DMVSCAN_SANITIZE=thread >/dev/null
+  # A data race is a failure, not a warning on standard error.
+  export TSAN_OPTIONS="halt_on_error=1 exitcode=66 ${TSAN_OPTIONS:-}"
 else
   dir=build
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
