@@ -11,6 +11,7 @@
 #   RUNS         timed runs of each command (default 7); medians are reported
 #                with the smallest and largest time
 #   BASELINE     another mvscan (an older build) timed in the same rounds
+#   GENERATOR    mvgen (default) or uniform, for the ToA/ToT files
 #   MVGEN        path of mvgen (default: tools/mvgen beside mvscan)
 #
 # Every round runs each command once, in turn, so that a busy machine slows
@@ -36,8 +37,48 @@ work=$(mktemp -d /tmp/mvscan-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cd "$work"  # mvscan writes inspect.png here
 
-"$mvgen" -k toatot -b "$((size_mib * 1048576))" -o warm.mv >/dev/null
-"$mvgen" -k toatot -s 2 -b "$((cold_mib * 1048576))" -o cold.mv >/dev/null
+# mvgen's ToA/ToT run has a beam spot and hot pixels, as a real run does.
+# The uniform generator spreads the hits evenly over all pixels and ToA
+# values: the hardest case for the caches the tallies live in.
+if [ "${GENERATOR:-mvgen}" = uniform ]; then
+  cat >gen.cpp <<'SOURCE'
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+// A file header, then ToA/ToT chunks of pseudo-random pixel packets (all 224
+// EoC blocks, both halves, every ToA value) with a heartbeat now and then,
+// as long as whole chunks fit in the asked size.
+int main(int argc, char** argv) {
+  if (argc != 4) return 2;
+  const uint64_t total = std::strtoull(argv[2], nullptr, 10);
+  const uint64_t chunkWords = std::strtoull(argv[3], nullptr, 10);
+  FILE* f = std::fopen(argv[1], "wb");
+  if (!f) return 1;
+  std::vector<uint64_t> chunk(chunkWords + 1);
+  uint64_t state = 0x9E3779B97F4A7C15ULL, written = 8;
+  std::fwrite("MORVEN\0\0", 1, 8, f);
+  while (written + 8 * (chunkWords + 1) <= total) {
+    chunk[0] = (uint64_t(0x0002) << 48) | chunkWords;  // MVHDR_VX7TOATOT
+    for (uint64_t i = 1; i <= chunkWords; ++i) {
+      state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+      uint64_t eoc = (state >> 8) % 224;
+      if ((state & 0xFFF) == 0) eoc = 0xE0;  // heartbeat
+      chunk[i] = (state & 0x807FFFFFFFFFFFFFULL) | (eoc << 55);
+    }
+    std::fwrite(chunk.data(), 8, chunk.size(), f);  // little-endian host
+    written += 8 * chunk.size();
+  }
+  return std::fclose(f) == 0 ? 0 : 1;
+}
+SOURCE
+  g++ -O2 -o gen gen.cpp
+  ./gen warm.mv "$((size_mib * 1048576))" 16384
+  ./gen cold.mv "$((cold_mib * 1048576))" 16384
+else
+  "$mvgen" -k toatot -b "$((size_mib * 1048576))" -o warm.mv >/dev/null
+  "$mvgen" -k toatot -s 2 -b "$((cold_mib * 1048576))" -o cold.mv >/dev/null
+fi
 "$mvgen" -k counter -L 2 -b "$((size_mib * 1048576))" -o counter.mv >/dev/null
 # 64 MiB data chunks: every read piece is full.
 "$mvgen" -k toatot -s 3 -c 8388608 -b "$((size_mib * 1048576))" -o bigchunks.mv >/dev/null

@@ -12,7 +12,7 @@ if [ "${1:-}" = "sanitize" ]; then
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DMVSCAN_SANITIZE=ON >/dev/null
 elif [ "${1:-}" = "tsan" ]; then
   dir=build-tsan
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DMVSCAN_SANITIZE=thread >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMVSCAN_SANITIZE=thread >/dev/null
   # A data race is a failure, not a warning on standard error.
   export TSAN_OPTIONS="halt_on_error=1 exitcode=66 ${TSAN_OPTIONS:-}"
 else
