@@ -24,6 +24,7 @@ bool FileReader::open(const std::string& path) {
   _pos = _bufStart = 0;
   _bufLen = 0;
   _readEnd = _aheadEnd = 0;
+  _afterLarge = false;
   return true;
 }
 
@@ -72,6 +73,14 @@ size_t FileReader::read(void* dst, size_t n) {
   if (_fd < 0) return 0;
   unsigned char* out = static_cast<unsigned char*>(dst);
   size_t done = 0;
+  // A large read (a payload into the packet buffer) takes what the buffer
+  // holds and reads the rest straight to the caller's memory, and the
+  // buffer is then refilled only in small steps (the next chunk's header,
+  // a small payload): the bytes of the next large payload are copied once,
+  // not once into the buffer and again out of it.
+  const bool large = n >= kBufferSize;
+  const size_t fill = _afterLarge ? kSmallFill : kBufferSize;
+  _afterLarge = large;
   // End of file is sticky, as in glibc's stdio: no read until the next seek.
   while (done < n && !_eof) {
     if (_pos >= _bufStart && _pos - _bufStart < _bufLen) {
@@ -83,7 +92,7 @@ size_t FileReader::read(void* dst, size_t n) {
       continue;
     }
     size_t rest = n - done;
-    if (rest >= kBufferSize) {
+    if (large) {
       long r = rawRead(out + done, rest);
       if (r < 0) {
         _error = true;
@@ -97,7 +106,7 @@ size_t FileReader::read(void* dst, size_t n) {
       _pos += uint64_t(r);
       continue;
     }
-    long r = rawRead(_buf.get(), kBufferSize);
+    long r = rawRead(_buf.get(), fill);
     if (r < 0) {
       _error = true;
       _bufLen = 0;
