@@ -157,6 +157,21 @@ if [ -n "$baseline" ]; then
     "$(maxOf "${med[cat counter (cold)]}" "${med[baseline -q (warm)]}")")"
 fi
 
+# The cost per packet on one thread, from its processor time: user time is
+# the tally (and the picture), system time the copy out of the page cache.
+packets=$("$mvscan" -p warm.mv | sed -n 's/^Total pixelpackets = //p')
+cpu=""
+for _ in $(seq "$runs"); do
+  cpu="$cpu$(/usr/bin/time -f '%U %S' taskset -c 0 "$mvscan" -p warm.mv 2>&1 >/dev/null | tail -1)
+"
+done
+median() { grep . | sort -n | awk '{t[NR] = $1} END {print t[int((NR + 1) / 2)]}'; }
+user=$(awk '{print $1}' <<<"$cpu" | median)
+sys=$(awk '{print $2}' <<<"$cpu" | median)
+echo "one thread, $packets packets: user $user s ($(awk -v t="$user" -v n="$packets" \
+  'BEGIN {printf "%.2f", t * 1e9 / n}') ns per packet), system $sys s ($(awk -v t="$sys" \
+  -v n="$packets" 'BEGIN {printf "%.2f", t * 1e9 / n}') ns per packet)"
+
 # Peak memory against 40 MiB + 8 bytes per data chunk, for every kind of run.
 peak() {  # peak FILE ARGS...: KiB
   local f=$1
