@@ -103,6 +103,8 @@ uint64_t DataInspector::readChunkWords(uint64_t* dst, uint64_t maxWords) {
   const uint64_t words = std::min(_chunkWordsLeft, maxWords);
   const uint64_t got = _file.read(dst, size_t(words * 8)) / 8;
   _chunkWordsLeft -= got;
+  // The payload read so far, from where it starts.
+  if (_progressHook) _progressHook(_fileIndex + (_chunkBytes - _chunkWordsLeft * 8));
   wordsFromLE(dst, size_t(got));
   return got;
 }
@@ -201,8 +203,8 @@ bool DataInspector::tallyInParallel(int workers) {
 
 void DataInspector::forceFrameData(int bits) {
   _forceFrame = bits == 8 || bits == 16;
-  _frame8 = bits == 8;
-  _frame16 = bits == 16;
+  _display.frame8 = bits == 8;
+  _display.frame16 = bits == 16;
   if (_forceFrame) _out << "Force interpretation as frame data (" << bits << " bits)" << std::endl;
 }
 
@@ -257,6 +259,29 @@ std::string DataInspector::pixelTypeString(uint64_t type) {
     return CONTROL_TYPE_NAMES[type - VX7_EOC_MAX_COLS];
   }
   return "????";
+}
+
+size_t DataInspector::takePackets(uint64_t* dst, size_t max) {
+  size_t n = 0;
+  while (n < max) {
+    if (_wordsAvail == 0) {
+      if (!nextPixel(dst + n)) break;
+      ++n;
+      continue;
+    }
+    const size_t k = size_t(std::min<uint64_t>(_wordsAvail, max - n));
+    uint64_t* const words = _pixel + 1;
+    if (_reverseWords || _reverseBytes) {
+      // Reversed in place as well, like the current packet of nextPixel.
+      for (size_t i = 0; i < k; ++i) words[i] = reversed(words[i], _reverseWords, _reverseBytes);
+    }
+    std::memcpy(dst + n, words, k * 8);
+    _pixel += k;
+    _wordsAvail -= k;
+    _pixelCounterTotal += k;
+    n += k;
+  }
+  return n;
 }
 
 }  // namespace morven
