@@ -11,6 +11,7 @@
 //   ChunkLevel.cpp     opening files, walking and classifying chunks
 //   ChunkReports.cpp   register listing, chunk-size histogram
 //   PixelLevel.cpp     packet stream, tallies, EoC list, ToA histogram
+//   ParallelTally.cpp  the tallies of the statistics scan on several threads
 //   PixelDisplay.cpp   one line per packet
 //   Checks.cpp         test-generator and counter checks
 //   CounterImage.cpp   hit-count PNG
