@@ -6,6 +6,7 @@ import os
 import re
 import subprocess
 import struct
+import tempfile
 from pathlib import Path
 
 import numpy as np
@@ -76,9 +77,14 @@ class MorvenFile:
         return str(path)
 
 
+# Where mvscan -p writes its picture when a test does not look at it.
+PICTURE_FOLDER = tempfile.mkdtemp(prefix="mvscan-pytest-")
+
+
 def mvscan(*args, cwd=None):
     """mvscan's standard output; it must exit 0 with nothing on standard error."""
-    done = subprocess.run([MVSCAN, *map(str, args)], capture_output=True, cwd=cwd, check=True)
+    done = subprocess.run([MVSCAN, *map(str, args)], capture_output=True,
+                          cwd=cwd or PICTURE_FOLDER, check=True)
     assert done.stderr == b""
     return done.stdout.decode("latin-1")
 
