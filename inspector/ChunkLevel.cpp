@@ -17,8 +17,8 @@ namespace morven {
 
 namespace {
 
-constexpr size_t PIXEL_COUNTERS = 0x40000;
-constexpr size_t TOA_COUNTERS = 0x10000;
+constexpr size_t PIXEL_COUNTERS = DataInspector::PIXEL_COUNTER_COUNT;
+constexpr size_t TOA_COUNTERS = DataInspector::TOA_COUNTER_COUNT;
 
 // JSON and register payloads are kept in memory. A chip's information text
 // or register set is a few kilobytes; a header that declares gigabytes must
@@ -95,15 +95,7 @@ void DataInspector::init() {
   _externalNext = nullptr;
   _externalBytes = 0;
   _packetStreamEnded = false;
-  _frameStarted = _frame8 = _frame16 = false;
-  _frameCount = _currentLink = _segmentCount = 0;
-  for (size_t l = 0; l < DISPLAY_LINKS; ++l) {
-    _segmentStarted[l] = false;
-    _segmentAddr[l] = 999;
-    _segmentPixels[l] = 0;
-  }
-  _lastTestGenHeartbeat = _lastHeartbeatTop = _lastCtrlDataTop = _lastShutterRiseTop = 0;
-  _lastHeartbeatBottom = _lastCtrlDataBottom = _lastShutterRiseBottom = 0;
+  _display = DisplayState{};
   _chunkSizes.clear();
   _chunkTypeCounters.clear();
   _typeCounters.assign(256, 0);
@@ -186,6 +178,7 @@ bool DataInspector::nextChunk() {
   }
   ++_headerTotal;
   _fileIndex += 8;
+  if (_progressHook && _headerTotal % PROGRESS_CHUNKS == 0) _progressHook(_fileIndex);
 
   if (!isValidHeader(loadLE64(word))) {
     _out << "### Invalid header 0x" << hexString(_chunkType, 16) << std::dec << std::setfill(' ')

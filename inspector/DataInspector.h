@@ -29,14 +29,15 @@
 
 #include "ByteOrder.h"
 #include "CheckFindings.h"
+#include "DisplayState.h"
 #include "FileReader.h"
 #include "MorvenFormat.h"
 
 namespace morven {
 
-// A Pelvan header carries a 5-bit link number, so the display keeps frame
-// segment state for 32 links.
-constexpr size_t DISPLAY_LINKS = 32;
+template <typename Count>
+struct Tallies;  // PacketTally.h
+using TallyCounters = Tallies<uint64_t>;
 
 // A structural problem that the chunk level reports: the file offset it
 // concerns (the chunk's header word, or 0 for the file as a whole) and the
@@ -62,6 +63,11 @@ class DataInspector {
   // callers that collect them (the JSON report, the Python module).
   using ProblemSink = std::function<void(const FileProblem&)>;
   void setProblemSink(ProblemSink sink) { _problemSink = std::move(sink); }
+  // Told the file offset reached, once per read piece of a data chunk and
+  // every PROGRESS_CHUNKS chunks: for a progress line.
+  using ProgressHook = std::function<void(uint64_t offset)>;
+  void setProgressHook(ProgressHook hook) { _progressHook = std::move(hook); }
+  static constexpr uint64_t PROGRESS_CHUNKS = 4096;
 
   void init();
   bool setFile(const std::string& fileName, bool reset);
@@ -137,6 +143,11 @@ class DataInspector {
   std::string pixelTypeString() const;
   static std::string pixelTypeString(uint64_t type);
 
+  // The tallies: one counter per type byte, per pixel index (18 bits: half,
+  // EoC block, pixel number) and per ToA value.
+  static constexpr size_t TYPE_COUNTER_COUNT = 256;
+  static constexpr size_t PIXEL_COUNTER_COUNT = 0x40000;
+  static constexpr size_t TOA_COUNTER_COUNT = 0x10000;
   const std::vector<uint64_t>& typeCounters() const { return _typeCounters; }
   const uint64_t* pixelCounters() const { return _pixelCounters.get(); }
   const uint64_t* toaCounters() const { return _toaCounters.get(); }
@@ -153,11 +164,22 @@ class DataInspector {
   uint64_t checkAsTestGenPixels(std::ostream& out, int links);
   uint64_t checkAsCounters(std::ostream& out, int links);
   void savePixelCounterImage(std::string baseName);
+  void savePixelCounterImageFile(const std::string& fileName);
+  // Adds tallies gathered elsewhere (statistics documents of other runs) to
+  // this object's: types[256], pixels[PIXEL_COUNTERS] and toas[TOA_COUNTERS]
+  // per index, the packet total and the chunk counts per key.
+  void addTallies(const uint64_t* types, const uint64_t* pixels, const uint64_t* toas,
+                  uint64_t packets, const std::map<uint64_t, uint64_t>& chunkCounts);
 
  private:
   void printJsonPayload();
   bool nextPiece();
   bool nextMemoryPiece();
+  bool nextDataChunk();
+  uint64_t readChunkWords(uint64_t* dst, uint64_t maxWords);
+  TallyCounters tallyCounters();
+  void tallyWaitingWords();
+  bool tallyInParallel(int workers);
   uint64_t takeWaitingWords();
   struct WordRun {
     const uint64_t* next = nullptr;
@@ -179,6 +201,8 @@ class DataInspector {
   bool _skipPayload;
   std::ostream& _out;
   ProblemSink _problemSink;
+  ProgressHook _progressHook;
+  uint64_t _chunkHeaderWord = 0;
   CheckFindings* _checkFindings = nullptr;
   int _threads = 1;
   bool _reverseWords, _reverseBytes, _fromPelvan, _forceFrame;
@@ -211,14 +235,8 @@ class DataInspector {
   // or seek, a rejected header of a non-data type); it stays ended until the
   // next file is opened, so no later call can walk into a rejected payload.
   bool _packetStreamEnded;
-  bool _frameStarted;
-  bool _frame8, _frame16;
-  uint64_t _frameCount, _currentLink, _segmentCount;
-  bool _segmentStarted[DISPLAY_LINKS];
-  uint64_t _segmentAddr[DISPLAY_LINKS];  // 999: no segment
-  uint64_t _segmentPixels[DISPLAY_LINKS];
-  uint64_t _lastTestGenHeartbeat, _lastHeartbeatTop, _lastCtrlDataTop, _lastShutterRiseTop,
-      _lastHeartbeatBottom, _lastCtrlDataBottom, _lastShutterRiseBottom;
+  // Carried over from file to file; only init() resets it.
+  DisplayState _display;
   std::vector<unsigned char> _configBytes;
   // One entry per data chunk, kept in blocks: a growing vector would hold
   // twice the list at each reallocation, and a file of millions of small

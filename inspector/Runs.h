@@ -19,6 +19,8 @@
 
 namespace morven {
 
+class RunProgress;
+
 struct RunSettings {
   // The pixel scan and its modes; without pixelScan, the file check.
   bool pixelScan = false;
@@ -49,6 +51,23 @@ struct RunSettings {
   // Where the statistics run writes its hit-count picture (".png" is
   // added); empty: no picture.
   std::string imageBase = "inspect";
+  // The picture's whole file name; when set, it is used instead of
+  // imageBase.
+  std::string imageFile;
+  // One JSON document (the display: JSON Lines) instead of the text report.
+  bool json = false;
+  // Told how far the run has got; none: nullptr.
+  RunProgress* progress = nullptr;
+};
+
+// How far a run has got, for a progress line: each file as it is opened,
+// then the place reached in it, once per read piece of a data chunk and
+// every few thousand chunks.
+class RunProgress {
+ public:
+  virtual ~RunProgress() = default;
+  virtual void fileStarted(size_t index, uint64_t size) = 0;
+  virtual void at(uint64_t offset) = 0;
 };
 
 // How a run ended.
@@ -56,6 +75,13 @@ enum class RunEnd {
   Completed,     // every file was read to its end
   FileFailed,    // a file could not be opened or is not a MORVEN data file
   OutputFailed,  // the output stream refused a write
+};
+
+// How a run ended, and how many structural problems the chunk level found
+// in its files (damaged headers, cut payloads: the report's content).
+struct RunSummary {
+  RunEnd end = RunEnd::Completed;
+  uint64_t problems = 0;
 };
 
 // The lines in front of the first file's report: what the run does.
@@ -73,6 +99,18 @@ RunEnd scanFiles(const RunSettings& s, const std::vector<std::string>& fileNames
 
 // Banner, then the run the settings ask for, on an inspector of its own.
 RunEnd run(const RunSettings& s, const std::vector<std::string>& fileNames, std::ostream& out);
+
+// run() as the settings ask: the text report, or with json the JSON report
+// (no banner); with the structural problems counted.
+RunSummary runReport(const RunSettings& s, const std::vector<std::string>& fileNames,
+                     std::ostream& out);
+
+// The statistics block that a statistics run prints after each file, from
+// the type-count list to the chunk counts, with the picture drawn.
+void printStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out);
+
+// The picture's file name of the settings; empty: no picture.
+std::string imageFileName(const RunSettings& s);
 
 }  // namespace morven
 
