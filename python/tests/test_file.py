@@ -159,7 +159,7 @@ def test_not_a_morven_file_raises_format_error(tmp_path, content, message):
         morven.check_counters(path)
     assert issubclass(morven.FormatError, ValueError)
     # the command line says it on two lines
-    assert message in mvscan(path).replace(":\n    ", ": ")
+    assert message in mvscan(path, status=2).replace(":\n    ", ": ")
 
 
 def test_closed_file(tmp_path):
