@@ -15,6 +15,9 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/fuzz/setup.sh"
 out="${1:-$root/build-fuzz}"
 mkdir -p "$out/obj"
+# Two compilers at a time: the machine is shared.
+max_jobs=2
+. "$root/scripts/background-jobs.sh"
 
 cxx="${CXX:-clang++}"
 flags=(-std=c++20 -g -O2 -Wall -Wextra -fno-omit-frame-pointer -fno-sanitize-recover=all
@@ -25,13 +28,12 @@ for src in "$root"/inspector/*.cpp; do
   case "$(basename "$src")" in CounterImage.cpp) continue ;; esac
   obj="$out/obj/$(basename "$src" .cpp).o"
   if [ ! -e "$obj" ] || [ "$src" -nt "$obj" ] || [ -n "$(find "$root/inspector" -name '*.h' -newer "$obj")" ]; then
-    # Two compilers at a time: the machine is shared.
-    while (($(jobs -r | wc -l) >= 2)); do wait -n; done
-    "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link,address,undefined -c "$src" -o "$obj" &
+    rm -f "$obj"
+    start_job "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link,address,undefined -c "$src" -o "$obj"
   fi
   objects+=("$obj")
 done
-wait
+finish_jobs
 
 for target in fuzz_chunks fuzz_packets; do
   "$cxx" "${flags[@]}" -fsanitize=fuzzer,address,undefined "$root/fuzz/$target.cpp" \

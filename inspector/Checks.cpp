@@ -12,7 +12,8 @@
 #include <ostream>
 
 #include "DataInspector.h"
-#include "Format.h"
+#include "LineWriter.h"
+#include "Packet.h"
 
 namespace morven {
 
@@ -26,27 +27,16 @@ constexpr int MAX_LINKS = 8;
 constexpr uint64_t MAX_ERROR_LINES = 5;
 
 // ---- Test-generator packets -------------------------------------------------
-// The generator fills a pixel packet's EoC, pixel-number and ToA fields with
-// counters and its low 30 bits with a constant; the chip-half bit is not
-// part of the pattern.
-constexpr uint64_t TOP_BIT = 1ULL << 63;
-constexpr int TESTGEN_EOC_SHIFT = 55;
-constexpr int TESTGEN_PIXNR_SHIFT = 46;
-constexpr int TESTGEN_TOA_SHIFT = 30;
-// A heartbeat's counter: bits 53..0 (bit 54 and the half bit are not part of it).
-constexpr uint64_t TESTGEN_HEARTBEAT_MASK = (1ULL << 54) - 1;
+// The generator counts in a pixel packet's EoC, pixel-number and ToA fields
+// and fills its low 30 bits with a constant; the chip-half bit is not part
+// of the pattern (Packet.h).
 
 struct TestGenFields {
   uint64_t eoc, pixnr, toa;
 };
 
 TestGenFields testGenFields(uint64_t w) {
-  return {(w >> TESTGEN_EOC_SHIFT) & 0xFF, (w >> TESTGEN_PIXNR_SHIFT) & 0x1FF,
-          (w >> TESTGEN_TOA_SHIFT) & 0xFFFF};
-}
-
-bool isTestGenHeartbeat(uint64_t w) {
-  return ((w >> TESTGEN_EOC_SHIFT) & 0xFF) == TESTGEN_HEARTBEAT;
+  return {packetType(w), packetPixelNumber(w), packetToa(w)};
 }
 
 // The word a link must send next, as one value to compare a packet with
@@ -54,9 +44,8 @@ bool isTestGenHeartbeat(uint64_t w) {
 // pixel word carries: such an expectation gets the half bit set, so that no
 // word compares equal to it.
 uint64_t expectedWord(const TestGenFields& e) {
-  uint64_t w = e.eoc << TESTGEN_EOC_SHIFT | e.pixnr << TESTGEN_PIXNR_SHIFT |
-               e.toa << TESTGEN_TOA_SHIFT | TESTGEN_FIXED;
-  return e.eoc == TESTGEN_HEARTBEAT ? w | TOP_BIT : w;
+  const uint64_t w = testGenWord(e.eoc, e.pixnr, e.toa);
+  return e.eoc == TESTGEN_HEARTBEAT ? w | PACKET_TOP_BIT : w;
 }
 
 // The successor of a pixel word: ToA and pixel number count up; after pixel
@@ -75,109 +64,113 @@ uint64_t successorWord(const TestGenFields& f, uint64_t g) {
 // of the ToA and pixel number, ToA and pixel number both count up by one in
 // place, and the EoC stays.
 uint64_t successorOfMatch(uint64_t w, uint64_t g) {
-  constexpr uint64_t TOA_FIELD = 0xFFFFULL << TESTGEN_TOA_SHIFT;
-  constexpr uint64_t PIXNR_FIELD = 0x1FFULL << TESTGEN_PIXNR_SHIFT;
-  if ((w & TOA_FIELD) != TOA_FIELD && (w & PIXNR_FIELD) != PIXNR_FIELD) [[likely]] {
-    return w + (1ULL << TESTGEN_TOA_SHIFT) + (1ULL << TESTGEN_PIXNR_SHIFT);
-  }
+  constexpr uint64_t ONE_UP = testGenWord(0, 1, 1) - testGenWord(0, 0, 0);
+  if (packetToa(w) != 0xFFFF && packetPixelNumber(w) != 0x1FF) [[likely]]
+    return w + ONE_UP;
   return successorWord(testGenFields(w), g);
 }
 
-// ---- Line output --------------------------------------------------------------
-// Lines are built in a character buffer and written in one go. Fields of a
-// fixed width take the stream's fill character of the moment: the counter
-// check makes it '0', and a chunk-layer message written between two lines
-// may set it back to a blank.
+// ---- Report lines and findings --------------------------------------------------
+// Each line is built in a LineWriter and written in one go, flushed. Fields
+// of a fixed width take the stream's fill character of the moment: the
+// counter check makes it '0', and a chunk-layer message written between two
+// lines may set it back to a blank. Every line that reports a finding adds
+// the same finding to the CheckFindings, when the caller gave one.
 
-void endLine(std::ostream& out, char* line, char* end) {
-  *end++ = '\n';
-  out.write(line, end - line);
-  out.flush();
-}
+using Line = LineWriter<256>;
 
 // A line that showed numbers in hexadecimal leaves the stream in decimal.
-void endHexLine(std::ostream& out, char* line, char* end) {
+void endHexLine(std::ostream& out, Line& line) {
   out << std::dec;
-  endLine(out, line, end);
+  line.end(out);
 }
 
 // label, the value found and, in parentheses, the value expected, both in
 // hexadecimal in the given width.
-char* putFieldPair(char* p, const char* label, uint64_t found, uint64_t expected, int width,
-                   char fill) {
-  p = putText(p, label);
-  p = putHex(p, found, width, fill);
-  p = putText(p, " (");
-  p = putHex(p, expected, width, fill);
-  return putText(p, ")");
+void putFieldPair(Line& line, const char* label, uint64_t found, uint64_t expected, int width,
+                  char fill) {
+  line.text(label).hex(found, width, fill).text(" (").hex(expected, width, fill).text(")");
 }
 
-// The line that closes an error run of 2 or more: when the link matches
-// again (link shown only with several links), or at the end of the call
-// (link always shown).
-void writeConsecutiveErrs(std::ostream& out, bool showLink, int link, uint64_t run,
-                          uint64_t count) {
-  char line[128];
-  char* p = putText(line, "### Consecutive errs ");
-  if (showLink) {
-    p = putText(p, "(lnk=");
-    p = putDec(p, uint64_t(link));
-    p = putText(p, ")");
+// What the two checks share: the links, the counts of words, each link's
+// current run of errors, and where the findings go.
+struct CheckBase {
+  std::ostream& out;
+  int links;
+  CheckFindings* findings;
+  uint64_t learned = 0;
+  uint64_t judged = 0;
+  uint64_t errorRun[MAX_LINKS] = {};
+
+  uint64_t packetsRead() const { return learned + judged; }
+
+  // The line that closes an error run of 2 or more: when the link matches
+  // again (link shown only with several links), or at the end of the call
+  // (link always shown).
+  void closeRun(int link, bool atEnd) {
+    if (errorRun[link] > 1) {
+      Line line;
+      line.text("### Consecutive errs ");
+      if (links > 1 || atEnd) line.text("(lnk=").dec(uint64_t(link)).text(")");
+      line.text(": ").dec(errorRun[link]).text(" (cnt=").dec(packetsRead()).text(")");
+      line.end(out);
+      if (findings != nullptr)
+        findings->runs.push_back(ErrorRun{link, errorRun[link], packetsRead(), atEnd});
+    }
+    errorRun[link] = 0;
   }
-  p = putText(p, ": ");
-  p = putDec(p, run);
-  p = putText(p, " (cnt=");
-  p = putDec(p, count);
-  p = putText(p, ")");
-  endLine(out, line, p);
-}
+
+  // The end of the call: the runs still open, then the counts.
+  void finish() {
+    for (int l = 0; l < MAX_LINKS; ++l) closeRun(l, true);
+    if (findings != nullptr) {
+      findings->learned += learned;
+      findings->checked += judged;
+    }
+  }
+
+  // A new error line for link, as a finding with the packet count and link
+  // filled in.
+  CheckError* newError(int link) {
+    if (findings == nullptr) return nullptr;
+    CheckError& e = findings->errors.emplace_back();
+    e.packet = packetsRead();
+    e.link = link;
+    return &e;
+  }
+};
 
 // A closing line with a count: the text, the count in decimal.
 void writeCount(std::ostream& out, const char* text, uint64_t count) {
-  char line[64];
-  endLine(out, line, putDec(putText(line, text), count));
-}
-
-void writeOpenRuns(std::ostream& out, const uint64_t (&errorRun)[MAX_LINKS], uint64_t count) {
-  for (int l = 0; l < MAX_LINKS; ++l) {
-    if (errorRun[l] > 1) writeConsecutiveErrs(out, true, l, errorRun[l], count);
-  }
+  Line line;
+  line.text(text).dec(count).end(out);
 }
 
 // ---- Test-generator check state -------------------------------------------------
 
-struct TestGenCheck {
-  std::ostream& out;
-  int links;
+struct TestGenCheck : CheckBase {
   uint64_t group;  // g: EoC values each link cycles through
-  uint64_t learned = 0;
-  uint64_t judged = 0;
   uint64_t idles = 0;
   uint64_t heartbeats = 0;
   uint64_t expectedHeartbeat = 0;
   uint64_t expected[MAX_LINKS] = {};
-  uint64_t errorRun[MAX_LINKS] = {};
   uint64_t lastErrorMark[MAX_LINKS] = {};
-
-  uint64_t packetsRead() const { return learned + judged; }
 
   void idle() {
     ++idles;
-    out.write("IDLE\n", 5);
+    Line line;
+    line.text("IDLE").end(out, false);
   }
 
   void heartbeat(uint64_t w) {
-    const uint64_t h = w & TESTGEN_HEARTBEAT_MASK;
+    const uint64_t h = testGenHeartbeatCount(w);
     if (h != expectedHeartbeat) {
-      char line[96];
-      char* p = putText(line, "### HEARTBEAT ");
-      p = putDec(p, h);
-      p = putText(p, " (");
-      p = putDec(p, expectedHeartbeat);
-      p = putText(p, ")");
-      endLine(out, line, p);
+      Line line;
+      line.text("### HEARTBEAT ").dec(h).text(" (").dec(expectedHeartbeat).text(")").end(out);
+      if (findings != nullptr)
+        findings->heartbeatErrors.push_back(HeartbeatError{packetsRead(), h, expectedHeartbeat});
     }
-    expectedHeartbeat = (h + 1) & TESTGEN_HEARTBEAT_MASK;
+    expectedHeartbeat = testGenHeartbeatCount(h + 1);
     ++heartbeats;
   }
 
@@ -186,90 +179,88 @@ struct TestGenCheck {
   void judgePixel(uint64_t w, int link) {
     const TestGenFields f = testGenFields(w);
     const TestGenFields e = testGenFields(expected[link]);
-    const uint64_t fixed = w & TESTGEN_FIXED_MASK;
+    const uint64_t fixed = testGenFixed(w);
     if (fixed == TESTGEN_FIXED && f.pixnr == e.pixnr && f.eoc == e.eoc && f.toa == e.toa) {
-      if (errorRun[link] > 1)
-        writeConsecutiveErrs(out, links > 1, link, errorRun[link], packetsRead());
-      errorRun[link] = 0;
+      closeRun(link, false);
     } else if (f.toa == 51 && (e.toa == 50 || e.toa == 52) && f.pixnr == e.pixnr) {
       // The generator is known to send ToA 51 in place of 50 or 52: not
       // counted as an error, and it neither ends nor extends an error run.
     } else {
-      if (++errorRun[link] <= MAX_ERROR_LINES) writeError(f, e, fixed, link);
+      if (++errorRun[link] <= MAX_ERROR_LINES) writeError(w, f, e, link);
       lastErrorMark[link] = packetsRead();
     }
     expected[link] = successorWord(f, group);
   }
 
-  void writeError(const TestGenFields& f, const TestGenFields& e, uint64_t fixed, int link) {
+  void writeError(uint64_t w, const TestGenFields& f, const TestGenFields& e, int link) {
     const char fill = out.fill();
     const uint64_t read = packetsRead();
-    char line[256];
-    char* p = putText(line, "### ");
-    p = putDec(p, read, 7, fill);
-    p = putText(p, ": ");
-    p = putFieldPair(p, "pixnr=", f.pixnr, e.pixnr, 3, fill);
-    p = putFieldPair(p, ", eoc=", f.eoc, e.eoc, 2, fill);
-    p = putFieldPair(p, ", toa ", f.toa, e.toa, 5, fill);
-    if (fixed != TESTGEN_FIXED) {
-      p = putText(p, ", fixed=");
-      p = putHex(p, fixed, 8, fill);
-    }
+    const uint64_t fixed = testGenFixed(w);
+    Line line;
+    line.text("### ").dec(read, 7, fill).text(": ");
+    putFieldPair(line, "pixnr=", f.pixnr, e.pixnr, 3, fill);
+    putFieldPair(line, ", eoc=", f.eoc, e.eoc, 2, fill);
+    putFieldPair(line, ", toa ", f.toa, e.toa, 5, fill);
+    if (fixed != TESTGEN_FIXED) line.text(", fixed=").hex(fixed, 8, fill);
+    // How far the word is from the expected one, forwards and modulo the
+    // pixel and ToA ranges, and how many words ago the previous error was:
+    // shown with one link only.
+    uint64_t a = f.eoc * 512 + f.pixnr;
+    const uint64_t b = e.eoc * 512 + e.pixnr;
+    if (a < b) a += N_PIXELS;
+    uint64_t t = f.toa;
+    if (t < e.toa) t += 0x10000;
+    const uint64_t since = (read - lastErrorMark[link]) / uint64_t(links);
     if (links > 1) {
-      p = putText(p, " (lnk=");
-      p = putHex(p, uint64_t(link));
-      p = putText(p, ")");
+      line.text(" (lnk=").hex(uint64_t(link)).text(")");
     } else {
-      // How far the word is from the expected one, forwards and modulo the
-      // pixel and ToA ranges, and how many words ago the previous error was.
-      uint64_t a = f.eoc * 512 + f.pixnr;
-      const uint64_t b = e.eoc * 512 + e.pixnr;
-      if (a < b) a += N_PIXELS;
-      uint64_t t = f.toa;
-      if (t < e.toa) t += 0x10000;
-      p = putText(p, " (diffs = ");
-      p = putDec(p, a - b);
-      p = putText(p, ", ");
-      p = putDec(p, t - e.toa);
-      p = putText(p, ", pix=");
-      p = putDec(p, (read - lastErrorMark[link]) / uint64_t(links));
-      p = putText(p, ")");
+      line.text(" (diffs = ").dec(a - b).text(", ").dec(t - e.toa);
+      line.text(", pix=").dec(since).text(")");
     }
-    endHexLine(out, line, p);
+    endHexLine(out, line);
+    if (CheckError* r = newError(link)) {
+      r->found = w;
+      r->expected = expected[link] & ~PACKET_TOP_BIT;
+      r->pixel = f.pixnr;
+      r->expectedPixel = e.pixnr;
+      r->eoc = f.eoc;
+      r->expectedEoc = e.eoc;
+      r->toa = f.toa;
+      r->expectedToa = e.toa;
+      r->fixedWrong = fixed != TESTGEN_FIXED;
+      r->fixed = fixed;
+      r->hasJumps = links == 1;
+      if (r->hasJumps) {
+        r->pixelJump = a - b;
+        r->toaJump = t - e.toa;
+        r->sincePrevious = since;
+      }
+    }
   }
 };
 
 // ---- Counter check state ------------------------------------------------------
 
-struct CounterCheck {
-  std::ostream& out;
-  int links;
-  uint64_t learned = 0;
-  uint64_t judged = 0;
+struct CounterCheck : CheckBase {
   uint64_t expected[MAX_LINKS] = {};
-  uint64_t errorRun[MAX_LINKS] = {};
-
-  uint64_t packetsRead() const { return learned + judged; }
 
   // A word that is not the plain match of the fast path: a match that ends
   // an error run, or an error.
   void judge(uint64_t w, int link) {
     if (w == expected[link]) {
-      if (errorRun[link] > 1)
-        writeConsecutiveErrs(out, links > 1, link, errorRun[link], packetsRead());
-      errorRun[link] = 0;
+      closeRun(link, false);
       return;
     }
     if (++errorRun[link] <= MAX_ERROR_LINES) {
       const char fill = out.fill();
-      char line[128];
-      char* p = putText(line, "### ");
-      p = putDec(p, packetsRead(), 7, fill);
-      p = putText(p, ": ");
-      p = putHex(p, w, 8, fill);
-      p = putText(p, ", expected ");
-      p = putHex(p, expected[link], 8, fill);
-      endHexLine(out, line, p);
+      Line line;
+      line.text("### ").dec(packetsRead(), 7, fill).text(": ").hex(w, 8, fill);
+      line.text(", expected ").hex(expected[link], 8, fill);
+      endHexLine(out, line);
+      if (CheckError* r = newError(link)) {
+        r->found = w;
+        r->expected = expected[link];
+      }
     }
   }
 };
@@ -285,7 +276,7 @@ int nextLink(int link, int links) {
 uint64_t DataInspector::checkAsTestGenPixels(std::ostream& out, int links) {
   if (links < 1) links = 1;
   if (links > MAX_LINKS) links = MAX_LINKS;
-  TestGenCheck c{out, links, VX7_EOC_MAX_COLS / uint64_t(links)};
+  TestGenCheck c{{out, links, _checkFindings}, VX7_EOC_MAX_COLS / uint64_t(links)};
 
   // Learning: the first pixel word of each link, in link order, sets where
   // the link stands; idle words and heartbeats before it are passed over.
@@ -308,7 +299,7 @@ uint64_t DataInspector::checkAsTestGenPixels(std::ostream& out, int links) {
     // The plain match, the whole of the work on a clean stream. The expected
     // word carries the fixed pattern and an EoC below 255, so an idle word
     // or a heartbeat never compares equal.
-    const uint64_t pixel = w & ~TOP_BIT;
+    const uint64_t pixel = w & ~PACKET_TOP_BIT;
     if (pixel == c.expected[link] && c.errorRun[link] == 0) [[likely]] {
       c.expected[link] = successorOfMatch(pixel, c.group);
     } else if (w == IDLE_WORD) {
@@ -326,16 +317,20 @@ uint64_t DataInspector::checkAsTestGenPixels(std::ostream& out, int links) {
     link = nextLink(link, links);
   }
 
-  writeOpenRuns(out, c.errorRun, c.packetsRead());
+  c.finish();
   if (c.idles != 0) writeCount(out, "IDLE packets: ", c.idles);
   if (c.heartbeats != 0) writeCount(out, "HEARTBEAT packets: ", c.heartbeats);
+  if (_checkFindings != nullptr) {
+    _checkFindings->idles += c.idles;
+    _checkFindings->heartbeats += c.heartbeats;
+  }
   return c.judged;
 }
 
 uint64_t DataInspector::checkAsCounters(std::ostream& out, int links) {
   if (links < 1) links = 1;
   if (links > MAX_LINKS) links = MAX_LINKS;
-  CounterCheck c{out, links};
+  CounterCheck c{{out, links, _checkFindings}};
 
   // Learning: the first word of each link, in link order, is its counter.
   uint64_t w = 0;
@@ -362,7 +357,7 @@ uint64_t DataInspector::checkAsCounters(std::ostream& out, int links) {
     link = nextLink(link, links);
   }
 
-  writeOpenRuns(out, c.errorRun, c.packetsRead());
+  c.finish();
   return c.judged;
 }
 

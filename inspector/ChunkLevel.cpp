@@ -88,22 +88,14 @@ void DataInspector::init() {
   _skipPayload = true;
   _reverseWords = _reverseBytes = _fromPelvan = _forceFrame = false;
   _fileSize = _fileIndex = _fileHeader = _headerTotal = 0;
-  _chunkType = _chunkBytes = _chunkBytesTotal = 0;
+  _chunkType = _chunkHeaderWord = _chunkBytes = _chunkBytesTotal = 0;
   _wordsAvail = _chunkWordsLeft = _pixelCounterTotal = 0;
   _pixel = &_noPacket;
   _externalChunk = false;
   _externalNext = nullptr;
   _externalBytes = 0;
   _packetStreamEnded = false;
-  _frameStarted = _frame8 = _frame16 = false;
-  _frameCount = _currentLink = _segmentCount = 0;
-  for (size_t l = 0; l < DISPLAY_LINKS; ++l) {
-    _segmentStarted[l] = false;
-    _segmentAddr[l] = 999;
-    _segmentPixels[l] = 0;
-  }
-  _lastTestGenHeartbeat = _lastHeartbeatTop = _lastCtrlDataTop = _lastShutterRiseTop = 0;
-  _lastHeartbeatBottom = _lastCtrlDataBottom = _lastShutterRiseBottom = 0;
+  _display = DisplayState{};
   _chunkSizes.clear();
   _chunkTypeCounters.clear();
   _typeCounters.assign(256, 0);

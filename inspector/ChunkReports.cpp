@@ -1,34 +1,39 @@
 // Reports over what the chunk walk gathered: the register listing of a chip
-// configuration chunk and the histogram of data-chunk sizes.
+// configuration chunk and the histogram of data-chunk sizes. Each line is
+// built in a LineWriter and written, flushed, in one piece.
 #include <algorithm>
-#include <iomanip>
+#include <ios>
 #include <ostream>
 #include <vector>
 
 #include "ByteOrder.h"
 #include "DataInspector.h"
-#include "Format.h"
+#include "LineWriter.h"
 
 namespace morven {
 
 namespace {
 
+using Line = LineWriter<256>;
+
 // Upper-case hexadecimal, zero-filled to at least width digits: the register
 // listing alone prints its digits this way.
-std::string upperHex(uint64_t v, int width) {
-  std::string s = hexString(v, width);
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'f') c = char(c - 'a' + 'A');
+void putUpperHex(Line& line, uint64_t v, int width) {
+  LineWriter<32> digits;
+  std::string_view s = digits.hex(v, width, '0').view();
+  for (char c : s) {
+    const char upper = c >= 'a' && c <= 'f' ? char(c - 'a' + 'A') : c;
+    line.text({&upper, 1});
   }
-  return s;
 }
 
 // Value bytes of a register, 32 to a line; continuation lines are indented
 // by five blanks so that the bytes stand under those of the first line.
-void listValueBytes(std::ostream& out, const unsigned char* bytes, uint64_t count) {
+void listValueBytes(Line& line, std::ostream& out, const unsigned char* bytes, uint64_t count) {
   for (uint64_t i = 0; i < count; ++i) {
-    if (i != 0 && i % 32 == 0) out << std::endl << "     ";
-    out << ' ' << upperHex(bytes[i], 2);
+    if (i != 0 && i % 32 == 0) line.end(out).text("     ");
+    line.text(" ");
+    putUpperHex(line, bytes[i], 2);
   }
 }
 
@@ -45,53 +50,62 @@ void DataInspector::chunkSizesHistogram(std::ostream& out, int bins) {
   std::vector<uint64_t> counts(nbins, 0);
   for (uint64_t s : _chunkSizes) ++counts[s / width];
 
-  out << "Chunk Size   Bin Count" << std::endl;
-  out << "----------   ---------" << std::endl;
+  Line line;
+  line.text("Chunk Size   Bin Count").end(out);
+  line.text("----------   ---------").end(out);
   for (uint64_t i = 0; i < nbins; ++i) {
-    out << decString(i * width, 9) << "      " << decString(counts[i], 6) << std::endl;
+    line.dec(i * width, 9).text("      ").dec(counts[i], 6).end(out);
   }
-  out << decString(nbins * width, 9) << std::endl;
-  out << std::endl;
+  line.dec(nbins * width, 9).end(out);
+  line.end(out);
 }
 
+// The listing starts with a line break after the caller's heading, and
+// leaves the stream decimal with blank fill, as every report does.
 void DataInspector::displayVx7Config(std::ostream& out) {
   if (_configBytes.empty()) return;
   const unsigned char* bytes = _configBytes.data();
   const uint64_t size = _configBytes.size();
-  out << std::hex << std::uppercase << std::setfill('0');
+  Line line;
+  line.end(out);
   uint64_t offset = 0;
   while (offset < size) {
-    out << std::endl;
     if (size - offset < 8) {
       // A record head cut off by the end of the payload.
-      out << "(### cut record:";
-      listValueBytes(out, bytes + offset, size - offset);
-      out << ")";
+      line.text("(### cut record:");
+      listValueBytes(line, out, bytes + offset, size - offset);
+      line.text(")");
       break;
     }
     uint32_t address = loadLE32(bytes + offset);
     uint64_t n = loadLE32(bytes + offset + 4);
-    out << upperHex(address, 4) << ":";
+    putUpperHex(line, address, 4);
+    line.text(":");
     uint64_t avail = size - offset - 8;
     if (n > avail) {
       // Value bytes cut off by the end of the payload: show what is there.
-      listValueBytes(out, bytes + offset + 8, avail);
-      out << " (### cut: " << std::dec << avail << " of " << n << " bytes)" << std::hex;
+      listValueBytes(line, out, bytes + offset + 8, avail);
+      line.text(" (### cut: ").dec(avail).text(" of ").dec(n).text(" bytes)");
       break;
     }
-    listValueBytes(out, bytes + offset + 8, n);
+    listValueBytes(line, out, bytes + offset + 8, n);
     if (n <= 8) {
       uint64_t value = 0;
       for (uint64_t i = n; i > 0; --i) value = (value << 8) | bytes[offset + 8 + i - 1];
-      if (n <= 2) out << "      ";
-      out << "   (0x" << upperHex(value, int(std::max<uint64_t>(2 * n, 1))) << ")";
+      if (n <= 2) line.text("      ");
+      line.text("   (0x");
+      putUpperHex(line, value, int(std::max<uint64_t>(2 * n, 1)));
+      line.text(")");
     }
     uint64_t recordBytes = 8 + (n + 7) / 8 * 8;
     if (recordBytes > size - offset) break;
     offset += recordBytes;
+    if (offset < size) line.end(out);
   }
-  out << std::endl;
-  out << std::dec << std::setfill(' ') << std::nouppercase;
+  line.end(out);
+  out << std::dec;
+  out.fill(' ');
+  out.unsetf(std::ios::uppercase);
 }
 
 }  // namespace morven

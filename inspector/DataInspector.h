@@ -29,14 +29,15 @@
 
 #include "ByteOrder.h"
 #include "CheckFindings.h"
+#include "DisplayState.h"
 #include "FileReader.h"
 #include "MorvenFormat.h"
 
 namespace morven {
 
-// A Pelvan header carries a 5-bit link number, so the display keeps frame
-// segment state for 32 links.
-constexpr size_t DISPLAY_LINKS = 32;
+template <typename Count>
+struct Tallies;  // PacketTally.h
+using TallyCounters = Tallies<uint64_t>;
 
 // A structural problem that the chunk level reports: the file offset it
 // concerns (the chunk's header word, or 0 for the file as a whole) and the
@@ -93,7 +94,8 @@ class DataInspector {
   uint64_t chunkOffset() const { return _fileIndex >= 8 ? _fileIndex - 8 : 0; }
   uint64_t headerTotal() const { return _headerTotal; }
   uint64_t chunkType() const { return _chunkType; }
-  // The current chunk's header word as the file holds it (stream id too).
+  // The current chunk's header word as the file holds it (type, stream id
+  // and size field), also when the header was refused.
   uint64_t chunkHeaderWord() const { return _chunkHeaderWord; }
   uint64_t chunkBytes() const { return _chunkBytes; }
   uint64_t chunkBytesTotal() const { return _chunkBytesTotal; }
@@ -116,6 +118,11 @@ class DataInspector {
   // stream goes on in the file.
   void setDataChunk(const unsigned char* data, size_t bytes);
   bool nextPixel(uint64_t* out = nullptr);
+  // Copies up to max words of the packet stream to dst, exactly as that
+  // many calls of nextPixel would deliver them (reversed, counted in
+  // pixelCounterTotal), whole buffer runs at a time; returns how many, fewer
+  // than max only at the end of the stream.
+  size_t takePackets(uint64_t* dst, size_t max);
   bool processNextPixel();
   // processNextPixel until it returns false, in one call: the statistics
   // loop without a call per packet.
@@ -168,6 +175,11 @@ class DataInspector {
   void printJsonPayload();
   bool nextPiece();
   bool nextMemoryPiece();
+  bool nextDataChunk();
+  uint64_t readChunkWords(uint64_t* dst, uint64_t maxWords);
+  TallyCounters tallyCounters();
+  void tallyWaitingWords();
+  bool tallyInParallel(int workers);
   uint64_t takeWaitingWords();
   struct WordRun {
     const uint64_t* next = nullptr;
@@ -202,6 +214,7 @@ class DataInspector {
   uint64_t _fileHeader;
   uint64_t _headerTotal;
   uint64_t _chunkType;
+  uint64_t _chunkHeaderWord;
   uint64_t _chunkBytes;
   uint64_t _chunkBytesTotal;
   std::string _jsonString;
@@ -222,14 +235,8 @@ class DataInspector {
   // or seek, a rejected header of a non-data type); it stays ended until the
   // next file is opened, so no later call can walk into a rejected payload.
   bool _packetStreamEnded;
-  bool _frameStarted;
-  bool _frame8, _frame16;
-  uint64_t _frameCount, _currentLink, _segmentCount;
-  bool _segmentStarted[DISPLAY_LINKS];
-  uint64_t _segmentAddr[DISPLAY_LINKS];  // 999: no segment
-  uint64_t _segmentPixels[DISPLAY_LINKS];
-  uint64_t _lastTestGenHeartbeat, _lastHeartbeatTop, _lastCtrlDataTop, _lastShutterRiseTop,
-      _lastHeartbeatBottom, _lastCtrlDataBottom, _lastShutterRiseBottom;
+  // Carried over from file to file; only init() resets it.
+  DisplayState _display;
   std::vector<unsigned char> _configBytes;
   // One entry per data chunk, kept in blocks: a growing vector would hold
   // twice the list at each reallocation, and a file of millions of small

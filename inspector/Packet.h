@@ -61,16 +61,47 @@ struct PixelPlace {
   uint16_t y;
 };
 
+//
+// The mirroring is done without a branch: the halves of a run's packets come
+// in no order a branch predictor could learn, and a decode of every packet
+// spent most of its time in mispredicted branches. With m all ones for the
+// top half, (x ^ m) + (m & 448) is 447 - x, and (y ^ m) + (m & 512) is
+// 511 - y; with m zero both are x and y.
 constexpr PixelPlace pixelPlace(uint64_t pixelIndex) {
   const uint64_t eoc = bitField(pixelIndex, 16, 9);
   const uint64_t pixnr = bitField(pixelIndex, 8, 0);
-  uint64_t x = 2 * eoc + ((pixnr >> 2) & 1);
-  uint64_t y = 4 * (pixnr >> 3) + (pixnr & 3);
-  if (bitField(pixelIndex, 17, 17) != 0) {
+  const uint64_t x = 2 * eoc + ((pixnr >> 2) & 1);
+  const uint64_t y = 4 * (pixnr >> 3) + (pixnr & 3);
+  const uint64_t m = 0 - bitField(pixelIndex, 17, 17);
+  return {uint16_t((x ^ m) + (m & 448)), uint16_t((y ^ m) + (m & 512))};
+}
+
+// The other way round: the hit-counter index (half, EoC block, pixel
+// number) of the pixel in column x (0..447) and row y (0..511).
+constexpr uint64_t pixelIndexAt(uint64_t x, uint64_t y) {
+  const bool top = y >= 256;
+  if (top) {
     x = 447 - x;
     y = 511 - y;
   }
-  return {uint16_t(x), uint16_t(y)};
+  const uint64_t eoc = x >> 1;
+  const uint64_t pixnr = (y >> 2) << 3 | (x & 1) << 2 | (y & 3);
+  return uint64_t(top) << 17 | eoc << 9 | pixnr;
+}
+
+// Packet words from their fields, for writers of test data.
+constexpr uint64_t pixelPacket(uint64_t pixelIndex, uint64_t low46) {
+  return pixelIndex << VX7_PIXELNR_SHIFT | (low46 & ((uint64_t(1) << VX7_PIXELNR_SHIFT) - 1));
+}
+constexpr uint64_t toaTotPacket(uint64_t pixelIndex, uint64_t toa, uint64_t uftoaStop,
+                                uint64_t uftoaStart, uint64_t ftoaRise, uint64_t ftoaFall,
+                                uint64_t tot, bool pileup) {
+  return pixelPacket(pixelIndex, (toa & 0xFFFF) << 30 | (uftoaStop & 15) << 26 |
+                                     (uftoaStart & 15) << 22 | (ftoaRise & 31) << 17 |
+                                     (ftoaFall & 31) << 12 | (tot & 0x7FF) << 1 | uint64_t(pileup));
+}
+constexpr uint64_t controlPacket(bool top, uint64_t type, uint64_t timer) {
+  return uint64_t(top) << 63 | (type & 0xFF) << 55 | (timer & TIMER_VALUE_MASK);
 }
 
 // Every field of a packet, decoded at once. Which fields mean something
@@ -106,6 +137,70 @@ constexpr PacketFields decodePacket(uint64_t w) {
                       (w & 1) != 0,
                       uint32_t(bitField(w, 23, 0)),
                       packetTimer(w)};
+}
+
+// The pixel number within the EoC block (data packets).
+constexpr uint64_t packetPixelNumber(uint64_t w) {
+  return bitField(w, 54, 46);
+}
+
+// ---- Frame markers -----------------------------------------------------------
+// FRAME_START, FRAME_END, SEGMENT_START and SEGMENT_END carry the segment
+// address in bits 54..52 and the readout mode in bits 51..50; bits 48..0
+// of a genuine FRAME_START or SEGMENT_START are zero.
+constexpr uint64_t markerSegmentAddr(uint64_t w) {
+  return bitField(w, 54, 52);
+}
+constexpr uint64_t markerReadoutMode(uint64_t w) {
+  return bitField(w, 51, 50);
+}
+constexpr bool markerIsGenuine(uint64_t w) {
+  return bitField(w, 48, 0) == 0;
+}
+
+// ---- Test-generator packets ----------------------------------------------------
+// The test generator counts in a pixel packet's type byte (as the EoC),
+// pixel-number and ToA fields and fills the low 30 bits with TESTGEN_FIXED;
+// the chip-half bit is not part of the pattern. Its heartbeat, type
+// TESTGEN_HEARTBEAT, counts in bits 53..0.
+constexpr uint64_t PACKET_TOP_BIT = uint64_t(1) << 63;
+
+// The bottom-half word of the given counters. Each value must fit its
+// field (8, 9 and 16 bits); a value of 256 for the EoC lands on the half bit.
+constexpr uint64_t testGenWord(uint64_t eoc, uint64_t pixnr, uint64_t toa) {
+  return eoc << 55 | pixnr << 46 | toa << 30 | TESTGEN_FIXED;
+}
+// What a word carries where the fixed pattern belongs.
+constexpr uint64_t testGenFixed(uint64_t w) {
+  return w & TESTGEN_FIXED_MASK;
+}
+constexpr bool isTestGenHeartbeat(uint64_t w) {
+  return packetType(w) == TESTGEN_HEARTBEAT;
+}
+constexpr uint64_t testGenHeartbeatCount(uint64_t w) {
+  return bitField(w, 53, 0);
+}
+// The 18-bit counter window from bit 46 that the display shows, without
+// packet bit 60.
+constexpr uint64_t testGenCounter46(uint64_t w) {
+  return (w >> 46) & 0x3BFFF;
+}
+
+// ---- Pelvan framing ------------------------------------------------------------
+// The header word of a Pelvan block: sequence numbers in bits 47..43 and
+// 15..11, the 5-bit link number in bits 10..6; the trailer: the payload
+// count in bits 9..0.
+constexpr uint64_t pelvanSeqHigh(uint64_t header) {
+  return bitField(header, 47, 43);
+}
+constexpr uint64_t pelvanSeqLow(uint64_t header) {
+  return bitField(header, 15, 11);
+}
+constexpr uint64_t pelvanLink(uint64_t header) {
+  return bitField(header, 10, 6);
+}
+constexpr uint64_t pelvanPayload(uint64_t trailer) {
+  return bitField(trailer, 9, 0);
 }
 
 // In a stream of Pelvan blocks, word n (counted from 1) is the block's

@@ -2,18 +2,19 @@
 // decoded bit fields, or both.
 //
 // A display of a large file prints millions of lines, so each line is built
-// in a local character buffer (the fixed-layout data lines stamped from a
-// template, the other fields with small digit writers and the to_chars-based
-// helpers of Format.h) and handed to the stream buffer in one piece. The
-// stream's formatting state (base, fill) is never touched, so it stays
-// decimal with blank fill.
-#include <algorithm>
+// in a LineWriter (the fixed-layout data lines stamped from a template, the
+// other fields with its digit writers) and handed to the stream buffer in
+// one piece. The stream's formatting state (base, fill) is never touched,
+// so it stays decimal with blank fill.
+//
+// displayPixel takes a packet through the parts of a line in turn: the
+// prefix (index, raw word), the Pelvan framing, the values of an open frame
+// segment, idle and empty words, test-generator words, data packets, and
+// the control packets (timers and frame markers).
 #include <array>
 #include <bit>
 #include <cstring>
-#include <iterator>
 #include <ostream>
-#include <string>
 #include <string_view>
 
 #if defined(__SSE2__)
@@ -22,25 +23,22 @@
 
 #include "ByteOrder.h"
 #include "DataInspector.h"
-#include "Format.h"
+#include "LineWriter.h"
 #include "Packet.h"
 
 namespace morven {
 
 namespace {
 
-// Bits 48..0 of a genuine FRAME_START or SEGMENT_START are zero.
-constexpr uint64_t MARKER_ZERO_MASK = (1ULL << 49) - 1;
-
 // A frame segment holds 14336 8-bit or 7168 16-bit values: 1792 packets.
 constexpr uint64_t SEGMENT_VALUES_8 = 14336;
 constexpr uint64_t SEGMENT_VALUES_16 = 7168;
-constexpr uint64_t NO_SEGMENT = 999;
 
 // Room for the longest line: index, raw word, a frame marker with all its
 // remarks and a chunk name of at most CHUNK_NAME_MAX characters.
-constexpr size_t LINE_CHARS = 512;
-constexpr size_t CHUNK_NAME_MAX = 64;
+using Line = LineWriter<512>;
+
+// ---- Digits -------------------------------------------------------------------
 
 constexpr char HEX_DIGITS[] = "0123456789abcdef";
 
@@ -70,7 +68,7 @@ constexpr auto DEC_TRIPLES = [] {
 
 // The 16 hexadecimal digits of a packet word, zero-filled, all at once: the
 // raw word of every packet line goes through here.
-inline void putHexWord(char* p, uint64_t v) {
+inline void stampHexWord(char* p, uint64_t v) {
 #if defined(__SSE2__)
   // Bytes in reading order, each split into its two nibbles, then '0' + n,
   // and 'a' - '0' - 10 more for the nibbles of 10 or more.
@@ -101,15 +99,15 @@ inline void putHexWord(char* p, uint64_t v) {
 
 // Blank-filled fields of a fixed width, for values known to fit it; they
 // write exactly the width.
-inline void putHexBlank2(char* p, uint64_t v) {
+inline void stampHexBlank2(char* p, uint64_t v) {
   std::memcpy(p, &HEX_PAIRS_BLANK[2 * v], 2);
 }
-inline void putHexBlank3(char* p, uint64_t v) {
+inline void stampHexBlank3(char* p, uint64_t v) {
   const uint64_t high = v >> 8;
   p[0] = high != 0 ? HEX_DIGITS[high] : ' ';
   std::memcpy(p + 1, high != 0 ? &HEX_PAIRS[2 * (v & 0xFF)] : &HEX_PAIRS_BLANK[2 * v], 2);
 }
-inline void putHexBlank4(char* p, uint64_t v) {
+inline void stampHexBlank4(char* p, uint64_t v) {
   const uint64_t high = v >> 8;
   if (high != 0) {
     std::memcpy(p, &HEX_PAIRS_BLANK[2 * high], 2);
@@ -119,10 +117,11 @@ inline void putHexBlank4(char* p, uint64_t v) {
     std::memcpy(p + 2, &HEX_PAIRS_BLANK[2 * v], 2);
   }
 }
-inline void putDecBlank3(char* p, uint64_t v) {
+inline void stampDecBlank3(char* p, uint64_t v) {
   std::memcpy(p, &DEC_TRIPLES[3 * v], 3);
 }
 
+// ---- Data packet lines --------------------------------------------------------
 // The start of both data packet lines: "top=", EoC, pixel number and the
 // pixel's place on the chip. Every field fits its width, so the line is
 // stamped from a template and only the digits are written.
@@ -136,129 +135,87 @@ constexpr size_t fieldAt(std::string_view templ, std::string_view label, size_t 
   return templ.find(label, from) + label.size();
 }
 
-constexpr uint64_t POWERS_OF_10[] = {1,      10,      100,      1000,      10000,
-                                     100000, 1000000, 10000000, 100000000, 1000000000};
+Line& putHexWord(Line& line, uint64_t w) {
+  return line.fixed<16>([w](char* p) { stampHexWord(p, w); });
+}
 
-// One output line under construction. Widths fill with blanks unless a
-// piece says zero-filled. The fields of a packet line fit their widths, so
-// the digits are written straight into their place; Format.h's helpers
-// take the numbers of unbounded size.
-class Line {
- public:
-  template <size_t N>
-  Line& text(const char (&literal)[N]) {
-    return text(literal, N - 1);
-  }
-  Line& text(const char* s, size_t n) {
-    std::memcpy(_end, s, n);
-    _end += n;
-    return *this;
-  }
-  Line& text(const std::string& s, size_t maxChars) {
-    return text(s.data(), std::min(s.size(), maxChars));
-  }
-  Line& dec(uint64_t v, int width = 0) {
-    if (width <= 0 || width >= int(std::size(POWERS_OF_10)) || v >= POWERS_OF_10[width]) {
-      _end = putDec(_end, v, width, ' ');
-      return *this;
-    }
-    char* p = _end + width;
-    do {
-      *--p = char('0' + v % 10);
-      v /= 10;
-    } while (v != 0);
-    while (p > _end) *--p = ' ';
-    _end += width;
-    return *this;
-  }
-  Line& hex(uint64_t v, int width = 0, char fill = ' ') {
-    const int digits = v == 0 ? 1 : (std::bit_width(v) + 3) / 4;
-    const int n = std::max(width, digits);
-    char* p = _end + n;
-    for (int i = 0; i < digits; ++i, v >>= 4) *--p = HEX_DIGITS[v & 15];
-    while (p > _end) *--p = fill;
-    _end += n;
-    return *this;
-  }
-  Line& hexZero(uint64_t v, int width) { return hex(v, width, '0'); }
-  // A whole packet word, 16 digits, zero-filled.
-  Line& hexWord(uint64_t v) {
-    putHexWord(_end, v);
-    _end += 16;
-    return *this;
-  }
-  // Two digits of a byte value.
-  Line& hexByte(uint64_t v) { return text(&HEX_PAIRS[2 * (v & 0xFF)], 2); }
-  // Appends what a writer of a fixed-layout field group puts at the end.
-  Line& put(char* (*writer)(char*, uint64_t), uint64_t w) {
-    _end = writer(_end, w);
-    return *this;
-  }
-  bool empty() const { return _end == _buf; }
+Line& putPixelPlace(Line& line, uint64_t w) {
+  static constexpr std::string_view T = PLACE_TEMPLATE;
+  return line.fixed<T.size()>([w](char* p) {
+    static constexpr size_t TOP = fieldAt(T, "top="), EOC = fieldAt(T, " eoc="),
+                            PIXNR = fieldAt(T, " pixnr="), X = fieldAt(T, "(x="),
+                            Y = fieldAt(T, " y=");
+    const PacketFields f = decodePacket(w);
+    std::memcpy(p, T.data(), T.size());
+    p[TOP] = char('0' + f.top);
+    stampHexBlank2(p + EOC, f.type);
+    stampHexBlank3(p + PIXNR, f.pixel);
+    stampDecBlank3(p + X, f.x);
+    stampDecBlank3(p + Y, f.y);
+  });
+}
 
-  // Ends the line and writes it in one piece; a flushed line reaches a
-  // terminal at once. A refused write fails the stream, as it would for
-  // the stream's own output, so that the run stops.
-  void end(std::ostream& out, bool flush = true) {
-    *_end++ = '\n';
-    std::streambuf* sb = out.rdbuf();
-    if (sb->sputn(_buf, _end - _buf) != _end - _buf || (flush && sb->pubsync() != 0))
-      out.setstate(std::ios::badbit);
-  }
+Line& putToaTotFields(Line& line, uint64_t w) {
+  static constexpr std::string_view T = TOA_TOT_TEMPLATE;
+  return line.fixed<T.size()>([w](char* p) {
+    static constexpr size_t TOA = fieldAt(T, " toa="), UFTOA_STA = fieldAt(T, " uftoa-sta/sto="),
+                            UFTOA_STO = fieldAt(T, ",", UFTOA_STA),
+                            FTOA_F = fieldAt(T, " ftoa-f/r="), FTOA_R = fieldAt(T, ",", FTOA_F),
+                            TOT = fieldAt(T, " tot="), PILEUP = fieldAt(T, " pileup=");
+    const PacketFields f = decodePacket(w);
+    std::memcpy(p, T.data(), T.size());
+    stampHexBlank4(p + TOA, f.toa);
+    p[UFTOA_STA] = HEX_DIGITS[f.uftoaStart];
+    p[UFTOA_STO] = HEX_DIGITS[f.uftoaStop];
+    stampHexBlank2(p + FTOA_F, f.ftoaFall);
+    stampHexBlank2(p + FTOA_R, f.ftoaRise);
+    stampHexBlank3(p + TOT, f.tot);
+    p[PILEUP] = char('0' + f.pileup);
+  });
+}
 
- private:
-  char _buf[LINE_CHARS];
-  char* _end = _buf;
+void putTestGenFields(Line& line, uint64_t w) {
+  line.text(packetIsTop(w) ? "T" : "B");
+  line.text(" cntr30=").dec(packetToa(w), 5);
+  line.text(" cntr46=").dec(testGenCounter46(w), 6);
+  line.text(" constant=").hex(testGenFixed(w));
+}
+
+// What the inspector tells the display about the stream it reads.
+struct StreamInfo {
+  uint64_t chunkType;
+  bool forceFrame;
+  bool fromPelvan;
+
+  // The chunk type says the frame's pixel values come in segments.
+  bool frameChunk() const {
+    return chunkType == MVHDR_VX7FRAME8 || chunkType == MVHDR_VX7FRAME16 || forceFrame;
+  }
 };
 
-char* putPixelPlace(char* p, uint64_t w) {
-  const uint64_t top = w >> 63;
-  const uint64_t eoc = bitField(w, 62, 55);
-  const uint64_t pixnr = bitField(w, 54, 46);
-  uint64_t x = 2 * eoc + ((pixnr >> 2) & 1);
-  uint64_t y = 4 * (pixnr >> 3) + (pixnr & 3);
-  // The top half holds rows 256..511, its coordinates mirrored in both
-  // directions.
-  if (top != 0) {
-    x = 447 - x;
-    y = 511 - y;
+// A data packet decodes by the chunk's layout: ToA/ToT, a count, or none.
+void putDataPacket(Line& line, const StreamInfo& stream, uint64_t w, bool rawShown) {
+  if (stream.chunkType == MVHDR_VX7TOATOT && !stream.forceFrame) {
+    putToaTotFields(putPixelPlace(line, w), w);
+  } else if (stream.chunkType == MVHDR_VX7PC24 && !stream.forceFrame) {
+    putPixelPlace(line, w).text(" pc=").hex(decodePacket(w).pc, 6);
+  } else if (!rawShown) {
+    // No layout to decode by (frame data outside a segment, a chunk of
+    // unknown kind): the raw word, unless the prefix holds it already.
+    putHexWord(line, w);
   }
-  static constexpr std::string_view T = PLACE_TEMPLATE;
-  static constexpr size_t TOP = fieldAt(T, "top="), EOC = fieldAt(T, " eoc="),
-                          PIXNR = fieldAt(T, " pixnr="), X = fieldAt(T, "(x="),
-                          Y = fieldAt(T, " y=");
-  std::memcpy(p, T.data(), T.size());
-  p[TOP] = char('0' + top);
-  putHexBlank2(p + EOC, eoc);
-  putHexBlank3(p + PIXNR, pixnr);
-  putDecBlank3(p + X, x);
-  putDecBlank3(p + Y, y);
-  return p + T.size();
 }
 
-char* putToaTotFields(char* p, uint64_t w) {
-  static constexpr std::string_view T = TOA_TOT_TEMPLATE;
-  static constexpr size_t TOA = fieldAt(T, " toa="), UFTOA_STA = fieldAt(T, " uftoa-sta/sto="),
-                          UFTOA_STO = fieldAt(T, ",", UFTOA_STA), FTOA_F = fieldAt(T, " ftoa-f/r="),
-                          FTOA_R = fieldAt(T, ",", FTOA_F), TOT = fieldAt(T, " tot="),
-                          PILEUP = fieldAt(T, " pileup=");
-  std::memcpy(p, T.data(), T.size());
-  putHexBlank4(p + TOA, bitField(w, 45, 30));
-  p[UFTOA_STA] = HEX_DIGITS[bitField(w, 25, 22)];
-  p[UFTOA_STO] = HEX_DIGITS[bitField(w, 29, 26)];
-  putHexBlank2(p + FTOA_F, bitField(w, 16, 12));
-  putHexBlank2(p + FTOA_R, bitField(w, 21, 17));
-  putHexBlank3(p + TOT, bitField(w, 11, 1));
-  p[PILEUP] = char('0' + (w & 1));
-  return p + T.size();
-}
+// ---- Frame segment values -----------------------------------------------------
 
 // The values of a frame-mode packet: the odd bytes from the top down, then
 // the even ones.
 void putFrame8Values(Line& line, uint64_t w) {
   static constexpr int READOUT_BYTES[8] = {7, 5, 3, 1, 6, 4, 2, 0};
   line.text(", pix0-7:");
-  for (int b : READOUT_BYTES) line.text(" ").hexByte(w >> (8 * b));
+  for (int b : READOUT_BYTES) {
+    line.text(" ").text({&HEX_PAIRS[2 * bitField(w, 8 * b + 7, 8 * b)], 2});
+  }
 }
 
 // 16-bit values: each the pair of bytes two apart, the upper one the high
@@ -267,18 +224,34 @@ void putFrame16Values(Line& line, uint64_t w) {
   static constexpr int HIGH_BYTE[4] = {7, 3, 6, 2};
   line.text(", pix0-3:");
   for (int b : HIGH_BYTE) {
-    const uint64_t value = ((w >> (8 * b)) & 0xFF) << 8 | ((w >> (8 * (b - 2))) & 0xFF);
-    line.text(" ").hexZero(value, 4);
+    const uint64_t value = bitField(w, 8 * b + 7, 8 * b) << 8 | bitField(w, 8 * b - 9, 8 * b - 16);
+    line.text(" ").hex(value, 4, '0');
   }
 }
 
-void putTestGenFields(Line& line, uint64_t w) {
-  line.text((w >> 63) != 0 ? "T" : "B", 1);
-  line.text(" cntr30=").dec((w >> 30) & 0xFFFF, 5);
-  // The 18-bit window from bit 46 leaves out packet bit 60.
-  line.text(" cntr46=").dec((w >> 46) & 0x3BFFF, 6);
-  line.text(" constant=").hex(w & 0x3FFFFFFF);
+// Every packet of an open segment is pixel values, even one that looks like
+// a marker: the segment ends by its count alone.
+void putSegmentValues(Line& line, const DisplayState& display, DisplayState::Segment& segment,
+                      uint64_t w) {
+  if (display.frame8) {
+    segment.pixels += 8;
+    line.text("FRAME8: segm=").dec(segment.addr).text(" pixels=").dec(segment.pixels, 4);
+    putFrame8Values(line, w);
+    if (segment.pixels >= SEGMENT_VALUES_8) segment.started = false;
+  } else if (display.frame16) {
+    segment.pixels += 4;
+    line.text("FRAME16: segm=").dec(segment.addr).text(" pixels=").dec(segment.pixels, 4);
+    putFrame16Values(line, w);
+    if (segment.pixels >= SEGMENT_VALUES_16) segment.started = false;
+  } else {
+    // Without a known width the values cannot be read: show the word and
+    // give up the segment.
+    putHexWord(line.text("### FRAME?? pixel: "), w);
+    segment.started = false;
+  }
 }
+
+// ---- Timer packets ------------------------------------------------------------
 
 // The difference to the previous value of a timer, modulo 2^64 like the
 // counters themselves.
@@ -286,11 +259,215 @@ void putDiff(Line& line, uint64_t v, uint64_t previous) {
   line.text(" (diff=").dec(v - previous).text(")");
 }
 
+// The timer packets and the difference to their previous value; false for
+// any other type.
+bool putTimerPacket(Line& line, DisplayState& display, uint64_t w) {
+  const uint64_t v = packetTimer(w);
+  const std::string_view half = packetIsTop(w) ? "T " : "B ";
+  DisplayState::HalfTimers& timers = display.timers(packetIsTop(w));
+  switch (packetType(w)) {
+    case TESTGEN_HEARTBEAT:
+      line.text("TESTGEN-HEARTBEAT ").dec(v);
+      if (display.lastTestGenHeartbeat != 0) {
+        putDiff(line, v, display.lastTestGenHeartbeat);
+      } else {
+        line.text(" (diff=0)");
+      }
+      display.lastTestGenHeartbeat = v;
+      return true;
+    case VX7_EOC_HEARTBEAT:
+      line.text("HEARTBEAT ").text(half).dec(v);
+      if (timers.heartbeat != 0) {
+        // A heartbeat that goes back means the chip's counter was reset.
+        if (v < timers.heartbeat) {
+          line.text(" (diff=reset)");
+        } else {
+          putDiff(line, v, timers.heartbeat);
+        }
+      }
+      timers.heartbeat = v;
+      return true;
+    case VX7_EOC_CTRL_DATA_TEST:
+      line.text("CTRL-DATA ").text(half).dec(v);
+      if (timers.ctrlData != 0) putDiff(line, v, timers.ctrlData);
+      timers.ctrlData = v;
+      return true;
+    case VX7_EOC_SHUTTER_RISE:
+      line.text("SHUTTER_RISE ").text(half).dec(v);
+      timers.shutterRise = v;
+      return true;
+    case VX7_EOC_SHUTTER_FALL:
+      // The time the shutter was open; a fall without a rise since the last
+      // fall has nothing to measure from.
+      line.text("SHUTTER_FALL ").text(half).dec(v);
+      if (timers.shutterRise != 0) {
+        putDiff(line, v, timers.shutterRise);
+      } else {
+        line.text(
+            " (diff=?"
+            "?)");
+      }
+      timers.shutterRise = 0;
+      return true;
+    case VX7_EOC_T0_SYNC:
+      line.text("T0_SYNC ").text(half).dec(v);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// ---- Frame and segment markers ------------------------------------------------
+
+// The Pelvan link that the marker came on.
+void putLink(Line& line, const DisplayState& display, const StreamInfo& stream) {
+  if (stream.fromPelvan) line.text("link=").dec(display.currentLink).text(" ");
+}
+
+void putUnexpected(Line& line, const StreamInfo& stream) {
+  line.text("(### Unexpected, chunk = ")
+      .text(DataInspector::chunkTypeString(stream.chunkType), CHUNK_NAME_MAX)
+      .text(") ");
+}
+
 // The half and the fields shared by all frame and segment markers.
 void putMarkerTail(Line& line, uint64_t w, bool withSegmentAddr) {
-  line.text((w >> 63) != 0 ? "top" : "bot", 3).text(" header=").hex(bitField(w, 62, 55), 2);
-  if (withSegmentAddr) line.text(" segment_addr=").hex(bitField(w, 54, 52));
-  line.text(" readout_mode=").hex(bitField(w, 51, 50));
+  line.text(packetIsTop(w) ? "top" : "bot").text(" header=").hex(packetType(w), 2);
+  if (withSegmentAddr) line.text(" segment_addr=").hex(markerSegmentAddr(w));
+  line.text(" readout_mode=").hex(markerReadoutMode(w));
+}
+
+void putFrameStart(Line& line, DisplayState& display, const StreamInfo& stream, uint64_t w) {
+  line.text("FRAME_START ");
+  if (!markerIsGenuine(w)) {
+    line.text("(### False?) ");
+  } else if (display.frameStarted) {
+    line.text("(### Already started) ");
+  } else if (stream.frameChunk()) {
+    display.frameStarted = true;
+    ++display.frameCount;
+    display.segmentCount = 0;
+  }
+  line.text("#").dec(display.frameCount).text(" ");
+  putLink(line, display, stream);
+  // The chunk type fixes the width of the frame's pixel values; a forced
+  // width holds in any chunk.
+  if (stream.chunkType == MVHDR_VX7FRAME8) {
+    line.text("(8-bit) ");
+    display.frame8 = true;
+    display.frame16 = false;
+  } else if (stream.chunkType == MVHDR_VX7FRAME16) {
+    line.text("(16-bit) ");
+    display.frame16 = true;
+    display.frame8 = false;
+  } else if (stream.forceFrame) {
+    if (display.frame8) line.text("(8-bit) ");
+    if (display.frame16) line.text("(16-bit) ");
+  } else {
+    putUnexpected(line, stream);
+  }
+  putMarkerTail(line, w, false);
+}
+
+void putFrameEnd(Line& line, DisplayState& display, const StreamInfo& stream, uint64_t w) {
+  line.text("FRAME_END ");
+  if (!display.frameStarted) line.text("(### Not started) ");
+  putLink(line, display, stream);
+  if (display.frame8) {
+    line.text("(8-bit) ");
+  } else if (display.frame16) {
+    line.text("(16-bit) ");
+  }
+  line.text("frame #").dec(display.frameCount).text(" ").dec(display.segmentCount);
+  line.text(" segments, ");
+  putMarkerTail(line, w, false);
+  display.segments[display.currentLink].addr = DisplayState::NO_SEGMENT;
+  display.frameStarted = false;
+}
+
+void putSegmentStart(Line& line, DisplayState& display, const StreamInfo& stream, uint64_t w) {
+  DisplayState::Segment& segment = display.segments[display.currentLink];
+  line.text("SEGMENT_START ");
+  if (!markerIsGenuine(w)) {
+    line.text("(### False?) ");
+  } else if (stream.frameChunk()) {
+    segment.started = true;
+    ++display.segmentCount;
+  } else {
+    putUnexpected(line, stream);
+  }
+  line.text("count=").dec(display.segmentCount).text(" ");
+  putLink(line, display, stream);
+  putMarkerTail(line, w, true);
+  segment.addr = markerSegmentAddr(w);
+  segment.pixels = 0;
+}
+
+void putSegmentEnd(Line& line, DisplayState& display, const StreamInfo& stream, uint64_t w) {
+  DisplayState::Segment& segment = display.segments[display.currentLink];
+  line.text("SEGMENT_END count=").dec(display.segmentCount).text(" ");
+  putLink(line, display, stream);
+  line.text("pixcount=").dec(segment.pixels).text(" ");
+  putMarkerTail(line, w, true);
+  segment.addr = DisplayState::NO_SEGMENT;
+}
+
+// A control packet: a timer, a frame marker, or a type the display has no
+// decoding for.
+void putControlPacket(Line& line, DisplayState& display, const StreamInfo& stream, uint64_t w) {
+  if (putTimerPacket(line, display, w)) return;
+  const uint64_t type = packetType(w);
+  switch (type) {
+    case VX7_EOC_FRAME_START:
+      putFrameStart(line, display, stream, w);
+      break;
+    case VX7_EOC_FRAME_END:
+      putFrameEnd(line, display, stream, w);
+      break;
+    case VX7_EOC_SEGMENT_START:
+      putSegmentStart(line, display, stream, w);
+      break;
+    case VX7_EOC_SEGMENT_END:
+      putSegmentEnd(line, display, stream, w);
+      break;
+    default:
+      line.text("### Unhandled EoC=").dec(type).text(" (");
+      line.text(DataInspector::pixelTypeString(type), CHUNK_NAME_MAX).text(")");
+      break;
+  }
+}
+
+// ---- Pelvan framing -----------------------------------------------------------
+
+// The header and trailer words of a Pelvan block get lines of their own, and
+// the zero words that fill a block outside a segment none; true for such a
+// word, whose line (if any) has been written. A header sets the link whose
+// segments the block's packets belong to.
+bool showPelvanFraming(Line& line, DisplayState& display, uint64_t index, uint64_t w,
+                       std::ostream& out) {
+  const uint64_t position = index % PELVAN_BLOCK_WORDS;
+  if (position == 1) {
+    line.text("(Pelvan header: seqH=").dec(pelvanSeqHigh(w), 2);
+    line.text(" seqL=").dec(pelvanSeqLow(w), 2);
+    line.text(" linkL=").dec(pelvanLink(w)).text(")");
+    line.end(out);
+    // A 5-bit link number: always inside the per-link tables.
+    static_assert(DISPLAY_LINKS > pelvanLink(~uint64_t(0)));
+    display.currentLink = pelvanLink(w);
+    return true;
+  }
+  if (position == 0) {
+    line.text("(Pelvan trailer: payload=").dec(pelvanPayload(w)).text(")");
+    line.end(out);
+    return true;
+  }
+  // Zero words fill Pelvan blocks; inside an open segment they are pixel
+  // values all the same. Only a prefix shows for them.
+  if (w == 0 && !display.segments[display.currentLink].started) {
+    if (!line.empty()) line.end(out);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -299,22 +476,11 @@ void DataInspector::displayPixel(uint64_t index, bool showCounter, bool showRaw,
                                  bool testGen, bool skipZeroPackets) {
   const uint64_t w = *_pixel;
   if (skipZeroPackets && w == 0) return;
-  // The raw word alone (-R), the quickest look at a large file, takes the
-  // shortest way.
-  if (showRaw && !showFields && !showCounter) {
-    char text[17];
-    putHexWord(text, w);
-    text[16] = '\n';
-    std::streambuf* sb = _out.rdbuf();
-    if (sb->sputn(text, sizeof text) != sizeof text || sb->pubsync() != 0)
-      _out.setstate(std::ios::badbit);
-    return;
-  }
-
   Line line;
   if (showCounter) line.dec(index, 4).text(": ");
   if (showRaw) {
-    line.hexWord(w);
+    // The raw word alone (-R), the quickest look at a large file, ends here.
+    putHexWord(line, w);
     if (!showFields) {
       line.end(_out);
       return;
@@ -322,232 +488,23 @@ void DataInspector::displayPixel(uint64_t index, bool showCounter, bool showRaw,
     line.text(" ");
   }
 
-  const uint64_t l = _currentLink;
-  if (_fromPelvan) {
-    const uint64_t position = index % PELVAN_BLOCK_WORDS;
-    if (position == 1) {
-      line.text("(Pelvan header: seqH=").dec(bitField(w, 47, 43), 2);
-      line.text(" seqL=").dec(bitField(w, 15, 11), 2);
-      line.text(" linkL=").dec(bitField(w, 10, 6)).text(")");
-      line.end(_out);
-      // A 5-bit link number: always inside the per-link tables.
-      static_assert(DISPLAY_LINKS > bitField(~uint64_t(0), 10, 6));
-      _currentLink = bitField(w, 10, 6);
-      return;
-    }
-    if (position == 0) {
-      line.text("(Pelvan trailer: payload=").dec(bitField(w, 9, 0)).text(")");
-      line.end(_out);
-      return;
-    }
-    // Zero words fill Pelvan blocks; inside an open segment they are pixel
-    // values all the same.
-    if (w == 0 && !_segmentStarted[l]) {
-      if (!line.empty()) line.end(_out);
-      return;
-    }
-  }
-
-  // Every packet of an open segment is pixel values, even one that looks
-  // like a marker: the segment ends by its count alone.
-  if (_segmentStarted[l]) {
-    if (_frame8) {
-      _segmentPixels[l] += 8;
-      line.text("FRAME8: segm=").dec(_segmentAddr[l]).text(" pixels=").dec(_segmentPixels[l], 4);
-      putFrame8Values(line, w);
-      line.end(_out);
-      if (_segmentPixels[l] >= SEGMENT_VALUES_8) _segmentStarted[l] = false;
-    } else if (_frame16) {
-      _segmentPixels[l] += 4;
-      line.text("FRAME16: segm=").dec(_segmentAddr[l]).text(" pixels=").dec(_segmentPixels[l], 4);
-      putFrame16Values(line, w);
-      line.end(_out);
-      if (_segmentPixels[l] >= SEGMENT_VALUES_16) _segmentStarted[l] = false;
-    } else {
-      // Without a known width the values cannot be read: show the word and
-      // give up the segment.
-      line.text("### FRAME?? pixel: ").hexWord(w);
-      line.end(_out);
-      _segmentStarted[l] = false;
-    }
-    return;
-  }
-
-  // IDLE and empty packets come in long runs between the data: their lines
-  // are not flushed one by one.
-  if (w == IDLE_WORD) {
-    line.text("IDLE");
+  const StreamInfo stream{_chunkType, _forceFrame, _fromPelvan};
+  if (_fromPelvan && showPelvanFraming(line, _display, index, w, _out)) return;
+  DisplayState::Segment& segment = _display.segments[_display.currentLink];
+  if (segment.started) {
+    putSegmentValues(line, _display, segment, w);
+  } else if (w == IDLE_WORD || w == EMPTY_PACKET_WORD) {
+    // IDLE and empty packets come in long runs between the data: their
+    // lines are not flushed one by one.
+    line.text(w == IDLE_WORD ? "IDLE" : "MORVEN-EMPTY-PACKET");
     line.end(_out, false);
     return;
-  }
-  if (w == EMPTY_PACKET_WORD) {
-    line.text("MORVEN-EMPTY-PACKET");
-    line.end(_out, false);
-    return;
-  }
-
-  if (testGen) {
+  } else if (testGen) {
     putTestGenFields(line, w);
-    line.end(_out);
-    return;
-  }
-
-  const uint64_t type = bitField(w, 62, 55);
-  const uint64_t v = w & TIMER_VALUE_MASK;
-  const bool top = (w >> 63) != 0;
-  const char* half = top ? "T " : "B ";
-  const bool genuine = (w & MARKER_ZERO_MASK) == 0;
-  const bool frameChunk =
-      _chunkType == MVHDR_VX7FRAME8 || _chunkType == MVHDR_VX7FRAME16 || _forceFrame;
-
-  if (type <= VX7_EOC_MAX_COLNR) {
-    if (_chunkType == MVHDR_VX7TOATOT && !_forceFrame) {
-      line.put(putPixelPlace, w).put(putToaTotFields, w);
-    } else if (_chunkType == MVHDR_VX7PC24 && !_forceFrame) {
-      line.put(putPixelPlace, w).text(" pc=").hex(bitField(w, 23, 0), 6);
-    } else if (!showRaw) {
-      // No layout to decode by (frame data outside a segment, a chunk of
-      // unknown kind): the raw word, unless the prefix holds it already.
-      line.hexWord(w);
-    }
-    line.end(_out);
-    return;
-  }
-
-  // A link piece names the Pelvan link that the marker came on.
-  auto putLink = [&] {
-    if (_fromPelvan) line.text("link=").dec(_currentLink).text(" ");
-  };
-  auto putUnexpected = [&] {
-    line.text("(### Unexpected, chunk = ").text(chunkTypeString(), CHUNK_NAME_MAX).text(") ");
-  };
-
-  switch (type) {
-    case TESTGEN_HEARTBEAT:
-      // The test generator keeps one heartbeat for both halves.
-      line.text("TESTGEN-HEARTBEAT ").dec(v);
-      if (_lastTestGenHeartbeat != 0) {
-        putDiff(line, v, _lastTestGenHeartbeat);
-      } else {
-        line.text(" (diff=0)");
-      }
-      _lastTestGenHeartbeat = v;
-      break;
-    case VX7_EOC_HEARTBEAT: {
-      uint64_t& last = top ? _lastHeartbeatTop : _lastHeartbeatBottom;
-      line.text("HEARTBEAT ").text(half, 2).dec(v);
-      if (last != 0) {
-        // A heartbeat that goes back means the chip's counter was reset.
-        if (v < last) {
-          line.text(" (diff=reset)");
-        } else {
-          putDiff(line, v, last);
-        }
-      }
-      last = v;
-      break;
-    }
-    case VX7_EOC_CTRL_DATA_TEST: {
-      uint64_t& last = top ? _lastCtrlDataTop : _lastCtrlDataBottom;
-      line.text("CTRL-DATA ").text(half, 2).dec(v);
-      if (last != 0) putDiff(line, v, last);
-      last = v;
-      break;
-    }
-    case VX7_EOC_SHUTTER_RISE:
-      line.text("SHUTTER_RISE ").text(half, 2).dec(v);
-      (top ? _lastShutterRiseTop : _lastShutterRiseBottom) = v;
-      break;
-    case VX7_EOC_SHUTTER_FALL: {
-      // The time the shutter was open; a fall without a rise since the last
-      // fall has nothing to measure from.
-      uint64_t& rise = top ? _lastShutterRiseTop : _lastShutterRiseBottom;
-      line.text("SHUTTER_FALL ").text(half, 2).dec(v);
-      if (rise != 0) {
-        putDiff(line, v, rise);
-      } else {
-        line.text(
-            " (diff=?"
-            "?)");
-      }
-      rise = 0;
-      break;
-    }
-    case VX7_EOC_T0_SYNC:
-      line.text("T0_SYNC ").text(half, 2).dec(v);
-      break;
-    case VX7_EOC_FRAME_START:
-      line.text("FRAME_START ");
-      if (!genuine) {
-        line.text("(### False?) ");
-      } else if (_frameStarted) {
-        line.text("(### Already started) ");
-      } else if (frameChunk) {
-        _frameStarted = true;
-        ++_frameCount;
-        _segmentCount = 0;
-      }
-      line.text("#").dec(_frameCount).text(" ");
-      putLink();
-      // The chunk type fixes the width of the frame's pixel values; a
-      // forced width holds in any chunk.
-      if (_chunkType == MVHDR_VX7FRAME8) {
-        line.text("(8-bit) ");
-        _frame8 = true;
-        _frame16 = false;
-      } else if (_chunkType == MVHDR_VX7FRAME16) {
-        line.text("(16-bit) ");
-        _frame16 = true;
-        _frame8 = false;
-      } else if (_forceFrame) {
-        if (_frame8) line.text("(8-bit) ");
-        if (_frame16) line.text("(16-bit) ");
-      } else {
-        putUnexpected();
-      }
-      putMarkerTail(line, w, false);
-      break;
-    case VX7_EOC_FRAME_END:
-      line.text("FRAME_END ");
-      if (!_frameStarted) line.text("(### Not started) ");
-      putLink();
-      if (_frame8) {
-        line.text("(8-bit) ");
-      } else if (_frame16) {
-        line.text("(16-bit) ");
-      }
-      line.text("frame #").dec(_frameCount).text(" ").dec(_segmentCount).text(" segments, ");
-      putMarkerTail(line, w, false);
-      _segmentAddr[l] = NO_SEGMENT;
-      _frameStarted = false;
-      break;
-    case VX7_EOC_SEGMENT_START:
-      line.text("SEGMENT_START ");
-      if (!genuine) {
-        line.text("(### False?) ");
-      } else if (frameChunk) {
-        _segmentStarted[l] = true;
-        ++_segmentCount;
-      } else {
-        putUnexpected();
-      }
-      line.text("count=").dec(_segmentCount).text(" ");
-      putLink();
-      putMarkerTail(line, w, true);
-      _segmentAddr[l] = bitField(w, 54, 52);
-      _segmentPixels[l] = 0;
-      break;
-    case VX7_EOC_SEGMENT_END:
-      line.text("SEGMENT_END count=").dec(_segmentCount).text(" ");
-      putLink();
-      line.text("pixcount=").dec(_segmentPixels[l]).text(" ");
-      putMarkerTail(line, w, true);
-      _segmentAddr[l] = NO_SEGMENT;
-      break;
-    default:
-      line.text("### Unhandled EoC=").dec(type).text(" (").text(pixelTypeString(), CHUNK_NAME_MAX);
-      line.text(")");
-      break;
+  } else if (packetIsData(w)) {
+    putDataPacket(line, stream, w, showRaw);
+  } else {
+    putControlPacket(line, _display, stream, w);
   }
   line.end(_out);
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets everything up, builds mvscan and runs all tests.
-#   scripts/test.sh            normal build in build/
-#   scripts/test.sh sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+#   scripts/test.sh            normal build in build/, with the Python module and its
+#                              pytest suites (the build fails if it cannot make the module)
+#   scripts/test.sh sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/,
+#                              without the Python module
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -11,7 +13,7 @@ if [ "${1:-}" = "sanitize" ]; then
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DMVSCAN_SANITIZE=ON >/dev/null
 else
   dir=build
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DMVSCAN_REQUIRE_PYTHON=ON >/dev/null
 fi
 cmake --build "$dir" -j"$(nproc)"
 cd "$dir"
