@@ -202,7 +202,6 @@ class DataInspector {
   std::ostream& _out;
   ProblemSink _problemSink;
   ProgressHook _progressHook;
-  uint64_t _chunkHeaderWord = 0;
   CheckFindings* _checkFindings = nullptr;
   int _threads = 1;
   bool _reverseWords, _reverseBytes, _fromPelvan, _forceFrame;
