@@ -224,6 +224,7 @@ class DataInspector {
   uint64_t _fileHeader;
   uint64_t _headerTotal;
   uint64_t _chunkType;
+  uint64_t _chunkHeaderWord;
   uint64_t _chunkBytes;
   uint64_t _chunkBytesTotal;
   std::string _jsonString;
