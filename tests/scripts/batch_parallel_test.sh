@@ -64,7 +64,11 @@ for f in "${files[@]}"; do
 done
 
 # The merged JSON document has the statistics of one JSON run.
-(cd single && "$mvscan" -p --json --no-image "${files[@]/#/../}" | jq -S '.statistics' >single.json)
-(cd batch && "$mvscan" --merge --json --no-image ./*.json | jq -S '.statistics' >merged.json)
-cmp single/single.json batch/merged.json || fail "merged document differs"
+(cd single && "$mvscan" -p --json --no-image "${files[@]/#/../}" >single.json) ||
+  fail "single JSON run status $?: $(head -c 300 single/single.json)"
+(cd batch && "$mvscan" --merge --json --no-image ./*.json >merged.doc) ||
+  fail "JSON merge status $?: $(head -c 300 batch/merged.doc)"
+jq -S '.statistics' single/single.json >single.stats || fail "single: $(head -c 300 single/single.json)"
+jq -S '.statistics' batch/merged.doc >merged.stats || fail "merged: $(head -c 300 batch/merged.doc)"
+cmp single.stats merged.stats || fail "merged document differs"
 echo "batch recipe: merged report and picture equal one run"
