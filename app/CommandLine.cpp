@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include <getopt.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -10,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "Merge.h"
 #include "MorvenFormat.h"
+#include "Progress.h"
 
 namespace mvscan {
 
@@ -94,16 +97,77 @@ bool readUnsigned(const char* text, uint64_t& value) {
   return end != text;
 }
 
-// Reads all options; returns -1 to go on, or the exit status to end with.
+// The long options have codes above any character.
+enum LongOption {
+  OPT_JSON = 256,
+  OPT_IMAGE,
+  OPT_NO_IMAGE,
+  OPT_MERGE,
+  OPT_STRICT,
+  OPT_NO_PROGRESS,
+  OPT_THREADS,
+};
+
+constexpr option LONG_OPTIONS[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"json", no_argument, nullptr, OPT_JSON},
+    {"image", required_argument, nullptr, OPT_IMAGE},
+    {"no-image", no_argument, nullptr, OPT_NO_IMAGE},
+    {"merge", no_argument, nullptr, OPT_MERGE},
+    {"strict", no_argument, nullptr, OPT_STRICT},
+    {"no-progress", no_argument, nullptr, OPT_NO_PROGRESS},
+    {"threads", required_argument, nullptr, OPT_THREADS},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Threads beyond any machine's cores make no scan faster.
+constexpr int MAX_THREADS = 1024;
+
 }  // namespace
 
-int readOptions(int argc, char** argv, morven::RunSettings& s, std::ostream& out) {
+int readOptions(int argc, char** argv, Options& o, std::ostream& out) {
+  morven::RunSettings& s = o.run;
   // Every call reads its arguments afresh.
   optind = 0;
   int c;
   long long number;
-  while ((c = getopt(argc, argv, "0cCeEfF:hH:jL:pPQqrRs:VwW")) != -1) {
+  while ((c = getopt_long(argc, argv, "0cCeEfF:hH:jL:pPQqrRs:VwW", LONG_OPTIONS, nullptr)) != -1) {
     switch (c) {
+      case OPT_JSON:
+        s.json = true;
+        break;
+      case OPT_IMAGE:
+        if (*optarg == '\0') {
+          out << "### --image: error in argument" << std::endl;
+          return EXIT_USAGE;
+        }
+        s.imageFile = optarg;
+        break;
+      case OPT_NO_IMAGE:
+        s.imageFile.clear();
+        s.imageBase.clear();
+        break;
+      case OPT_MERGE:
+        o.merge = true;
+        break;
+      case OPT_STRICT:
+        o.strict = true;
+        break;
+      case OPT_NO_PROGRESS:
+        o.progress = false;
+        break;
+      case OPT_THREADS:
+        if (!readInt(optarg, number)) {
+          out << "### --threads: error in argument" << std::endl;
+          return EXIT_USAGE;
+        }
+        if (number < 1 || number > MAX_THREADS) {
+          out << "### --threads: argument not in range (1.." << MAX_THREADS << ")" << std::endl;
+          return EXIT_USAGE;
+        }
+        s.threads = int(number);
+        break;
       case '0':
         s.skipZeroPackets = true;
         break;
@@ -178,23 +242,36 @@ int readOptions(int argc, char** argv, morven::RunSettings& s, std::ostream& out
         s.fromPelvan = true;
         break;
       default:
-        return 1;  // getopt has said what was wrong on standard error
+        return EXIT_USAGE;  // getopt has said what was wrong on standard error
     }
   }
   return -1;
 }
 
-int commandLine(int argc, char** argv, std::ostream& out) {
-  morven::RunSettings s;
-  int status = readOptions(argc, argv, s, out);
+int commandLine(int argc, char** argv, std::ostream& out, ProgressLine* progress) {
+  Options o;
+  int status = readOptions(argc, argv, o, out);
   if (status >= 0) return status;
   if (optind >= argc) {
     out << "### Provide a file name" << std::endl;
-    return 0;
+    return EXIT_USAGE;
   }
   const std::vector<std::string> fileNames(argv + optind, argv + argc);
-  morven::run(s, fileNames, out);
-  return 0;
+  if (o.merge) {
+    const morven::RunEnd end = morven::mergeStatistics(o.run, fileNames, out);
+    return end == morven::RunEnd::Completed ? EXIT_DONE : EXIT_RUN_FAILED;
+  }
+  // A display on the terminal writes all the time: a progress line there
+  // would only flicker between its lines.
+  const bool displayOnTerminal = o.run.displayPixels && ::isatty(STDOUT_FILENO);
+  if (progress != nullptr && o.progress && !displayOnTerminal) {
+    progress->start(fileNames);
+    o.run.progress = progress;
+  }
+  const morven::RunSummary summary = morven::runReport(o.run, fileNames, out);
+  if (progress != nullptr) progress->erase();
+  if (summary.end != morven::RunEnd::Completed) return EXIT_RUN_FAILED;
+  return o.strict && summary.problems > 0 ? EXIT_STRUCTURE : EXIT_DONE;
 }
 
 }  // namespace mvscan

@@ -11,15 +11,37 @@
 
 namespace mvscan {
 
-// Reads all options into s; returns -1 to go on with the run, or the exit
+class ProgressLine;
+
+// The exit statuses of the program.
+enum ExitStatus {
+  EXIT_DONE = 0,        // the run completed and every named file was read
+  EXIT_USAGE = 1,       // an option error, or no file name
+  EXIT_RUN_FAILED = 2,  // a file could not be read, or the report not written
+  EXIT_STRUCTURE = 3,   // with --strict: a structural error was reported
+};
+
+// Everything the options ask for: the run's settings and what the command
+// line does around the run.
+struct Options {
+  morven::RunSettings run;
+  bool merge = false;    // --merge: the files are statistics documents
+  bool strict = false;   // --strict
+  bool progress = true;  // not --no-progress
+};
+
+// Reads all options into o; returns -1 to go on with the run, or the exit
 // status to end with (0 after the help or version text, 1 after an option
 // error). Option errors of the arguments are printed to out, getopt's own
-// to standard error.
-int readOptions(int argc, char** argv, morven::RunSettings& s, std::ostream& out);
+// to standard error. Short options are read exactly as getopt reads them;
+// the long ones come on top.
+int readOptions(int argc, char** argv, Options& o, std::ostream& out);
 
 // The whole program on out: options, banner and run. Returns the exit
-// status, leaving to the caller whether out could be written.
-int commandLine(int argc, char** argv, std::ostream& out);
+// status, leaving to the caller whether out could be written. With a
+// progress line, it is shown during the run unless the options or the
+// output say otherwise.
+int commandLine(int argc, char** argv, std::ostream& out, ProgressLine* progress = nullptr);
 
 }  // namespace mvscan
 

@@ -18,6 +18,7 @@ StdoutBuffer::~StdoutBuffer() {
 bool StdoutBuffer::writeAll(const char* data, size_t n) {
   // Once the output has refused data (a full disk, a closed pipe with
   // SIGPIPE ignored) the rest is dropped rather than retried for every line.
+  if (n > 0 && !_failed && _beforeWrite) _beforeWrite();
   while (n > 0 && !_failed) {
     ssize_t w = ::write(_fd, data, n);
     if (w < 0) {

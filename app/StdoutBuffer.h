@@ -10,6 +10,7 @@
 #define MVSCAN_STDOUTBUFFER_H
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <streambuf>
 
@@ -28,6 +29,9 @@ class StdoutBuffer : public std::streambuf {
   bool writeOut();
   // The system's error number of the first refused write; 0 when none.
   int writeError() const { return _writeError; }
+  // Called before each write to the output (to take a progress line off
+  // the terminal that the text goes to).
+  void setBeforeWrite(std::function<void()> hook) { _beforeWrite = std::move(hook); }
 
  protected:
   int_type overflow(int_type c) override;
@@ -44,6 +48,7 @@ class StdoutBuffer : public std::streambuf {
   bool _failed = false;
   int _writeError = 0;
   std::unique_ptr<char[]> _buf;
+  std::function<void()> _beforeWrite;
 };
 
 }  // namespace mvscan

@@ -11,9 +11,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <ostream>
 
 #include "CommandLine.h"
+#include "Progress.h"
 #include "StdoutBuffer.h"
 
 namespace {
@@ -44,20 +46,34 @@ std::ostream& output() {
 
 // A report that could not be written (a full disk) is not a completed run:
 // say so on standard error, where the report itself cannot go, and end with
-// status 1. A reader that went away (a closed pipe) needs no message.
+// status 2. A reader that went away (a closed pipe) needs no message.
 int finish() {
-  if (outputBuffer().writeOut()) return 0;
+  if (outputBuffer().writeOut()) return mvscan::EXIT_DONE;
   int err = outputBuffer().writeError();
   if (err != EPIPE)
     std::fprintf(stderr, "mvscan: cannot write standard output: %s\n", std::strerror(err));
-  return 1;
+  return mvscan::EXIT_RUN_FAILED;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   widenOutputPipe();
-  const int status = mvscan::commandLine(argc, argv, output());
+  // The progress line goes to standard error, and only to a terminal; when
+  // the report goes to the same terminal, each write of report text takes
+  // the line off first.
+  std::unique_ptr<mvscan::ProgressLine> progress;
+  if (::isatty(STDERR_FILENO)) {
+    progress = std::make_unique<mvscan::ProgressLine>(STDERR_FILENO,
+                                                      mvscan::ProgressLine::delayFromEnvironment());
+    if (::isatty(STDOUT_FILENO)) {
+      mvscan::ProgressLine* line = progress.get();
+      outputBuffer().setBeforeWrite([line] { line->erase(); });
+    }
+  }
+  const int status = mvscan::commandLine(argc, argv, output(), progress.get());
   const int written = finish();
-  return status != 0 ? status : written;
+  outputBuffer().setBeforeWrite(nullptr);
+  // A report that could not be written outweighs how the run went.
+  return written != mvscan::EXIT_DONE ? written : status;
 }

@@ -15,23 +15,26 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/fuzz/setup.sh"
 out="${1:-$root/build-fuzz}"
 mkdir -p "$out/obj"
+# Two compilers at a time: the machine is shared.
+max_jobs=2
+. "$root/scripts/background-jobs.sh"
 
 cxx="${CXX:-clang++}"
 flags=(-std=c++20 -g -O2 -Wall -Wextra -fno-omit-frame-pointer -fno-sanitize-recover=all
-  -I"$root/inspector" -I"$root/tests" -I"$root/fuzz")
+  -I"$root/inspector" -I"$root/tests" -I"$root/fuzz"
+  -fsanitize-coverage-ignorelist="$root/fuzz/coverage_ignorelist.txt")
 
 objects=()
 for src in "$root"/inspector/*.cpp; do
   case "$(basename "$src")" in CounterImage.cpp) continue ;; esac
   obj="$out/obj/$(basename "$src" .cpp).o"
-  if [ ! -e "$obj" ] || [ "$src" -nt "$obj" ] || [ -n "$(find "$root/inspector" -name '*.h' -newer "$obj")" ]; then
-    # Two compilers at a time: the machine is shared.
-    while (($(jobs -r | wc -l) >= 2)); do wait -n; done
-    "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link,address,undefined -c "$src" -o "$obj" &
+  if [ ! -e "$obj" ] || [ "$src" -nt "$obj" ] || [ -n "$(find "$root/inspector" "$root/fuzz/coverage_ignorelist.txt" -name '*.h' -newer "$obj" -o -name '*.txt' -newer "$obj")" ]; then
+    rm -f "$obj"
+    start_job "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link,address,undefined -c "$src" -o "$obj"
   fi
   objects+=("$obj")
 done
-wait
+finish_jobs
 
 for target in fuzz_chunks fuzz_packets; do
   "$cxx" "${flags[@]}" -fsanitize=fuzzer,address,undefined "$root/fuzz/$target.cpp" \

@@ -17,8 +17,8 @@ namespace morven {
 
 namespace {
 
-constexpr size_t PIXEL_COUNTERS = 0x40000;
-constexpr size_t TOA_COUNTERS = 0x10000;
+constexpr size_t PIXEL_COUNTERS = DataInspector::PIXEL_COUNTER_COUNT;
+constexpr size_t TOA_COUNTERS = DataInspector::TOA_COUNTER_COUNT;
 
 // JSON and register payloads are kept in memory. A chip's information text
 // or register set is a few kilobytes; a header that declares gigabytes must
@@ -88,7 +88,7 @@ void DataInspector::init() {
   _skipPayload = true;
   _reverseWords = _reverseBytes = _fromPelvan = _forceFrame = false;
   _fileSize = _fileIndex = _fileHeader = _headerTotal = 0;
-  _chunkType = _chunkBytes = _chunkBytesTotal = 0;
+  _chunkType = _chunkHeaderWord = _chunkBytes = _chunkBytesTotal = 0;
   _wordsAvail = _chunkWordsLeft = _pixelCounterTotal = 0;
   _pixel = &_noPacket;
   _externalChunk = false;
@@ -99,8 +99,11 @@ void DataInspector::init() {
   _chunkSizes.clear();
   _chunkTypeCounters.clear();
   _typeCounters.assign(256, 0);
-  std::fill_n(_pixelCounters.get(), PIXEL_COUNTERS, uint64_t(0));
-  std::fill_n(_toaCounters.get(), TOA_COUNTERS, uint64_t(0));
+  // memset, not a loop of word stores: a checked build (sanitizers, fuzz
+  // targets) checks every store of a loop, and the fuzz targets reset for
+  // every input.
+  std::memset(_pixelCounters.get(), 0, PIXEL_COUNTERS * sizeof(uint64_t));
+  std::memset(_toaCounters.get(), 0, TOA_COUNTERS * sizeof(uint64_t));
 }
 
 bool DataInspector::setFile(const std::string& fileName, bool reset) {
@@ -178,6 +181,7 @@ bool DataInspector::nextChunk() {
   }
   ++_headerTotal;
   _fileIndex += 8;
+  if (_progressHook && _headerTotal % PROGRESS_CHUNKS == 0) _progressHook(_fileIndex);
 
   if (!isValidHeader(loadLE64(word))) {
     _out << "### Invalid header 0x" << hexString(_chunkType, 16) << std::dec << std::setfill(' ')
@@ -297,6 +301,7 @@ void DataInspector::tellProblem(uint64_t offset, std::string message) {
 
 bool DataInspector::isValidHeader(uint64_t headerWord) {
   ChunkClass c = classifyHeader(headerWord);
+  _chunkHeaderWord = headerWord;
   if (c.accepted) ++_chunkTypeCounters[c.counterKey];
   _chunkType = c.type;
   _chunkBytes = c.bytes;

@@ -106,7 +106,10 @@ uint16_t brightness(uint64_t count, uint64_t most) {
 }  // namespace
 
 void DataInspector::savePixelCounterImage(std::string baseName) {
-  const std::string fileName = baseName + ".png";
+  savePixelCounterImageFile(baseName + ".png");
+}
+
+void DataInspector::savePixelCounterImageFile(const std::string& fileName) {
   // Counters of the EoC addresses 224..255 belong to no pixel: they neither
   // set the scale nor appear in the picture.
   const uint64_t* bottom = _pixelCounters.get();

@@ -11,6 +11,7 @@
 //   ChunkLevel.cpp     opening files, walking and classifying chunks
 //   ChunkReports.cpp   register listing, chunk-size histogram
 //   PixelLevel.cpp     packet stream, tallies, EoC list, ToA histogram
+//   ParallelTally.cpp  the tallies of the statistics scan on several threads
 //   PixelDisplay.cpp   one line per packet
 //   Checks.cpp         test-generator and counter checks
 //   CounterImage.cpp   hit-count PNG
@@ -34,6 +35,10 @@
 #include "MorvenFormat.h"
 
 namespace morven {
+
+template <typename Count>
+struct Tallies;  // PacketTally.h
+using TallyCounters = Tallies<uint64_t>;
 
 // A structural problem that the chunk level reports: the file offset it
 // concerns (the chunk's header word, or 0 for the file as a whole) and the
@@ -59,6 +64,11 @@ class DataInspector {
   // callers that collect them (the JSON report, the Python module).
   using ProblemSink = std::function<void(const FileProblem&)>;
   void setProblemSink(ProblemSink sink) { _problemSink = std::move(sink); }
+  // Told the file offset reached, once per read piece of a data chunk and
+  // every PROGRESS_CHUNKS chunks: for a progress line.
+  using ProgressHook = std::function<void(uint64_t offset)>;
+  void setProgressHook(ProgressHook hook) { _progressHook = std::move(hook); }
+  static constexpr uint64_t PROGRESS_CHUNKS = 4096;
 
   void init();
   bool setFile(const std::string& fileName, bool reset);
@@ -85,6 +95,9 @@ class DataInspector {
   uint64_t chunkOffset() const { return _fileIndex >= 8 ? _fileIndex - 8 : 0; }
   uint64_t headerTotal() const { return _headerTotal; }
   uint64_t chunkType() const { return _chunkType; }
+  // The current chunk's header word as the file holds it (type, stream id
+  // and size field), also when the header was refused.
+  uint64_t chunkHeaderWord() const { return _chunkHeaderWord; }
   uint64_t chunkBytes() const { return _chunkBytes; }
   uint64_t chunkBytesTotal() const { return _chunkBytesTotal; }
   bool hasError() const { return _hasError; }
@@ -106,6 +119,11 @@ class DataInspector {
   // stream goes on in the file.
   void setDataChunk(const unsigned char* data, size_t bytes);
   bool nextPixel(uint64_t* out = nullptr);
+  // Copies up to max words of the packet stream to dst, exactly as that
+  // many calls of nextPixel would deliver them (reversed, counted in
+  // pixelCounterTotal), whole buffer runs at a time; returns how many, fewer
+  // than max only at the end of the stream.
+  size_t takePackets(uint64_t* dst, size_t max);
   bool processNextPixel();
   // processNextPixel until it returns false, in one call: the statistics
   // loop without a call per packet.
@@ -126,6 +144,11 @@ class DataInspector {
   std::string pixelTypeString() const;
   static std::string pixelTypeString(uint64_t type);
 
+  // The tallies: one counter per type byte, per pixel index (18 bits: half,
+  // EoC block, pixel number) and per ToA value.
+  static constexpr size_t TYPE_COUNTER_COUNT = 256;
+  static constexpr size_t PIXEL_COUNTER_COUNT = 0x40000;
+  static constexpr size_t TOA_COUNTER_COUNT = 0x10000;
   const std::vector<uint64_t>& typeCounters() const { return _typeCounters; }
   const uint64_t* pixelCounters() const { return _pixelCounters.get(); }
   const uint64_t* toaCounters() const { return _toaCounters.get(); }
@@ -152,11 +175,22 @@ class DataInspector {
   uint64_t checkAsTestGenPixels(std::ostream& out, int links);
   uint64_t checkAsCounters(std::ostream& out, int links);
   void savePixelCounterImage(std::string baseName);
+  void savePixelCounterImageFile(const std::string& fileName);
+  // Adds tallies gathered elsewhere (statistics documents of other runs) to
+  // this object's: types[256], pixels[PIXEL_COUNTERS] and toas[TOA_COUNTERS]
+  // per index, the packet total and the chunk counts per key.
+  void addTallies(const uint64_t* types, const uint64_t* pixels, const uint64_t* toas,
+                  uint64_t packets, const std::map<uint64_t, uint64_t>& chunkCounts);
 
  private:
   void printJsonPayload();
   bool nextPiece();
   bool nextMemoryPiece();
+  bool nextDataChunk();
+  uint64_t readChunkWords(uint64_t* dst, uint64_t maxWords);
+  TallyCounters tallyCounters();
+  void tallyWaitingWords();
+  bool tallyInParallel(int workers);
   uint64_t takeWaitingWords();
   struct WordRun {
     const uint64_t* next = nullptr;
@@ -178,6 +212,7 @@ class DataInspector {
   bool _skipPayload;
   std::ostream& _out;
   ProblemSink _problemSink;
+  ProgressHook _progressHook;
   CheckFindings* _checkFindings = nullptr;
   int _threads = 1;
   bool _reverseWords, _reverseBytes, _fromPelvan, _forceFrame;
@@ -189,6 +224,7 @@ class DataInspector {
   uint64_t _fileHeader;
   uint64_t _headerTotal;
   uint64_t _chunkType;
+  uint64_t _chunkHeaderWord;
   uint64_t _chunkBytes;
   uint64_t _chunkBytesTotal;
   std::string _jsonString;

@@ -7,4 +7,8 @@ void DataInspector::savePixelCounterImage(std::string baseName) {
   (void)baseName;
 }
 
+void DataInspector::savePixelCounterImageFile(const std::string& fileName) {
+  (void)fileName;
+}
+
 }  // namespace morven

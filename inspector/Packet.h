@@ -61,16 +61,47 @@ struct PixelPlace {
   uint16_t y;
 };
 
+//
+// The mirroring is done without a branch: the halves of a run's packets come
+// in no order a branch predictor could learn, and a decode of every packet
+// spent most of its time in mispredicted branches. With m all ones for the
+// top half, (x ^ m) + (m & 448) is 447 - x, and (y ^ m) + (m & 512) is
+// 511 - y; with m zero both are x and y.
 constexpr PixelPlace pixelPlace(uint64_t pixelIndex) {
   const uint64_t eoc = bitField(pixelIndex, 16, 9);
   const uint64_t pixnr = bitField(pixelIndex, 8, 0);
-  uint64_t x = 2 * eoc + ((pixnr >> 2) & 1);
-  uint64_t y = 4 * (pixnr >> 3) + (pixnr & 3);
-  if (bitField(pixelIndex, 17, 17) != 0) {
+  const uint64_t x = 2 * eoc + ((pixnr >> 2) & 1);
+  const uint64_t y = 4 * (pixnr >> 3) + (pixnr & 3);
+  const uint64_t m = 0 - bitField(pixelIndex, 17, 17);
+  return {uint16_t((x ^ m) + (m & 448)), uint16_t((y ^ m) + (m & 512))};
+}
+
+// The other way round: the hit-counter index (half, EoC block, pixel
+// number) of the pixel in column x (0..447) and row y (0..511).
+constexpr uint64_t pixelIndexAt(uint64_t x, uint64_t y) {
+  const bool top = y >= 256;
+  if (top) {
     x = 447 - x;
     y = 511 - y;
   }
-  return {uint16_t(x), uint16_t(y)};
+  const uint64_t eoc = x >> 1;
+  const uint64_t pixnr = (y >> 2) << 3 | (x & 1) << 2 | (y & 3);
+  return uint64_t(top) << 17 | eoc << 9 | pixnr;
+}
+
+// Packet words from their fields, for writers of test data.
+constexpr uint64_t pixelPacket(uint64_t pixelIndex, uint64_t low46) {
+  return pixelIndex << VX7_PIXELNR_SHIFT | (low46 & ((uint64_t(1) << VX7_PIXELNR_SHIFT) - 1));
+}
+constexpr uint64_t toaTotPacket(uint64_t pixelIndex, uint64_t toa, uint64_t uftoaStop,
+                                uint64_t uftoaStart, uint64_t ftoaRise, uint64_t ftoaFall,
+                                uint64_t tot, bool pileup) {
+  return pixelPacket(pixelIndex, (toa & 0xFFFF) << 30 | (uftoaStop & 15) << 26 |
+                                     (uftoaStart & 15) << 22 | (ftoaRise & 31) << 17 |
+                                     (ftoaFall & 31) << 12 | (tot & 0x7FF) << 1 | uint64_t(pileup));
+}
+constexpr uint64_t controlPacket(bool top, uint64_t type, uint64_t timer) {
+  return uint64_t(top) << 63 | (type & 0xFF) << 55 | (timer & TIMER_VALUE_MASK);
 }
 
 // Every field of a packet, decoded at once. Which fields mean something

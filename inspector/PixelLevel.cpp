@@ -8,11 +8,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 
 #include "ByteOrder.h"
 #include "DataInspector.h"
 #include "Format.h"
 #include "Packet.h"
+#include "PacketTally.h"
+#include "ParallelTally.h"
 
 namespace morven {
 
@@ -32,32 +35,6 @@ constexpr std::array<const char*, 32> CONTROL_TYPE_NAMES = {
 constexpr uint64_t BUFFER_WORDS = SUBCHUNKSIZE / 8;
 // Caller's memory is taken in pieces of this many words.
 constexpr size_t MEMORY_PIECE_WORDS = 8192;
-
-// The packet as delivered: word reversal (a swap of the 32-bit halves)
-// before byte reversal.
-inline uint64_t reversed(uint64_t w, bool words, bool bytes) {
-  if (words) w = (w << 32) | (w >> 32);
-  if (bytes) w = byteSwap64(w);
-  return w;
-}
-
-// The three tallies a packet feeds: per type byte, and for pixel data per
-// pixel and, in ToA/ToT chunks, per ToA value.
-struct Tallies {
-  uint64_t* types;
-  uint64_t* pixels;
-  uint64_t* toas;
-  bool toaChunk;
-
-  void add(uint64_t w) const {
-    const uint64_t t = packetType(w);
-    ++types[t];
-    if (t < VX7_EOC_MAX_COLS) {
-      ++pixels[packetPixelIndex(w)];
-      if (toaChunk) ++toas[packetToa(w)];
-    }
-  }
-};
 
 }  // namespace
 
@@ -90,6 +67,17 @@ bool DataInspector::nextMemoryPiece() {
 
 bool DataInspector::nextPiece() {
   if (_externalChunk) return nextMemoryPiece();
+  if (!nextDataChunk()) return false;
+  _pixel = _buffer.get();
+  _wordsAvail = readChunkWords(_pixel, BUFFER_WORDS);
+  if (_wordsAvail == 0) return false;
+  --_wordsAvail;
+  return true;
+}
+
+// Walks on to the next data chunk once the current one has been read; false
+// at the end of the packet stream of this file.
+bool DataInspector::nextDataChunk() {
   if (_packetStreamEnded || _buffer == nullptr) return false;
   while (_chunkWordsLeft == 0) {
     // The payload of the current chunk has been read here.
@@ -105,24 +93,32 @@ bool DataInspector::nextPiece() {
     }
     _chunkWordsLeft = _chunkBytes / 8;
   }
-  uint64_t words = _chunkWordsLeft <= BUFFER_WORDS ? _chunkWordsLeft : BUFFER_WORDS;
-  size_t got = _file.read(_buffer.get(), size_t(words * 8));
-  _wordsAvail = got / 8;
-  _pixel = _buffer.get();
-  _chunkWordsLeft -= _wordsAvail;
-  if (_wordsAvail == 0) return false;
-  wordsFromLE(_pixel, size_t(_wordsAvail));
-  --_wordsAvail;
   return true;
+}
+
+// Reads up to maxWords words of the current data chunk to dst, in native
+// byte order; returns how many (0 at the end of the file or on a read
+// error). A piece that ends in part of a word, at the end of the file, has
+// still taken those bytes from the file.
+uint64_t DataInspector::readChunkWords(uint64_t* dst, uint64_t maxWords) {
+  const uint64_t words = std::min(_chunkWordsLeft, maxWords);
+  const uint64_t got = _file.read(dst, size_t(words * 8)) / 8;
+  _chunkWordsLeft -= got;
+  // The payload read so far, from where it starts.
+  if (_progressHook) _progressHook(_fileIndex + (_chunkBytes - _chunkWordsLeft * 8));
+  wordsFromLE(dst, size_t(got));
+  return got;
 }
 
 bool DataInspector::processNextPixel() {
   if (!nextPixel(nullptr)) return false;
-  const Tallies tallies{_typeCounters.data(), _pixelCounters.get(), _toaCounters.get(),
-                        _chunkType == MVHDR_VX7TOATOT};
   if (_fromPelvan && notAPelvanPacket(_pixelCounterTotal, *_pixel)) return true;
-  tallies.add(*_pixel);
+  tallyPacket<true>(tallyCounters(), *_pixel, _chunkType == MVHDR_VX7TOATOT);
   return true;
+}
+
+TallyCounters DataInspector::tallyCounters() {
+  return TallyCounters{_typeCounters.data(), _pixelCounters.get(), _toaCounters.get()};
 }
 
 // Delivers all words waiting in the buffer behind the current packet at
@@ -143,30 +139,67 @@ uint64_t DataInspector::takeWaitingWords() {
   return n;
 }
 
+// Tallies the words waiting in the buffer behind the current packet in one
+// run, with the very same steps and results as one processNextPixel per
+// word; the last of them becomes the current packet.
+void DataInspector::tallyWaitingWords() {
+  const uint64_t n = _wordsAvail;
+  if (n == 0) return;
+  tallyWords<true>(tallyCounters(), _pixel + 1, n, _pixelCounterTotal,
+                   _chunkType == MVHDR_VX7TOATOT,
+                   PacketForm{_reverseWords, _reverseBytes, _fromPelvan});
+  _pixel += n;
+  _wordsAvail = 0;
+  _pixelCounterTotal += n;
+  // Only the current packet is seen again (as by nextPixel): it is kept
+  // reversed as delivered.
+  *_pixel = reversed(*_pixel, _reverseWords, _reverseBytes);
+}
+
 void DataInspector::processAllPixels() {
-  // processNextPixel takes the first word of each piece (and finds the end
-  // of the stream); the words behind it in the buffer are tallied here in
-  // one run that keeps the stream's place in registers, with the very same
-  // steps and results as one processNextPixel per word.
-  while (processNextPixel()) {
-    const uint64_t n = _wordsAvail;
-    if (n == 0) continue;
-    const Tallies tallies{_typeCounters.data(), _pixelCounters.get(), _toaCounters.get(),
-                          _chunkType == MVHDR_VX7TOATOT};
-    const bool reverseWords = _reverseWords, reverseBytes = _reverseBytes;
-    const bool reverse = reverseWords || reverseBytes, pelvan = _fromPelvan;
-    const uint64_t delivered = _pixelCounterTotal;  // word i is number delivered + i + 1
-    uint64_t* const words = _pixel + 1;
-    for (uint64_t i = 0; i < n; ++i) {
-      uint64_t w = words[i];
-      if (reverse) words[i] = w = reversed(w, reverseWords, reverseBytes);
-      if (pelvan && notAPelvanPacket(delivered + i + 1, w)) continue;
-      tallies.add(w);
-    }
-    _pixel += n;
-    _wordsAvail = 0;
-    _pixelCounterTotal += n;
+  const int threads = _threads == 0 ? availableCores() : _threads;
+  // The parallel scan reads the file itself, into the read buffer; words of
+  // the caller's memory, and those still waiting in the buffer, are tallied
+  // here first.
+  if (threads > 1 && !_externalChunk) {
+    tallyWaitingWords();
+    if (tallyInParallel(threads)) return;
   }
+  // processNextPixel takes the first word of each piece (and finds the end
+  // of the stream); the words behind it are tallied in one run.
+  while (processNextPixel()) tallyWaitingWords();
+}
+
+// The statistics scan with `workers` threads tallying while this one walks
+// the chunks and reads; false if no thread could be started (nothing has
+// been read then).
+bool DataInspector::tallyInParallel(int workers) {
+  if (_packetStreamEnded || _buffer == nullptr) return false;
+  // Each tally thread takes 1.25 MiB of tallies, and one reader keeps only a
+  // few of them busy: more would cost memory and gain nothing.
+  constexpr int MAX_WORKERS = 16;
+  ParallelTally tally(_buffer.get(), BUFFER_WORDS, tallyCounters(),
+                      PacketForm{_reverseWords, _reverseBytes, _fromPelvan}, _pixelCounterTotal);
+  if (tally.start(std::min(workers, MAX_WORKERS)) == 0) return false;
+  uint64_t* last = nullptr;
+  while (nextDataChunk()) {
+    // A small room is filled only by the end of a chunk.
+    const ParallelTally::Room room = tally.room(size_t(std::min<uint64_t>(_chunkWordsLeft, 16384)));
+    const uint64_t n = readChunkWords(room.words, room.capacity);
+    if (n == 0) break;
+    tally.add(size_t(n), _chunkType == MVHDR_VX7TOATOT);
+    _pixelCounterTotal += n;
+    last = room.words + n - 1;
+  }
+  tally.finish();
+  _wordsAvail = 0;
+  if (last != nullptr) {
+    // The last word read is the current packet, as after the single-threaded
+    // scan.
+    _pixel = last;
+    *_pixel = reversed(*_pixel, _reverseWords, _reverseBytes);
+  }
+  return true;
 }
 
 void DataInspector::forceFrameData(int bits) {
@@ -198,8 +231,13 @@ void DataInspector::toaHistogram(std::ostream& out, int bins) {
   if (_toaCounters == nullptr) return;
   const uint64_t nbins = uint64_t(bins < 1 ? 1 : bins);
   const uint64_t width = (nbins + 65535) / nbins;
+  // Each bin sums a run of neighbouring counters, without a division per
+  // counter: all 65536 are summed for every histogram printed.
   std::vector<uint64_t> counts(nbins, 0);
-  for (uint64_t v = 0; v < 0x10000; ++v) counts[v / width] += _toaCounters[v];
+  const uint64_t* toa = _toaCounters.get();
+  for (uint64_t j = 0, v = 0; v < 0x10000; ++j, v += width) {
+    counts[j] = std::accumulate(toa + v, toa + std::min<uint64_t>(v + width, 0x10000), uint64_t(0));
+  }
   out << "  ToA     Bin Count" << std::endl;
   out << "-------   ---------" << std::endl;
   for (uint64_t j = 0; j < nbins; ++j) {
@@ -227,6 +265,29 @@ std::string DataInspector::pixelTypeString(uint64_t type) {
     return CONTROL_TYPE_NAMES[type - VX7_EOC_MAX_COLS];
   }
   return "????";
+}
+
+size_t DataInspector::takePackets(uint64_t* dst, size_t max) {
+  size_t n = 0;
+  while (n < max) {
+    if (_wordsAvail == 0) {
+      if (!nextPixel(dst + n)) break;
+      ++n;
+      continue;
+    }
+    const size_t k = size_t(std::min<uint64_t>(_wordsAvail, max - n));
+    uint64_t* const words = _pixel + 1;
+    if (_reverseWords || _reverseBytes) {
+      // Reversed in place as well, like the current packet of nextPixel.
+      for (size_t i = 0; i < k; ++i) words[i] = reversed(words[i], _reverseWords, _reverseBytes);
+    }
+    std::memcpy(dst + n, words, k * 8);
+    _pixel += k;
+    _wordsAvail -= k;
+    _pixelCounterTotal += k;
+    n += k;
+  }
+  return n;
 }
 
 }  // namespace morven

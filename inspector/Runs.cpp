@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "Format.h"
+#include "JsonReport.h"
+#include "RunReport.h"
 
 namespace morven {
 
@@ -62,42 +64,197 @@ void reportEndOfFile(const RunSettings& s, DataInspector& inspector, std::ostrea
   if (inspector.hasError()) out << "### There were errors in this file" << std::endl;
 }
 
+// The report a person reads: every line on the one output stream, which the
+// inspector writes to as well.
+class TextReport : public RunReport {
+ public:
+  TextReport(const RunSettings& s, bool severalFiles, std::ostream& out)
+      : _s(s), _severalFiles(severalFiles), _out(out) {}
+
+  bool writable() const override { return bool(_out); }
+  std::ostream& checkStream() override { return _out; }
+  void fileFailed(const std::string&) override {}
+
+  void checkFileOpened(const std::string& name, DataInspector& inspector) override {
+    _out << "File opened: " << name << std::endl;
+    _out << "File header: " << inspector.fileHeaderString() << std::endl;
+    _out << "File size  : " << inspector.fileSize() << " bytes" << std::endl;
+  }
+  void chunk(DataInspector& inspector, bool firstChunk) override {
+    reportChunk(_s, inspector, _out, firstChunk);
+  }
+  void checkFileEnded(DataInspector& inspector) override {
+    reportEndOfFile(_s, inspector, _out);
+    if (_severalFiles) _out << std::endl;
+  }
+
+  void scanFileOpened(const std::string& name, DataInspector& inspector) override {
+    _out << "File opened: " << name << std::endl;
+    _out << "File header: " << inspector.fileHeaderString() << std::endl;
+    const uint64_t size = inspector.fileSize();
+    _out << "File size  : " << size << " bytes (" << size / 8 << "*8";
+    if (size % 8 != 0) _out << " + " << size % 8;
+    _out << ")" << std::endl;
+  }
+  void skipped(uint64_t packets) override {
+    if (packets > 0) {
+      _out << "Skip to pixel " << packets + 1 << " (bytes " << hexString(packets * 8) << ")"
+           << std::endl;
+    }
+  }
+  // The text display takes the packets in batches, straight from the
+  // inspector's buffer.
+  void display(const RunSettings& s, DataInspector& inspector, uint64_t index) override {
+    inspector.displayPackets(index, s.links, s.showCounter, s.showRaw, s.showFields, s.testGen,
+                             s.skipZeroPackets);
+  }
+  void packet(DataInspector& inspector, uint64_t index, uint64_t) override {
+    inspector.displayPixel(index, _s.showCounter, _s.showRaw, _s.showFields, _s.testGen,
+                           _s.skipZeroPackets);
+  }
+  void testGenChecked(DataInspector& inspector, uint64_t checked) override {
+    _out << "Total pixelpackets = " << inspector.pixelCounterTotal()
+         << " (heartbeats = " << inspector.heartbeatCounter() << ")" << std::endl;
+    if (checked == 0) _out << "### Nothing was actually checked: check file contents\n";
+  }
+  void countersChecked(DataInspector& inspector, uint64_t checked) override {
+    _out << "Total 'packets' = " << inspector.pixelCounterTotal() << std::endl;
+    if (checked == 0) _out << "### Nothing was actually checked: check file contents\n";
+  }
+  void statistics(DataInspector& inspector) override { printStatistics(_s, inspector, _out); }
+  void scanFileEnded(DataInspector&) override {
+    if (_severalFiles) _out << std::endl;
+  }
+  void runEnded(RunEnd) override {}
+
+ private:
+  const RunSettings& _s;
+  bool _severalFiles;
+  std::ostream& _out;
+};
+
+// The packets of one opened file, in the mode the settings ask for.
+void scanPackets(const RunSettings& s, DataInspector& inspector, RunReport& report,
+                 uint64_t skipped) {
+  if (s.displayPixels) {
+    report.display(s, inspector, skipped);
+  } else if (s.testGen) {
+    report.testGenChecked(inspector, inspector.checkAsTestGenPixels(report.checkStream(), s.links));
+  } else if (s.counterCheck) {
+    report.countersChecked(inspector, inspector.checkAsCounters(report.checkStream(), s.links));
+  } else {
+    inspector.processAllPixels();
+    report.statistics(inspector);
+  }
+}
+
+// Tells the progress of the run, if any, where the walk has got.
+void followProgress(const RunSettings& s, DataInspector& inspector, size_t fileIndex) {
+  if (s.progress == nullptr) return;
+  s.progress->fileStarted(fileIndex, inspector.fileSize());
+  RunProgress* progress = s.progress;
+  inspector.setProgressHook([progress](uint64_t offset) { progress->at(offset); });
+}
+
+RunEnd checkLoop(const RunSettings& s, const std::vector<std::string>& fileNames,
+                 DataInspector& inspector, RunReport& report) {
+  for (size_t i = 0; i < fileNames.size(); ++i) {
+    const std::string& name = fileNames[i];
+    if (!report.writable()) return RunEnd::OutputFailed;
+    if (!inspector.setFile(name, true)) {
+      report.fileFailed(name);
+      return report.writable() ? RunEnd::FileFailed : RunEnd::OutputFailed;
+    }
+    followProgress(s, inspector, i);
+    report.checkFileOpened(name, inspector);
+    bool firstChunk = true;
+    while (report.writable() && inspector.nextChunk()) {
+      report.chunk(inspector, firstChunk);
+      firstChunk = false;
+    }
+    if (!report.writable()) return RunEnd::OutputFailed;
+    report.checkFileEnded(inspector);
+  }
+  return report.writable() ? RunEnd::Completed : RunEnd::OutputFailed;
+}
+
+// How the packet stream is read, as the settings ask.
+void readPacketsAs(const RunSettings& s, DataInspector& inspector) {
+  inspector.setReverseBytes(s.reverseBytes);
+  inspector.setReverseWords(s.reverseWords);
+  inspector.setFromPelvan(s.fromPelvan);
+  inspector.setThreads(s.threads);
+}
+
+RunEnd scanLoop(const RunSettings& s, const std::vector<std::string>& fileNames,
+                DataInspector& inspector, RunReport& report, bool resetFirst = true) {
+  bool firstFile = resetFirst;
+  for (size_t i = 0; i < fileNames.size(); ++i) {
+    const std::string& name = fileNames[i];
+    if (!report.writable()) return RunEnd::OutputFailed;
+    if (!inspector.setFile(name, firstFile)) {
+      report.fileFailed(name);
+      return report.writable() ? RunEnd::FileFailed : RunEnd::OutputFailed;
+    }
+    followProgress(s, inspector, i);
+    if (s.frameBits != 0) inspector.forceFrameData(s.frameBits);
+    report.scanFileOpened(name, inspector);
+    firstFile = false;
+
+    uint64_t skipped = 0;
+    while (skipped < s.skipCount && inspector.nextPixel()) ++skipped;
+    report.skipped(skipped);
+    readPacketsAs(s, inspector);
+    if (!report.writable()) return RunEnd::OutputFailed;
+    scanPackets(s, inspector, report, skipped);
+    report.scanFileEnded(inspector);
+  }
+  return report.writable() ? RunEnd::Completed : RunEnd::OutputFailed;
+}
+
+// A run over a report, its end told to the report.
+RunEnd reportedRun(const RunSettings& s, const std::vector<std::string>& fileNames,
+                   DataInspector& inspector, RunReport& report) {
+  const RunEnd end = runFiles(s, fileNames, inspector, report);
+  report.runEnded(end);
+  return end;
+}
+
+}  // namespace
+
+// The display loop: every links-th packet from the one after the skip.
+void RunReport::display(const RunSettings& s, DataInspector& inspector, uint64_t index) {
+  int k = 0;
+  uint64_t word;
+  while (inspector.nextPixel(&word)) {
+    ++index;
+    if (++k == s.links) {
+      k = 0;
+      packet(inspector, index, word);
+      if (!writable()) return;
+    }
+  }
+}
+
+std::string imageFileName(const RunSettings& s) {
+  if (!s.imageFile.empty()) return s.imageFile;
+  return s.imageBase.empty() ? std::string() : s.imageBase + ".png";
+}
+
 // The statistics block after each file: EoC list, picture, ToA histogram,
 // total, chunk counts.
-void reportStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out) {
+void printStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out) {
   if (s.eocList) {
     out << std::endl;
     inspector.logEocCounters(s.eocListAll);
   }
-  if (!s.imageBase.empty()) inspector.savePixelCounterImage(s.imageBase);
+  const std::string image = imageFileName(s);
+  if (!image.empty()) inspector.savePixelCounterImageFile(image);
   if (s.histogram) inspector.toaHistogram(out, s.histogramBins);
   out << "Total pixelpackets = " << inspector.pixelCounterTotal() << std::endl;
   out << std::endl;
   inspector.logChunkCounters();
 }
-
-// The packets of one opened file, in the mode the settings ask for.
-void scanPackets(const RunSettings& s, DataInspector& inspector, std::ostream& out,
-                 uint64_t skipped) {
-  if (s.displayPixels) {
-    inspector.displayPackets(skipped, s.links, s.showCounter, s.showRaw, s.showFields, s.testGen,
-                             s.skipZeroPackets);
-  } else if (s.testGen) {
-    uint64_t checked = inspector.checkAsTestGenPixels(out, s.links);
-    out << "Total pixelpackets = " << inspector.pixelCounterTotal()
-        << " (heartbeats = " << inspector.heartbeatCounter() << ")" << std::endl;
-    if (checked == 0) out << "### Nothing was actually checked: check file contents\n";
-  } else if (s.counterCheck) {
-    uint64_t checked = inspector.checkAsCounters(out, s.links);
-    out << "Total 'packets' = " << inspector.pixelCounterTotal() << std::endl;
-    if (checked == 0) out << "### Nothing was actually checked: check file contents\n";
-  } else {
-    inspector.processAllPixels();
-    reportStatistics(s, inspector, out);
-  }
-}
-
-}  // namespace
 
 void printBanner(const RunSettings& s, bool severalFiles, std::ostream& out) {
   if (s.testGen && s.displayPixels) {
@@ -120,65 +277,58 @@ void printBanner(const RunSettings& s, bool severalFiles, std::ostream& out) {
   if (severalFiles) out << std::endl;
 }
 
+RunEnd runFiles(const RunSettings& s, const std::vector<std::string>& fileNames,
+                DataInspector& inspector, RunReport& report) {
+  return s.pixelScan ? scanLoop(s, fileNames, inspector, report)
+                     : checkLoop(s, fileNames, inspector, report);
+}
+
 RunEnd checkFiles(const RunSettings& s, const std::vector<std::string>& fileNames,
                   DataInspector& inspector, std::ostream& out) {
-  const bool severalFiles = fileNames.size() > 1;
-  for (const std::string& name : fileNames) {
-    if (!out) return RunEnd::OutputFailed;
-    if (!inspector.setFile(name, true)) return out ? RunEnd::FileFailed : RunEnd::OutputFailed;
-    out << "File opened: " << name << std::endl;
-    out << "File header: " << inspector.fileHeaderString() << std::endl;
-    out << "File size  : " << inspector.fileSize() << " bytes" << std::endl;
-    bool firstChunk = true;
-    while (out && inspector.nextChunk()) {
-      reportChunk(s, inspector, out, firstChunk);
-      firstChunk = false;
-    }
-    if (!out) return RunEnd::OutputFailed;
-    reportEndOfFile(s, inspector, out);
-    if (severalFiles) out << std::endl;
-  }
-  return out ? RunEnd::Completed : RunEnd::OutputFailed;
+  TextReport report(s, fileNames.size() > 1, out);
+  return checkLoop(s, fileNames, inspector, report);
 }
 
 RunEnd scanFiles(const RunSettings& s, const std::vector<std::string>& fileNames,
-                 DataInspector& inspector, std::ostream& out) {
-  const bool severalFiles = fileNames.size() > 1;
-  bool firstFile = true;
-  for (const std::string& name : fileNames) {
-    if (!out) return RunEnd::OutputFailed;
-    if (!inspector.setFile(name, firstFile)) return out ? RunEnd::FileFailed : RunEnd::OutputFailed;
-    if (s.frameBits != 0) inspector.forceFrameData(s.frameBits);
-    out << "File opened: " << name << std::endl;
-    out << "File header: " << inspector.fileHeaderString() << std::endl;
-    const uint64_t size = inspector.fileSize();
-    out << "File size  : " << size << " bytes (" << size / 8 << "*8";
-    if (size % 8 != 0) out << " + " << size % 8;
-    out << ")" << std::endl;
-    firstFile = false;
+                 DataInspector& inspector, std::ostream& out, bool resetFirst) {
+  TextReport report(s, fileNames.size() > 1, out);
+  return scanLoop(s, fileNames, inspector, report, resetFirst);
+}
 
-    uint64_t skipped = 0;
-    while (skipped < s.skipCount && inspector.nextPixel()) ++skipped;
-    if (skipped > 0) {
-      out << "Skip to pixel " << skipped + 1 << " (bytes " << hexString(skipped * 8) << ")"
-          << std::endl;
-    }
-    inspector.setReverseBytes(s.reverseBytes);
-    inspector.setReverseWords(s.reverseWords);
-    inspector.setFromPelvan(s.fromPelvan);
-    inspector.setThreads(s.threads);
-    if (!out) return RunEnd::OutputFailed;
-    scanPackets(s, inspector, out, skipped);
-    if (severalFiles) out << std::endl;
-  }
-  return out ? RunEnd::Completed : RunEnd::OutputFailed;
+RunEnd scanMemory(const RunSettings& s, const unsigned char* data, size_t bytes,
+                  DataInspector& inspector, std::ostream& out) {
+  TextReport report(s, false, out);
+  if (!report.writable()) return RunEnd::OutputFailed;
+  inspector.setDataChunk(data, bytes);
+  readPacketsAs(s, inspector);
+  scanPackets(s, inspector, report, 0);
+  return report.writable() ? RunEnd::Completed : RunEnd::OutputFailed;
 }
 
 RunEnd run(const RunSettings& s, const std::vector<std::string>& fileNames, std::ostream& out) {
+  return runReport(s, fileNames, out).end;
+}
+
+RunSummary runReport(const RunSettings& s, const std::vector<std::string>& fileNames,
+                     std::ostream& out) {
+  RunSummary summary;
+  if (s.json) {
+    JsonReport report(s, out);
+    DataInspector inspector(report.inspectorStream(), true);
+    report.watch(inspector);
+    inspector.setProblemSink([&](const FileProblem& p) {
+      ++summary.problems;
+      report.problem(p);
+    });
+    summary.end = reportedRun(s, fileNames, inspector, report);
+    return summary;
+  }
   printBanner(s, fileNames.size() > 1, out);
   DataInspector inspector(out, true);
-  return s.pixelScan ? scanFiles(s, fileNames, inspector, out)
-                     : checkFiles(s, fileNames, inspector, out);
+  inspector.setProblemSink([&](const FileProblem&) { ++summary.problems; });
+  TextReport report(s, fileNames.size() > 1, out);
+  summary.end = reportedRun(s, fileNames, inspector, report);
+  return summary;
 }
 
 }  // namespace morven

@@ -10,6 +10,7 @@
 #ifndef MORVEN_RUNS_H
 #define MORVEN_RUNS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -18,6 +19,8 @@
 #include "DataInspector.h"
 
 namespace morven {
+
+class RunProgress;
 
 struct RunSettings {
   // The pixel scan and its modes; without pixelScan, the file check.
@@ -49,6 +52,23 @@ struct RunSettings {
   // Where the statistics run writes its hit-count picture (".png" is
   // added); empty: no picture.
   std::string imageBase = "inspect";
+  // The picture's whole file name; when set, it is used instead of
+  // imageBase.
+  std::string imageFile;
+  // One JSON document (the display: JSON Lines) instead of the text report.
+  bool json = false;
+  // Told how far the run has got; none: nullptr.
+  RunProgress* progress = nullptr;
+};
+
+// How far a run has got, for a progress line: each file as it is opened,
+// then the place reached in it, once per read piece of a data chunk and
+// every few thousand chunks.
+class RunProgress {
+ public:
+  virtual ~RunProgress() = default;
+  virtual void fileStarted(size_t index, uint64_t size) = 0;
+  virtual void at(uint64_t offset) = 0;
 };
 
 // How a run ended.
@@ -56,6 +76,13 @@ enum class RunEnd {
   Completed,     // every file was read to its end
   FileFailed,    // a file could not be opened or is not a MORVEN data file
   OutputFailed,  // the output stream refused a write
+};
+
+// How a run ended, and how many structural problems the chunk level found
+// in its files (damaged headers, cut payloads: the report's content).
+struct RunSummary {
+  RunEnd end = RunEnd::Completed;
+  uint64_t problems = 0;
 };
 
 // The lines in front of the first file's report: what the run does.
@@ -67,12 +94,32 @@ RunEnd checkFiles(const RunSettings& s, const std::vector<std::string>& fileName
                   DataInspector& inspector, std::ostream& out);
 
 // The pixel-scan run: the inspector is reset only for the first file, so
-// every count accumulates over the files of the run.
+// every count accumulates over the files of the run. Without resetFirst the
+// first file too goes on from the inspector's state: a scan that continues
+// an earlier one.
 RunEnd scanFiles(const RunSettings& s, const std::vector<std::string>& fileNames,
-                 DataInspector& inspector, std::ostream& out);
+                 DataInspector& inspector, std::ostream& out, bool resetFirst = true);
+
+// The packets of a block of the caller's memory (see
+// DataInspector::setDataChunk), then those still waiting in the open file,
+// scanned as one file of the pixel-scan run, on the inspector's state.
+RunEnd scanMemory(const RunSettings& s, const unsigned char* data, size_t bytes,
+                  DataInspector& inspector, std::ostream& out);
 
 // Banner, then the run the settings ask for, on an inspector of its own.
 RunEnd run(const RunSettings& s, const std::vector<std::string>& fileNames, std::ostream& out);
+
+// run() as the settings ask: the text report, or with json the JSON report
+// (no banner); with the structural problems counted.
+RunSummary runReport(const RunSettings& s, const std::vector<std::string>& fileNames,
+                     std::ostream& out);
+
+// The statistics block that a statistics run prints after each file, from
+// the type-count list to the chunk counts, with the picture drawn.
+void printStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out);
+
+// The picture's file name of the settings; empty: no picture.
+std::string imageFileName(const RunSettings& s);
 
 }  // namespace morven
 

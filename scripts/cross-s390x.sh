@@ -6,9 +6,10 @@
 #
 #   scripts/cross-s390x.sh        builds in build-s390x/
 #
-# The tests that run are the test files that drive DataInspector on string
-# streams with FileBuilder files: a file that runs the mvscan binary, writes
-# the image or tests the command line's output buffer is left out, whole.
+# The tests that run are the test programs labelled "library" in
+# tests/CMakeLists.txt (listed in tests/library_tests.txt): they drive the
+# library on string streams with FileBuilder files, and run no binary, write
+# no image and use no output buffer of the command line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -18,8 +19,9 @@ start=$SECONDS
 scripts/install-packages.sh cross-s390x g++-s390x-linux-gnu qemu-user googletest nlohmann-json3-dev cmake make
 cxx=s390x-linux-gnu-g++
 qemu=$(command -v qemu-s390x || command -v qemu-s390x-static)
-jobs=$(nproc)
 mkdir -p "$dir"
+max_jobs=$(nproc)
+. scripts/background-jobs.sh
 
 # The JSON library is header-only; it is offered to the cross compiler on its
 # own, since adding the host's /usr/include would mix the host's C library
@@ -44,22 +46,22 @@ gtest="$dir/gtest"
 gsrc=/usr/src/googletest/googletest
 if [ ! -e "$gtest/libgtest.a" ]; then
   mkdir -p "$gtest"
-  "$cxx" -std=c++20 -O1 -I"$gsrc/include" -I"$gsrc" -c "$gsrc/src/gtest-all.cc" -o "$gtest/gtest-all.o" &
-  "$cxx" -std=c++20 -O1 -I"$gsrc/include" -c "$gsrc/src/gtest_main.cc" -o "$gtest/gtest_main.o"
-  wait
+  start_job "$cxx" -std=c++20 -O1 -I"$gsrc/include" -I"$gsrc" -c "$gsrc/src/gtest-all.cc" -o "$gtest/gtest-all.o"
+  start_job "$cxx" -std=c++20 -O1 -I"$gsrc/include" -c "$gsrc/src/gtest_main.cc" -o "$gtest/gtest_main.o"
+  finish_jobs
   s390x-linux-gnu-ar rcs "$gtest/libgtest.a" "$gtest/gtest-all.o" "$gtest/gtest_main.o"
 fi
 
 cmake -S "$root" -B "$dir/lib" -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=s390x \
   -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=Release -DMVSCAN_WITH_IMAGE=OFF \
   -DBUILD_TESTING=OFF -Dnlohmann_json_DIR="$json" >/dev/null
-cmake --build "$dir/lib" -j"$jobs" --target inspector >/dev/null
+cmake --build "$dir/lib" -j"$max_jobs" --target inspector >/dev/null
 
 tests=()
-for src in "$root"/tests/*_test.cpp; do
-  if grep -qE 'RunTool\.h|_BINARY|png|StdoutBuffer' "$src"; then continue; fi
-  tests+=("$src")
-done
+while read -r name; do
+  case "$name" in "" | "#"*) continue ;; esac
+  tests+=("$root/tests/$name.cpp")
+done <"$root/tests/library_tests.txt"
 echo "cross-s390x: tests run on s390x: ${tests[*]##*/}"
 
 build_test() {
@@ -70,10 +72,10 @@ build_test() {
     -pthread -o "$dir/$name"
 }
 for src in "${tests[@]}"; do
-  while (($(jobs -r | wc -l) >= jobs)); do wait -n; done
-  build_test "$src" &
+  rm -f "$dir/$(basename "$src" .cpp)"
+  start_job build_test "$src"
 done
-wait
+finish_jobs
 
 # The tests make their files in the system's temporary folder, as on x86.
 failed=0

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FileBuilder.h"
+#include "RunInProcess.h"
 #include "RunTool.h"
 
 using namespace testing_files;
@@ -93,8 +94,8 @@ const std::string TWO_CHUNKS_END =
 std::vector<CliCase> cliCases() {
   std::vector<CliCase> c;
   // ---- Options ------------------------------------------------------------
-  c.push_back({"NoFileName", {}, none, 0, "### Provide a file name\n"});
-  c.push_back({"OptionsButNoFileName", {"-f", "-j"}, none, 0, "### Provide a file name\n"});
+  c.push_back({"NoFileName", {}, none, 1, "### Provide a file name\n"});
+  c.push_back({"OptionsButNoFileName", {"-f", "-j"}, none, 1, "### Provide a file name\n"});
   c.push_back({"Help", {"-h"}, none, 0, HELP});
   c.push_back({"HelpEndsBeforeLaterOptions", {"-h", "-L", "9"}, none, 0, HELP});
   c.push_back({"RangeErrorBeforeHelp",
@@ -122,60 +123,60 @@ std::vector<CliCase> cliCases() {
   c.push_back({"LinksWithTrailingText",
                {"-R", "-L", " 3x", "missing.mv"},
                none,
-               0,
+               2,
                "=> Display pixels (using stride=3)\n### Failed to open file missing.mv\n"});
   // ---- Banner lines --------------------------------------------------------
   c.push_back({"BannerCounterAndDisplay",
                {"-q", "-P", "missing.mv"},
                none,
-               0,
+               2,
                "=> Check TestGenerator counter (#links=1)\n=> Display pixels (using stride=1)\n"
                "### Failed to open file missing.mv\n"});
   c.push_back({"BannerTestGenDisplay",
                {"-Q", "-R", "-L2", "missing.mv"},
                none,
-               0,
+               2,
                "=> Display TestGenerator pixel format (#links=2)\n"
                "=> Display pixels (using stride=2)\n### Failed to open file missing.mv\n"});
   c.push_back(
       {"BannerTestGenCheck",
        {"-Q", "-q", "missing.mv"},
        none,
-       0,
+       2,
        "=> Check TestGenerator pixel format (#links=1)\n### Failed to open file missing.mv\n"});
   c.push_back({"BannerCounterCheck",
                {"-q", "-L8", "missing.mv"},
                none,
-               0,
+               2,
                "=> Check TestGenerator counter (#links=8)\n### Failed to open file missing.mv\n"});
   c.push_back({"BannerStatisticsReversed",
                {"-p", "-w", "-r", "missing.mv"},
                none,
-               0,
+               2,
                "=> Scan pixels gathering statistics\n(words reversed)\n(bytes reversed)\n"
                "### Failed to open file missing.mv\n"});
   c.push_back({"BannerFileCheckIgnoresReversal",
                {"-w", "-r", "missing.mv"},
                none,
-               0,
+               2,
                CHECK + "### Failed to open file missing.mv\n"});
   // ---- Files that cannot be read ---------------------------------------------
   c.push_back({"FirstOfTwoFilesMissing",
                {"missing.mv", "a.mv"},
                [](const TempDir& d) { d.write("a.mv", FileBuilder().header()); },
-               0,
+               2,
                CHECK + "\n### Failed to open file missing.mv\n"});
   c.push_back({"SecondOfTwoFilesMissing",
                {"a.mv", "missing.mv"},
                [](const TempDir& d) { d.write("a.mv", FileBuilder().header()); },
-               0,
+               2,
                CHECK + "\n" + opened("a.mv", 8) +
                    "=> End-of-file reached (index=8)\nChunks = 0, Total data bytes = 0 (0 "
                    "pixels)\n\n### Failed to open file missing.mv\n"});
   c.push_back({"ShortFile",
                {"a.mv"},
                [](const TempDir& d) { d.write("a.mv", FileBuilder().raw("MORVE")); },
-               0,
+               2,
                CHECK + "### Failed to read file header\n"});
   c.push_back({"WrongMagic",
                {"a.mv", "b.mv"},
@@ -183,7 +184,7 @@ std::vector<CliCase> cliCases() {
                  d.write("a.mv", FileBuilder().raw("MORVEN\x01\x02"));
                  d.write("b.mv", FileBuilder().header());
                },
-               0,
+               2,
                CHECK + "\n### Doesn't look like a MORVEN data file:\n"
                        "    expected header 0x00004e4556524f4d, got 0x02014e4556524f4d\n"});
   // ---- Reports ---------------------------------------------------------------
@@ -433,11 +434,7 @@ std::vector<CliCase> cliCases() {
 
 class CliFileCheck : public ::testing::TestWithParam<CliCase> {};
 
-TEST_P(CliFileCheck, WholeOutput) {
-  const CliCase& tc = GetParam();
-  TempDir dir;
-  tc.files(dir);
-  RunResult r = runMvscan(tc.args, dir.path());
+void expectCase(const CliCase& tc, const RunResult& r) {
   EXPECT_EQ(r.status, tc.status);
   EXPECT_EQ(r.out, tc.out);
   if (tc.stderrExpected) {
@@ -445,6 +442,22 @@ TEST_P(CliFileCheck, WholeOutput) {
   } else {
     EXPECT_EQ(r.err, "");
   }
+}
+
+TEST_P(CliFileCheck, WholeOutput) {
+  const CliCase& tc = GetParam();
+  TempDir dir;
+  tc.files(dir);
+  expectCase(tc, runMvscan(tc.args, dir.path()));
+}
+
+// The same case through the command line in this process, on a string
+// stream; standard error (getopt's own messages) is caught as the binary's.
+TEST_P(CliFileCheck, WholeOutputInProcess) {
+  const CliCase& tc = GetParam();
+  TempDir dir;
+  tc.files(dir);
+  expectCase(tc, runInProcess(tc.args, dir.path()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliFileCheck, ::testing::ValuesIn(cliCases()),
@@ -504,7 +517,7 @@ TEST(CliFileCheckOutput, FullDiskIsAnError) {
   std::string cmd = std::string(MVSCAN_BINARY) + " -h >/dev/full 2>" + err;
   int status = std::system(cmd.c_str());
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(WEXITSTATUS(status), 2);
   EXPECT_EQ(readWholeFile(err), "mvscan: cannot write standard output: No space left on device\n");
 }
 

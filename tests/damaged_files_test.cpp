@@ -1,6 +1,7 @@
 // Damaged and hostile files through the mvscan binary: every case builds its
 // files, runs the tool and compares the whole standard output, byte for byte,
-// with an empty standard error and exit status 0. Each case breaks one thing
+// with an empty standard error and exit status 0 (2 where no file header
+// can be read: the run cannot do its work). Each case breaks one thing
 // (a cut, a broken header field, a size no file can hold) and is run in the
 // file-check run and in the pixel-scan modes where the damage shows there.
 #include <fcntl.h>
@@ -15,6 +16,7 @@
 
 #include "FileBuilder.h"
 #include "Format.h"
+#include "RunInProcess.h"
 #include "RunTool.h"
 
 using namespace testing_files;
@@ -174,6 +176,7 @@ struct DamagedCase {
   std::vector<std::string> options;
   std::vector<FileBuilder> files;
   std::string out;
+  int status = 0;  // 2: the run could not read a file
 };
 
 void PrintTo(const DamagedCase& c, std::ostream* os) {
@@ -214,6 +217,8 @@ std::vector<DamagedCase> fileHeaderCases() {
                    {FileBuilder().raw("MORVEN\x01").raw(std::string(1, '\0')), secondFile()},
                    RAW + "\n### Doesn't look like a MORVEN data file:\n"
                          "    expected header 0x00004e4556524f4d, got 0x00014e4556524f4d\n"});
+  // No file header: the run cannot do its work.
+  for (DamagedCase& c : cases) c.status = 2;
   return cases;
 }
 
@@ -452,8 +457,10 @@ std::string replaceAll(std::string s, const std::string& from, const std::string
 
 class DamagedFile : public ::testing::TestWithParam<DamagedCase> {};
 
-TEST_P(DamagedFile, WholeOutput) {
-  const DamagedCase& c = GetParam();
+// Writes the case's files to dir, runs it through run, and compares the
+// whole output, with @A, @B, ... replaced by the files' paths.
+void expectCase(const DamagedCase& c,
+                RunResult (*run)(const std::vector<std::string>&, const std::string&)) {
   TempDir dir;
   std::vector<std::string> args = c.options;
   std::string expected = c.out;
@@ -463,10 +470,22 @@ TEST_P(DamagedFile, WholeOutput) {
     args.push_back(path);
     expected = replaceAll(expected, std::string("@") + char('A' + i), path);
   }
-  RunResult r = runMvscan(args, dir.path());
-  EXPECT_EQ(r.status, 0);
+  RunResult r = run(args, dir.path());
+  EXPECT_EQ(r.status, c.status);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, expected);
+}
+
+TEST_P(DamagedFile, WholeOutput) {
+  expectCase(GetParam(), [](const std::vector<std::string>& args, const std::string& dir) {
+    return runMvscan(args, dir);
+  });
+}
+
+// The same case through the command line in this process, on a string
+// stream.
+TEST_P(DamagedFile, WholeOutputInProcess) {
+  expectCase(GetParam(), runInProcess);
 }
 
 std::string caseName(const ::testing::TestParamInfo<DamagedCase>& info) {
@@ -487,14 +506,17 @@ INSTANTIATE_TEST_SUITE_P(PacketStream, DamagedFile, ::testing::ValuesIn(packetSt
 // device. Both end the run at the file header.
 TEST(NotADataFile, FolderAndEmptyDevice) {
   TempDir dir;
-  for (const std::string& path : {dir.path(), std::string("/dev/null")}) {
-    for (const std::string option : {"-f", "-p", "-R"}) {
-      SCOPED_TRACE(path + " " + option);
-      RunResult r = runMvscan({option, path}, dir.path());
-      const std::string banner = option == "-f" ? CHECK : option == "-p" ? STATS : RAW;
-      EXPECT_EQ(r.status, 0);
-      EXPECT_EQ(r.err, "");
-      EXPECT_EQ(r.out, banner + "### Failed to read file header\n");
+  for (const bool inProcess : {false, true}) {
+    for (const std::string& path : {dir.path(), std::string("/dev/null")}) {
+      for (const std::string option : {"-f", "-p", "-R"}) {
+        SCOPED_TRACE(path + " " + option + (inProcess ? " in-process" : ""));
+        RunResult r = inProcess ? runInProcess({option, path}, dir.path())
+                                : runMvscan({option, path}, dir.path());
+        const std::string banner = option == "-f" ? CHECK : option == "-p" ? STATS : RAW;
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, banner + "### Failed to read file header\n");
+      }
     }
   }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "FileBuilder.h"
+#include "RunInProcess.h"
 #include "RunTool.h"
 #include "pixel_reports.h"
 
@@ -84,6 +85,7 @@ struct RunCase {
   std::vector<std::string> args;
   std::function<void(const TempDir&)> files;  // builds the case's files
   std::string out;
+  int status = 0;  // 2: a file could not be read
 };
 
 void PrintTo(const RunCase& c, std::ostream* os) {
@@ -236,7 +238,8 @@ std::vector<RunCase> runCases() {
                {"-p", "a.mv", "missing.mv", "b.mv"},
                ab,
                SCAN + "\n" + A_OPENED + "Total pixelpackets = 4\n\n" + A_COUNTERS + "\n" +
-                   "### Failed to open file missing.mv\n"});
+                   "### Failed to open file missing.mv\n",
+               2});
   c.push_back({"SecondFileIsNoDataFile",
                {"-p", "a.mv", "t.txt", "b.mv"},
                [](const TempDir& d) {
@@ -246,11 +249,13 @@ std::vector<RunCase> runCases() {
                },
                SCAN + "\n" + A_OPENED + "Total pixelpackets = 4\n\n" + A_COUNTERS + "\n" +
                    "### Doesn't look like a MORVEN data file:\n"
-                   "    expected header 0x00004e4556524f4d, got 0x6f77206f6c6c6568\n"});
+                   "    expected header 0x00004e4556524f4d, got 0x6f77206f6c6c6568\n",
+               2});
   c.push_back({"FirstFileCannotBeOpened",
                {"-p", "missing.mv", "a.mv"},
                a,
-               SCAN + "\n### Failed to open file missing.mv\n"});
+               SCAN + "\n### Failed to open file missing.mv\n",
+               2});
 
   // ---- Reversal and Pelvan blocks ------------------------------------------
   // 0x0706050403020100 has type byte 14; byte reversal makes it 0, word
@@ -365,7 +370,19 @@ TEST_P(StatisticsRun, WholeOutput) {
   TempDir dir;
   tc.files(dir);
   RunResult r = runMvscan(tc.args, dir.path());
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, tc.status);
+  EXPECT_EQ(r.out, tc.out);
+  EXPECT_EQ(r.err, "");
+}
+
+// The same case through the command line in this process, on a string
+// stream, run in the case's directory (where inspect.png is written).
+TEST_P(StatisticsRun, WholeOutputInProcess) {
+  const RunCase& tc = GetParam();
+  TempDir dir;
+  tc.files(dir);
+  RunResult r = runInProcess(tc.args, dir.path());
+  EXPECT_EQ(r.status, tc.status);
   EXPECT_EQ(r.out, tc.out);
   EXPECT_EQ(r.err, "");
 }

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "MorvenFormat.h"
+#include "Packet.h"
 #include "Random.h"
 
 namespace mvgen {
@@ -16,43 +17,28 @@ namespace {
 
 using morven::N_PIXELS;
 
-constexpr uint64_t TYPE_SHIFT = 55;
-constexpr uint64_t TOP_BIT = 1ULL << 63;
-constexpr uint64_t TIMER_MASK = 0x7FFFFFFFFFFFFFULL;  // a 55-bit timer value
-constexpr uint64_t IDLE_WORD = 0x1E;
+using morven::IDLE_WORD;
+using morven::TESTGEN_FIXED;
+
 constexpr int64_t COLUMNS = 448;
 constexpr int64_t ROWS = 512;
 constexpr uint64_t SEGMENT_PACKETS = 1792;
 
 uint64_t controlWord(uint64_t type, bool top, uint64_t value) {
-  return (top ? TOP_BIT : 0) | type << TYPE_SHIFT | (value & TIMER_MASK);
+  return morven::controlPacket(top, type, value);
 }
 
 // Bits 63..46 of the data packet of the chip pixel in column x (0..447) and
-// row y (0..511). Rows 256..511 belong to the top half, which is mirrored in
-// both directions; each EoC block covers two columns, and the pixel number
-// holds the super-pixel (4 rows), the column within the block and the row
-// within the super-pixel.
+// row y (0..511), in place.
 uint64_t pixelBits(int64_t x, int64_t y) {
-  const bool top = y >= ROWS / 2;
-  if (top) {
-    x = COLUMNS - 1 - x;
-    y = ROWS - 1 - y;
-  }
-  const uint64_t eoc = uint64_t(x) >> 1;
-  const uint64_t pixnr = (uint64_t(y) >> 2) << 3 | (uint64_t(x) & 1) << 2 | (uint64_t(y) & 3);
-  return (top ? TOP_BIT : 0) | eoc << TYPE_SHIFT | pixnr << morven::VX7_PIXELNR_SHIFT;
+  return morven::pixelPacket(morven::pixelIndexAt(uint64_t(x), uint64_t(y)), 0);
 }
 
 // The chip pixel of position index (EoC x 512 + pixel number) of a half.
 void pixelPosition(bool top, uint64_t index, int64_t& x, int64_t& y) {
-  const uint64_t pixnr = index & 511;
-  x = int64_t(2 * (index >> 9) + (pixnr >> 2 & 1));
-  y = int64_t(4 * (pixnr >> 3) + (pixnr & 3));
-  if (top) {
-    x = COLUMNS - 1 - x;
-    y = ROWS - 1 - y;
-  }
+  const morven::PixelPlace p = morven::pixelPlace(uint64_t(top) << 17 | index);
+  x = p.x;
+  y = p.y;
 }
 
 // Control packets that go out back to back.
@@ -228,8 +214,8 @@ class ToaTotContent final : public Content {
     const uint64_t uftoaStop = r >> 18 & 15;
     const uint64_t tot = 8 + (r >> 22 & 511) + (r >> 31 & 255);
     const uint64_t pileup = (r >> 39 & 1023) == 0 ? 1 : 0;
-    return h.bits | toa << 30 | uftoaStop << 26 | uftoaStart << 22 | ftoaRise << 17 |
-           ftoaFall << 12 | tot << 1 | pileup;
+    return morven::toaTotPacket(morven::packetPixelIndex(h.bits), toa, uftoaStop, uftoaStart,
+                                ftoaRise, ftoaFall, tot, pileup != 0);
   }
 
   Random _random;
@@ -336,7 +322,7 @@ class FrameContent final : public Content {
   static constexpr uint64_t FRAME_TICKS = 1000000;
 
   static uint64_t marker(uint64_t type, bool top, uint64_t segmentAddress) {
-    return (top ? TOP_BIT : 0) | type << TYPE_SHIFT | (segmentAddress & 7) << 52;
+    return morven::controlPacket(top, type, (segmentAddress & 7) << 52);
   }
 
   uint64_t nextWord() {
@@ -510,8 +496,7 @@ class TestGenContent final : public Content {
     if (e != nullptr && e->kind == ErrorKind::Toa) l.toa = (l.toa + TOA_JUMP) & 0xFFFF;
     const uint64_t fixed =
         e != nullptr && e->kind == ErrorKind::Fixed ? TESTGEN_BAD_FIXED : TESTGEN_FIXED;
-    const uint64_t w =
-        l.eoc << TYPE_SHIFT | l.pixnr << morven::VX7_PIXELNR_SHIFT | l.toa << 30 | fixed;
+    const uint64_t w = morven::pixelPacket(l.eoc << 9 | l.pixnr, l.toa << 30 | fixed);
     advance(l);
     _current = (_current + 1) % _links;
     ++_pixels;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "MorvenFormat.h"
+
 namespace mvgen {
 
 enum class Kind { ToaTot, Pc24, Frame8, Frame16, TestGen, Counter };
@@ -26,9 +28,8 @@ enum class ErrorKind {
 
 constexpr uint64_t TOA_JUMP = 0x100;
 constexpr uint64_t CORRUPT_BIT = 0x100;
-constexpr uint64_t TESTGEN_FIXED = 0x2AEBA954;
 // The fixed field of a packet damaged by ErrorKind::Fixed: every bit flipped.
-constexpr uint64_t TESTGEN_BAD_FIXED = TESTGEN_FIXED ^ 0x3FFFFFFF;
+constexpr uint64_t TESTGEN_BAD_FIXED = morven::TESTGEN_FIXED ^ morven::TESTGEN_FIXED_MASK;
 
 struct InjectedError {
   uint64_t position;  // 1-based number of the word in the packet stream

@@ -30,7 +30,7 @@ using mvgen::Kind;
 
 constexpr uint64_t DEFAULT_PACKETS = 1000000;
 constexpr uint64_t DEFAULT_CHUNK_WORDS = 16384;
-constexpr uint64_t PELVAN_BLOCK_WORDS = 128;
+using morven::PELVAN_BLOCK_WORDS;
 constexpr size_t BUFFER_WORDS = 1 << 19;  // 4 MiB written at a time
 
 void usage() {

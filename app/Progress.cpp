@@ -1,0 +1,117 @@
+#include "Progress.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace mvscan {
+
+namespace {
+
+// Redraws per second at most: often enough to look alive, rarely enough to
+// cost nothing.
+constexpr auto REDRAW = std::chrono::milliseconds(200);
+
+// Carriage return, then clear to the end of the line.
+constexpr char ERASE[] = "\r\033[K";
+
+void writeAll(int fd, const std::string& s) {
+  const char* p = s.data();
+  size_t n = s.size();
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, n);
+    if (w <= 0) return;  // a terminal that went away: no progress, no fuss
+    p += w;
+    n -= size_t(w);
+  }
+}
+
+std::string bytesText(double bytes) {
+  static const char* const UNITS[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
+  int u = 0;
+  while (bytes >= 1024 && u < 5) bytes /= 1024, ++u;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, u == 0 ? "%.0f %s" : "%.1f %s", bytes, UNITS[u]);
+  return buf;
+}
+
+std::string timeText(double seconds) {
+  const long s = long(seconds + 0.5);
+  char buf[32];
+  if (s >= 3600) {
+    std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  } else {
+    std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
+  }
+  return buf;
+}
+
+}  // namespace
+
+ProgressLine::Clock::duration ProgressLine::delayFromEnvironment() {
+  const char* text = std::getenv("MVSCAN_PROGRESS_DELAY_MS");
+  if (text == nullptr) return std::chrono::seconds(1);
+  char* end = nullptr;
+  const long long ms = std::strtoll(text, &end, 10);
+  return std::chrono::milliseconds(end == text || ms < 0 ? 1000 : ms);
+}
+
+ProgressLine::ProgressLine(int fd, Clock::duration delay) : _fd(fd), _delay(delay) {}
+
+ProgressLine::~ProgressLine() {
+  erase();
+}
+
+void ProgressLine::start(const std::vector<std::string>& fileNames) {
+  _started = Clock::now();
+  _files = fileNames.size();
+  _total = 0;
+  for (const std::string& name : fileNames) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(name, ec);
+    if (!ec) _total += size;
+  }
+}
+
+void ProgressLine::fileStarted(size_t index, uint64_t size) {
+  _before += _size;
+  _file = index;
+  _size = size;
+  at(0);
+}
+
+std::string ProgressLine::text(size_t file, size_t files, uint64_t done, uint64_t total,
+                               double seconds) {
+  std::string line = "mvscan: file " + std::to_string(file + 1) + "/" + std::to_string(files) +
+                     ", " + bytesText(double(done)) + " of " + bytesText(double(total));
+  if (seconds > 0) {
+    const double rate = double(done) / seconds;
+    line += ", " + bytesText(rate) + "/s";
+    if (rate > 0 && total >= done) line += ", " + timeText(double(total - done) / rate) + " left";
+  }
+  return line;
+}
+
+void ProgressLine::at(uint64_t offset) {
+  const Clock::time_point now = Clock::now();
+  if (now - _started < _delay || now - _drawn < REDRAW) return;
+  _drawn = now;
+  const uint64_t done = _before + std::min(offset, _size);
+  const double seconds = std::chrono::duration<double>(now - _started).count();
+  writeAll(_fd, ERASE + text(_file, _files, done, std::max(_total, done), seconds));
+  _shown = true;
+}
+
+void ProgressLine::erase() {
+  if (!_shown) return;
+  writeAll(_fd, ERASE);
+  _shown = false;
+  // Shown again at the next redraw, not at once: report lines in between
+  // would each erase it anew.
+  _drawn = Clock::now();
+}
+
+}  // namespace mvscan

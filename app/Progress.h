@@ -1,0 +1,56 @@
+// The progress line of a long run on standard error: files, bytes done of
+// the total, rate and time left, redrawn a few times a second once the run
+// has taken more than about a second, and erased at the end. Only on a
+// terminal; the command line decides when to show it at all.
+#ifndef MVSCAN_PROGRESS_H
+#define MVSCAN_PROGRESS_H
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Runs.h"
+
+namespace mvscan {
+
+class ProgressLine : public morven::RunProgress {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // Draws on the terminal open as fd, after delay.
+  ProgressLine(int fd, Clock::duration delay);
+  ~ProgressLine() override;
+
+  // The run's files, whose sizes make the total.
+  void start(const std::vector<std::string>& fileNames);
+  void fileStarted(size_t index, uint64_t size) override;
+  void at(uint64_t offset) override;
+  // Takes the line off the terminal, if it is shown (before report text
+  // goes to the same terminal, and at the end).
+  void erase();
+
+  // How long a run goes before it shows progress: about a second, or
+  // MVSCAN_PROGRESS_DELAY_MS milliseconds when that is set (tests show the
+  // line at once).
+  static Clock::duration delayFromEnvironment();
+
+  // The line as drawn, for bytes done of total after seconds.
+  static std::string text(size_t file, size_t files, uint64_t done, uint64_t total, double seconds);
+
+ private:
+  int _fd;
+  Clock::duration _delay;
+  Clock::time_point _started{};
+  Clock::time_point _drawn{};
+  bool _shown = false;
+  size_t _files = 0;
+  size_t _file = 0;
+  uint64_t _total = 0;
+  uint64_t _before = 0;  // bytes of the files before the current one
+  uint64_t _size = 0;    // of the current file
+};
+
+}  // namespace mvscan
+
+#endif  // MVSCAN_PROGRESS_H

@@ -1,0 +1,573 @@
+#include "JsonReport.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+
+#include "Format.h"
+#include "MorvenFormat.h"
+#include "Packet.h"
+
+namespace morven {
+
+namespace {
+
+using nlohmann::json;
+
+// Text from the files (names, JSON payloads) may hold bytes that are not
+// UTF-8: they are replaced rather than refused, so that dump never throws.
+std::string dumpValue(const json& value) {
+  try {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+  } catch (const std::exception&) {
+    return "null";
+  }
+}
+
+// The members of an object, without its braces, each with a leading comma:
+// for appending to an object already open in the output.
+void writeMembers(std::ostream& out, const json& object) {
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    out << ',' << dumpValue(it.key()) << ':' << dumpValue(it.value());
+  }
+}
+
+uint64_t typeNumber(uint64_t type) {
+  return (type & MVHDR_CHUNKTYPE_MASK) >> MVHDR_CHUNKTYPE_SHIFT;
+}
+
+json chunkCounts(const DataInspector& inspector) {
+  json counts = json::array();
+  for (const auto& [key, count] : inspector.chunkTypeCounters()) {
+    counts.push_back({{"type", DataInspector::chunkTypeString(key)},
+                      {"type_number", typeNumber(key)},
+                      {"count", count}});
+  }
+  return counts;
+}
+
+// A histogram as the text report draws it: bins of equal width from 0.
+json histogram(const std::vector<uint64_t>& counts, uint64_t width) {
+  return {{"bins", counts.size()}, {"width", width}, {"counts", counts}};
+}
+
+json chunkSizeHistogram(const DataInspector& inspector, int bins) {
+  uint64_t max = 0;
+  for (uint64_t size : inspector.chunkSizes()) max = std::max(max, size);
+  const uint64_t nbins = uint64_t(std::max(bins, 1));
+  const uint64_t width = (max + nbins - 1) / nbins + 1;
+  std::vector<uint64_t> counts(nbins, 0);
+  for (uint64_t size : inspector.chunkSizes()) ++counts[size / width];
+  return histogram(counts, width);
+}
+
+json toaHistogram(const uint64_t* toas, int bins) {
+  const uint64_t nbins = uint64_t(std::max(bins, 1));
+  const uint64_t width = (nbins + 65535) / nbins;
+  std::vector<uint64_t> counts(nbins, 0);
+  for (uint64_t v = 0; v < DataInspector::TOA_COUNTER_COUNT; ++v) counts[v / width] += toas[v];
+  return histogram(counts, width);
+}
+
+// The register records of a chip-configuration payload: a 32-bit address,
+// a 32-bit byte count, the value bytes padded to whole words. A record cut
+// off by the end of the payload is marked so.
+json registerRecords(const std::vector<unsigned char>& bytes) {
+  json records = json::array();
+  const uint64_t size = bytes.size();
+  uint64_t offset = 0;
+  while (offset < size) {
+    if (size - offset < 8) {
+      records.push_back(
+          {{"cut", true},
+           {"bytes", std::vector<unsigned>(bytes.begin() + long(offset), bytes.end())}});
+      break;
+    }
+    const uint32_t address = loadLE32(bytes.data() + offset);
+    const uint64_t n = loadLE32(bytes.data() + offset + 4);
+    const uint64_t avail = size - offset - 8;
+    const uint64_t shown = std::min(n, avail);
+    const auto first = bytes.begin() + long(offset + 8);
+    json record = {{"address", address},
+                   {"length", n},
+                   {"bytes", std::vector<unsigned>(first, first + long(shown))}};
+    if (n > avail) {
+      record["cut"] = true;
+      records.push_back(std::move(record));
+      break;
+    }
+    if (n <= 8) {
+      uint64_t value = 0;
+      for (uint64_t i = n; i > 0; --i) value = (value << 8) | bytes[offset + 8 + i - 1];
+      record["value"] = value;
+    }
+    records.push_back(std::move(record));
+    const uint64_t recordBytes = 8 + (n + 7) / 8 * 8;
+    if (recordBytes > size - offset) break;
+    offset += recordBytes;
+  }
+  return records;
+}
+
+json checkErrors(const CheckFindings& f, bool testGen) {
+  json errors = json::array();
+  for (const CheckError& e : f.errors) {
+    json error = {{"packet", e.packet}, {"link", e.link}};
+    if (testGen) {
+      error["pixel"] = {{"found", e.pixel}, {"expected", e.expectedPixel}};
+      error["eoc"] = {{"found", e.eoc}, {"expected", e.expectedEoc}};
+      error["toa"] = {{"found", e.toa}, {"expected", e.expectedToa}};
+      error["fixed_pattern_wrong"] = e.fixedWrong;
+      if (e.fixedWrong) error["fixed"] = e.fixed;
+    } else {
+      error["found"] = e.found;
+      error["expected"] = e.expected;
+    }
+    if (e.hasJumps) {
+      error["pixel_jump"] = e.pixelJump;
+      error["toa_jump"] = e.toaJump;
+      error["since_previous"] = e.sincePrevious;
+    }
+    errors.push_back(std::move(error));
+  }
+  return errors;
+}
+
+json checkFindings(const CheckFindings& f, bool testGen) {
+  json runs = json::array();
+  for (const ErrorRun& r : f.runs) {
+    runs.push_back(
+        {{"link", r.link}, {"length", r.length}, {"packet", r.packet}, {"at_end", r.atEnd}});
+  }
+  json result = {{"errors", checkErrors(f, testGen)}, {"error_runs", runs}};
+  if (testGen) {
+    json heartbeats = json::array();
+    for (const HeartbeatError& h : f.heartbeatErrors) {
+      heartbeats.push_back({{"packet", h.packet}, {"found", h.found}, {"expected", h.expected}});
+    }
+    result["heartbeat_errors"] = heartbeats;
+    result["heartbeats"] = f.heartbeats;
+  }
+  result["idles"] = f.idles;
+  result["learned"] = f.learned;
+  result["checked"] = f.checked;
+  return result;
+}
+
+// Lists of non-negative integers, written straight into the stream: the
+// ToA counts and the hit list are long, and only numbers.
+class NumberWriter {
+ public:
+  explicit NumberWriter(std::ostream& out) : _out(out) {}
+  ~NumberWriter() { flush(); }
+  NumberWriter& text(const char* s) {
+    const size_t n = std::strlen(s);
+    room(n);
+    std::memcpy(_end, s, n);
+    _end += n;
+    return *this;
+  }
+  NumberWriter& number(uint64_t v) {
+    room(20);
+    _end = std::to_chars(_end, _buf + sizeof _buf, v).ptr;
+    return *this;
+  }
+  void flush() {
+    _out.write(_buf, _end - _buf);
+    _end = _buf;
+  }
+
+ private:
+  void room(size_t n) {
+    if (size_t(_buf + sizeof _buf - _end) < n) flush();
+  }
+  std::ostream& _out;
+  char _buf[64 * 1024];
+  char* _end = _buf;
+};
+
+// Two decimal digits for every value below 100.
+constexpr auto DIGIT_PAIRS = [] {
+  std::array<char, 200> pairs{};
+  for (size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = char('0' + i / 10);
+    pairs[2 * i + 1] = char('0' + i % 10);
+  }
+  return pairs;
+}();
+
+// One JSON Lines object per shown packet: its number, the raw word, what
+// kind of packet it is and its fields by name. Millions of lines: each is
+// built in a character buffer from literal pieces (keys with their quotes
+// and colons) and numbers, and handed over in one piece. The writers take
+// and return the place to write at, so that it stays in a register.
+
+// A piece of the layout, given as a literal: its length is known here.
+template <size_t N>
+inline char* put(char* p, const char (&literal)[N]) {
+  std::memcpy(p, literal, N - 1);
+  return p + N - 1;
+}
+
+inline int digitCount(uint64_t v) {
+  if (v < 100) return v < 10 ? 1 : 2;
+  if (v < 10000) return v < 1000 ? 3 : 4;
+  int n = 5;
+  for (uint64_t limit = 100000; v >= limit && n < 20; limit *= 10) ++n;
+  return n;
+}
+
+// The digits are written in place, from the last: their count is known
+// first, so no digit string of unknown length is copied.
+[[gnu::always_inline]] inline char* num(char* p, uint64_t v) {
+  if (v < 10) {
+    *p = char('0' + v);
+    return p + 1;
+  }
+  char* const end = p + digitCount(v);
+  char* q = end;
+  while (v >= 100) {
+    q -= 2;
+    std::memcpy(q, &DIGIT_PAIRS[2 * (v % 100)], 2);
+    v /= 100;
+  }
+  if (v >= 10) {
+    std::memcpy(q - 2, &DIGIT_PAIRS[2 * v], 2);
+  } else {
+    q[-1] = char('0' + v);
+  }
+  return end;
+}
+
+// Two hexadecimal digits for every byte value.
+constexpr auto HEX_PAIRS = [] {
+  constexpr char HEX[] = "0123456789abcdef";
+  std::array<char, 512> pairs{};
+  for (size_t i = 0; i < 256; ++i) {
+    pairs[2 * i] = HEX[i >> 4];
+    pairs[2 * i + 1] = HEX[i & 15];
+  }
+  return pairs;
+}();
+
+inline char* hexWord(char* p, uint64_t w) {
+  for (int i = 0; i < 8; ++i)
+    std::memcpy(p + 2 * i, &HEX_PAIRS[2 * ((w >> (56 - 8 * i)) & 0xFF)], 2);
+  return p + 16;
+}
+
+[[gnu::always_inline]] inline char* place(char* p, const PacketFields& f) {
+  p = num(put(p, ",\"top\":"), f.top);
+  p = num(put(p, ",\"eoc\":"), f.type);
+  p = num(put(p, ",\"pixnr\":"), f.pixel);
+  p = num(put(p, ",\"x\":"), f.x);
+  return num(put(p, ",\"y\":"), f.y);
+}
+
+void writePacketLine(std::ostream& out, const RunSettings& s, uint64_t chunkType, uint64_t index,
+                     uint64_t w) {
+  char line[512];
+  char* p = num(put(line, "{\"packet\":"), index);
+  p = put(hexWord(put(p, ",\"raw\":\""), w), "\"");
+  const PacketFields f = decodePacket(w);
+  if (s.fromPelvan && index % PELVAN_BLOCK_WORDS == 1) {
+    p = num(put(p, ",\"kind\":\"pelvan_header\",\"seq_high\":"), bitField(w, 47, 43));
+    p = num(put(p, ",\"seq_low\":"), bitField(w, 15, 11));
+    p = num(put(p, ",\"link\":"), bitField(w, 10, 6));
+  } else if (s.fromPelvan && index % PELVAN_BLOCK_WORDS == 0) {
+    p = num(put(p, ",\"kind\":\"pelvan_trailer\",\"payload\":"), bitField(w, 9, 0));
+  } else if (w == IDLE_WORD) {
+    p = put(p, ",\"kind\":\"idle\"");
+  } else if (w == EMPTY_PACKET_WORD) {
+    p = put(p, ",\"kind\":\"empty\"");
+  } else if (s.testGen) {
+    p = num(put(p, ",\"kind\":\"testgen\",\"top\":"), f.top);
+    p = num(put(p, ",\"cntr30\":"), (w >> 30) & 0xFFFF);
+    p = num(put(p, ",\"cntr46\":"), (w >> 46) & 0x3BFFF);
+    p = num(put(p, ",\"constant\":"), w & 0x3FFFFFFF);
+  } else if (f.type <= VX7_EOC_MAX_COLNR) {
+    const bool forced = s.frameBits != 0;
+    if (chunkType == MVHDR_VX7TOATOT && !forced) {
+      p = place(put(p, ",\"kind\":\"toatot\""), f);
+      p = num(put(p, ",\"toa\":"), f.toa);
+      p = num(put(p, ",\"uftoa_start\":"), f.uftoaStart);
+      p = num(put(p, ",\"uftoa_stop\":"), f.uftoaStop);
+      p = num(put(p, ",\"ftoa_fall\":"), f.ftoaFall);
+      p = num(put(p, ",\"ftoa_rise\":"), f.ftoaRise);
+      p = num(put(p, ",\"tot\":"), f.tot);
+      p = num(put(p, ",\"pileup\":"), f.pileup);
+    } else if (chunkType == MVHDR_VX7PC24 && !forced) {
+      p = num(put(place(put(p, ",\"kind\":\"pc24\""), f), ",\"pc\":"), f.pc);
+    } else {
+      p = put(p, ",\"kind\":\"data\"");
+    }
+  } else {
+    // Control type names are the format's own: capitals and '_', or "????";
+    // nothing to escape.
+    const std::string type = DataInspector::pixelTypeString(f.type);
+    p = put(p, ",\"kind\":\"control\",\"type\":\"");
+    std::memcpy(p, type.data(), type.size());
+    p = put(p + type.size(), "\"");
+    p = num(put(p, ",\"type_number\":"), f.type);
+    p = num(put(p, ",\"top\":"), f.top);
+    p = num(put(p, ",\"value\":"), f.timer);
+  }
+  p = put(p, "}\n");
+  std::streambuf* sb = out.rdbuf();
+  if (sb->sputn(line, p - line) != p - line || sb->pubsync() != 0) out.setstate(std::ios::badbit);
+}
+
+}  // namespace
+
+// ---- LastLineBuffer ---------------------------------------------------------
+
+LastLineBuffer::int_type LastLineBuffer::overflow(int_type c) {
+  if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+  const char ch = traits_type::to_char_type(c);
+  xsputn(&ch, 1);
+  return c;
+}
+
+std::streamsize LastLineBuffer::xsputn(const char* s, std::streamsize n) {
+  for (std::streamsize i = 0; i < n; ++i) {
+    if (s[i] == '\n') {
+      _last.swap(_line);
+      _line.clear();
+    } else if (_line.size() < kKept) {
+      _line += s[i];
+    }
+  }
+  return n;
+}
+
+// ---- Settings and statistics --------------------------------------------------
+
+json jsonSettings(const RunSettings& s) {
+  json settings = {{"skip", s.skipCount},
+                   {"reverse_words", s.reverseWords},
+                   {"reverse_bytes", s.reverseBytes},
+                   {"pelvan", s.fromPelvan},
+                   {"frame_bits", s.frameBits},
+                   {"links", s.links}};
+  settings["histogram_bins"] = s.histogram ? json(s.histogramBins) : json(nullptr);
+  return settings;
+}
+
+void writeStatisticsMembers(const RunSettings& s, const DataInspector& inspector,
+                            std::ostream& out) {
+  json types = json::array();
+  const std::vector<uint64_t>& typeCounts = inspector.typeCounters();
+  for (size_t t = 0; t < typeCounts.size(); ++t) {
+    types.push_back(
+        {{"type", t}, {"name", DataInspector::pixelTypeString(t)}, {"count", typeCounts[t]}});
+  }
+  writeMembers(out, {{"packets", inspector.pixelCounterTotal()}, {"types", types}});
+
+  NumberWriter numbers(out);
+  numbers.text(",\"toa\":{\"counts\":[");
+  const uint64_t* toas = inspector.toaCounters();
+  bool first = true;
+  for (uint64_t v = 0; v < DataInspector::TOA_COUNTER_COUNT; ++v) {
+    if (toas[v] == 0) continue;
+    numbers.text(first ? "[" : ",[").number(v).text(",").number(toas[v]).text("]");
+    first = false;
+  }
+  numbers.text("]");
+  if (s.histogram) {
+    numbers.flush();
+    writeMembers(out, {{"histogram", toaHistogram(toas, s.histogramBins)}});
+  }
+  numbers.text("},\"hits\":[");
+  const uint64_t* hits = inspector.pixelCounters();
+  first = true;
+  for (uint64_t i = 0; i < DataInspector::PIXEL_COUNTER_COUNT; ++i) {
+    if (hits[i] == 0) continue;
+    const PixelPlace place = pixelPlace(i);
+    numbers.text(first ? "[" : ",[").number(i).text(",").number(place.x).text(",");
+    numbers.number(place.y).text(",").number(hits[i]).text("]");
+    first = false;
+  }
+  numbers.text("]");
+  numbers.flush();
+  writeMembers(out, {{"chunk_counts", chunkCounts(inspector)}});
+}
+
+// ---- JsonReport ---------------------------------------------------------------
+
+JsonReport::JsonReport(const RunSettings& s, std::ostream& out)
+    : _s(s), _out(out), _inspectorOut(&_inspectorText), _lines(s.pixelScan && s.displayPixels) {
+  if (!_lines) beginDocument();
+}
+
+JsonReport::~JsonReport() = default;
+
+void JsonReport::watch(DataInspector& inspector) {
+  if (_s.testGen || _s.counterCheck) inspector.setCheckFindings(&_findings);
+}
+
+void JsonReport::beginDocument() {
+  const char* mode = !_s.pixelScan     ? "file-check"
+                     : _s.testGen      ? "test-generator-check"
+                     : _s.counterCheck ? "counter-check"
+                                       : "statistics";
+  _out << "{\"format\":"
+       << dumpValue({{"name", JSON_FORMAT_NAME}, {"version", JSON_FORMAT_VERSION}});
+  writeMembers(_out, {{"mode", mode}, {"settings", jsonSettings(_s)}});
+  _out << ",\"files\":[";
+}
+
+void JsonReport::problem(const FileProblem& p) {
+  if (_lines) {
+    _out << "{\"error\":" << dumpValue({{"offset", p.offset}, {"message", p.message}}) << "}\n";
+    _out.flush();
+    return;
+  }
+  _problems.push_back(p);
+}
+
+json JsonReport::takeProblems() {
+  json errors = json::array();
+  for (const FileProblem& p : _problems) {
+    errors.push_back({{"offset", p.offset}, {"message", p.message}});
+  }
+  _problems.clear();
+  return errors;
+}
+
+void JsonReport::beginFile(const std::string& name, DataInspector& inspector) {
+  if (_lines) return;
+  _out << (_firstFile ? "" : ",") << "{\"name\":" << dumpValue(name);
+  writeMembers(_out, {{"header", inspector.fileHeaderString()}, {"size", inspector.fileSize()}});
+  _firstFile = false;
+  _fileOpen = true;
+}
+
+void JsonReport::endFile(json members) {
+  if (_lines || !_fileOpen) return;
+  members["errors"] = takeProblems();
+  writeMembers(_out, members);
+  _out << "}";
+  _fileOpen = false;
+}
+
+void JsonReport::fileFailed(const std::string& name) {
+  _failedFile = name;
+  if (_lines) return;
+  _out << (_firstFile ? "" : ",") << "{\"name\":" << dumpValue(name);
+  writeMembers(_out, {{"opened", false}, {"errors", takeProblems()}});
+  _out << "}";
+  _firstFile = false;
+}
+
+void JsonReport::checkFileOpened(const std::string& name, DataInspector& inspector) {
+  beginFile(name, inspector);
+  _out << ",\"chunks\":[";
+  _firstChunk = true;
+}
+
+void JsonReport::chunk(DataInspector& inspector, bool) {
+  const uint64_t header = inspector.chunkHeaderWord();
+  json c = {{"offset", inspector.chunkOffset()},
+            {"type", inspector.chunkTypeString()},
+            {"type_number", typeNumber(inspector.chunkType())},
+            {"stream", (header & MVHDR_STREAMID_MASK) >> MVHDR_STREAMID_SHIFT},
+            {"bytes", inspector.chunkBytes()}};
+  if (_s.showJson && inspector.chunkIsJson()) {
+    // The inspector keeps a payload that parses, printed back; one that
+    // does not leaves an empty text and an error.
+    const std::string text = inspector.jsonString();
+    c["json"] = text.empty() ? json(nullptr) : json::parse(text, nullptr, false);
+    if (c["json"].is_discarded()) c["json"] = nullptr;
+  } else if (_s.showConfig && inspector.chunkIsVx7Config()) {
+    c["registers"] = registerRecords(inspector.configBytes());
+  }
+  _out << (_firstChunk ? "" : ",") << dumpValue(c);
+  _firstChunk = false;
+}
+
+void JsonReport::checkFileEnded(DataInspector& inspector) {
+  _out << "]";
+  json end = {{"end_of_file", inspector.feof()},
+              {"index", inspector.fileIndex()},
+              {"errno", inspector.errNo() != 0 ? json(std::strerror(inspector.errNo())) : json()},
+              {"read_error", inspector.ferror()},
+              {"chunk_total", inspector.headerTotal()},
+              {"data_bytes", inspector.chunkBytesTotal()},
+              {"data_packets", inspector.chunkBytesTotal() / 8},
+              {"chunk_counts", chunkCounts(inspector)}};
+  if (_s.histogram) end["size_histogram"] = chunkSizeHistogram(inspector, _s.histogramBins);
+  end["has_errors"] = inspector.hasError();
+  endFile(std::move(end));
+}
+
+void JsonReport::scanFileOpened(const std::string& name, DataInspector& inspector) {
+  _packetsBefore = inspector.pixelCounterTotal();
+  _skipped = 0;
+  _findings = CheckFindings();
+  beginFile(name, inspector);
+}
+
+void JsonReport::skipped(uint64_t packets) {
+  _skipped = packets;
+}
+
+void JsonReport::packet(DataInspector& inspector, uint64_t index, uint64_t word) {
+  if (_s.skipZeroPackets && word == 0) return;
+  writePacketLine(_out, _s, inspector.chunkType(), index, word);
+}
+
+void JsonReport::checked(DataInspector& inspector, uint64_t checked, bool testGen) {
+  _checkTotals = {{"packets", inspector.pixelCounterTotal()}, {"anything_checked", checked != 0}};
+  if (testGen) _checkTotals["heartbeats"] = inspector.heartbeatCounter();
+  _fileCheck = checkFindings(_findings, testGen);
+}
+
+void JsonReport::testGenChecked(DataInspector& inspector, uint64_t n) {
+  checked(inspector, n, true);
+}
+
+void JsonReport::countersChecked(DataInspector& inspector, uint64_t n) {
+  checked(inspector, n, false);
+}
+
+void JsonReport::statistics(DataInspector& inspector) {
+  // The picture is drawn after every file, as in the text report; the
+  // figures are written once, after the last.
+  const std::string image = imageFileName(_s);
+  _image = {{"file", image.empty() ? json() : json(image)}, {"error", nullptr}};
+  if (!image.empty()) {
+    _inspectorText.clear();
+    inspector.savePixelCounterImageFile(image);
+    const std::string& said = _inspectorText.lastLine();
+    if (said.rfind("### ", 0) == 0) _image["error"] = said.substr(4);
+  }
+  _statistics = &inspector;
+}
+
+void JsonReport::scanFileEnded(DataInspector& inspector) {
+  json members = {{"skipped", _skipped},
+                  {"packets", inspector.pixelCounterTotal() - _packetsBefore}};
+  if (_s.testGen || _s.counterCheck) members["check"] = std::move(_fileCheck);
+  endFile(std::move(members));
+}
+
+void JsonReport::runEnded(RunEnd end) {
+  if (_lines) return;
+  // A run stopped inside a file still closes that file's object.
+  if (_fileOpen) endFile(json::object());
+  _out << "]";
+  if (_statistics != nullptr) {
+    _out << ",\"statistics\":{\"image\":" << dumpValue(_image);
+    writeStatisticsMembers(_s, *_statistics, _out);
+    _out << "}";
+  }
+  if (!_checkTotals.is_null()) writeMembers(_out, {{"totals", _checkTotals}});
+  const char* how = end == RunEnd::Completed    ? "completed"
+                    : end == RunEnd::FileFailed ? "file_failed"
+                                                : "output_failed";
+  writeMembers(_out, {{"run_end", how}});
+  _out << "}" << std::endl;
+}
+
+}  // namespace morven

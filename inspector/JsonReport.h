@@ -1,0 +1,121 @@
+// The JSON report of a run (mvscan --json): one document with the figures
+// of the text report as numbers and names, in the schema of
+// docs/json-report.md; the display writes JSON Lines instead, one object
+// per shown packet.
+//
+// The document is written as the run goes: each file's object when the
+// file has been read (each chunk's object as it is met), so a run keeps no
+// more in memory than the text report does. Every value is made by
+// nlohmann::json, except the long integer lists (ToA counts, hit counts)
+// and the packet lines, which have fixed layouts of numbers and are
+// written directly.
+#ifndef MORVEN_JSONREPORT_H
+#define MORVEN_JSONREPORT_H
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "CheckFindings.h"
+#include "DataInspector.h"
+#include "RunReport.h"
+#include "Runs.h"
+
+namespace morven {
+
+// The document's format: its name and the version of its schema.
+constexpr const char* JSON_FORMAT_NAME = "mvscan-report";
+constexpr int JSON_FORMAT_VERSION = 1;
+
+// The settings a document records; the counting ones must agree for
+// documents to be merged.
+nlohmann::json jsonSettings(const RunSettings& s);
+
+// The tallies of a statistics run, written into an open object as its
+// members "packets", "types", "toa", "hits" and "chunk_counts" (with a
+// leading comma).
+void writeStatisticsMembers(const RunSettings& s, const DataInspector& inspector,
+                            std::ostream& out);
+
+// A stream buffer that takes everything and keeps only the last line: the
+// inspector's own text in a JSON run, of which only a picture's error is
+// wanted.
+class LastLineBuffer : public std::streambuf {
+ public:
+  const std::string& lastLine() const { return _last; }
+  void clear() { _last.clear(), _line.clear(); }
+
+ protected:
+  int_type overflow(int_type c) override;
+  std::streamsize xsputn(const char* s, std::streamsize n) override;
+
+ private:
+  static constexpr size_t kKept = 1024;
+  std::string _line, _last;
+};
+
+class JsonReport : public RunReport {
+ public:
+  JsonReport(const RunSettings& s, std::ostream& out);
+  ~JsonReport() override;
+
+  // The stream the inspector of the run writes its text to.
+  std::ostream& inspectorStream() { return _inspectorOut; }
+  // Hands the checks' findings to the inspector.
+  void watch(DataInspector& inspector);
+  // A structural problem of the current file.
+  void problem(const FileProblem& p);
+
+  bool writable() const override { return bool(_out); }
+  std::ostream& checkStream() override { return _inspectorOut; }
+  void fileFailed(const std::string& name) override;
+
+  void checkFileOpened(const std::string& name, DataInspector& inspector) override;
+  void chunk(DataInspector& inspector, bool firstChunk) override;
+  void checkFileEnded(DataInspector& inspector) override;
+
+  void scanFileOpened(const std::string& name, DataInspector& inspector) override;
+  void skipped(uint64_t packets) override;
+  void packet(DataInspector& inspector, uint64_t index, uint64_t word) override;
+  void testGenChecked(DataInspector& inspector, uint64_t checked) override;
+  void countersChecked(DataInspector& inspector, uint64_t checked) override;
+  void statistics(DataInspector& inspector) override;
+  void scanFileEnded(DataInspector& inspector) override;
+
+  void runEnded(RunEnd end) override;
+
+ private:
+  void beginDocument();
+  void beginFile(const std::string& name, DataInspector& inspector);
+  void endFile(nlohmann::json members);
+  void checked(DataInspector& inspector, uint64_t checked, bool testGen);
+  nlohmann::json takeProblems();
+
+  const RunSettings& _s;
+  std::ostream& _out;
+  LastLineBuffer _inspectorText;
+  std::ostream _inspectorOut;
+  bool _lines;  // the display: JSON Lines
+  bool _firstFile = true;
+  bool _firstChunk = true;
+  bool _fileOpen = false;
+  uint64_t _skipped = 0;
+  uint64_t _packetsBefore = 0;  // the packet total when the file was opened
+  std::vector<FileProblem> _problems;
+  CheckFindings _findings;
+  // The run's last statistics, written after the files.
+  bool _haveStatistics = false;
+  const DataInspector* _statistics = nullptr;
+  nlohmann::json _image;
+  nlohmann::json _checkTotals;
+  nlohmann::json _fileCheck;
+  std::string _failedFile;
+};
+
+}  // namespace morven
+
+#endif  // MORVEN_JSONREPORT_H

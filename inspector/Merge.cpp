@@ -1,0 +1,153 @@
+#include "Merge.h"
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "DataInspector.h"
+#include "JsonReport.h"
+
+namespace morven {
+
+namespace {
+
+using nlohmann::json;
+
+// The settings that change what is counted; the others (histogram bins,
+// the EoC list, the picture) only change what is reported, and the merge
+// takes them from its own command line.
+constexpr const char* COUNTING_SETTINGS[] = {"skip", "reverse_words", "reverse_bytes", "pelvan"};
+
+struct Sums {
+  std::vector<uint64_t> types = std::vector<uint64_t>(DataInspector::TYPE_COUNTER_COUNT, 0);
+  std::vector<uint64_t> pixels = std::vector<uint64_t>(DataInspector::PIXEL_COUNTER_COUNT, 0);
+  std::vector<uint64_t> toas = std::vector<uint64_t>(DataInspector::TOA_COUNTER_COUNT, 0);
+  uint64_t packets = 0;
+  std::map<uint64_t, uint64_t> chunkCounts;
+  json files = json::array();
+  json settings;
+};
+
+// An index into a tally of limit counters.
+uint64_t index(const json& value, uint64_t limit) {
+  const uint64_t v = value.get<uint64_t>();
+  if (v >= limit) throw std::out_of_range("index " + std::to_string(v) + " out of range");
+  return v;
+}
+
+// Adds one document to the sums; an empty string, or why it is refused.
+std::string addDocument(const json& doc, Sums& sums) {
+  if (!doc.is_object()) return "not a JSON object";
+  const json* format = doc.contains("format") ? &doc["format"] : nullptr;
+  if (format == nullptr || !format->is_object() || format->value("name", "") != JSON_FORMAT_NAME)
+    return std::string("not an ") + JSON_FORMAT_NAME + " document";
+  if (!(*format)["version"].is_number_integer() ||
+      (*format)["version"].get<int64_t>() != JSON_FORMAT_VERSION)
+    return "format version " + (*format)["version"].dump() + ", not " +
+           std::to_string(JSON_FORMAT_VERSION);
+  if (doc.value("mode", "") != "statistics")
+    return "a " + doc.value("mode", std::string("?")) + " document, not statistics";
+  if (doc.value("run_end", "") != "completed") return "its run did not complete";
+  try {
+    const json& settings = doc.at("settings");
+    json counting = json::object();
+    for (const char* key : COUNTING_SETTINGS) counting[key] = settings.at(key);
+    if (sums.settings.is_null()) {
+      sums.settings = counting;
+    } else if (counting != sums.settings) {
+      return "made with other counting options (" + counting.dump() + " against " +
+             sums.settings.dump() + ")";
+    }
+    const json& st = doc.at("statistics");
+    sums.packets += st.at("packets").get<uint64_t>();
+    for (const json& t : st.at("types")) {
+      sums.types[index(t.at("type"), DataInspector::TYPE_COUNTER_COUNT)] +=
+          t.at("count").get<uint64_t>();
+    }
+    for (const json& e : st.at("toa").at("counts"))
+      sums.toas[index(e.at(0), DataInspector::TOA_COUNTER_COUNT)] += e.at(1).get<uint64_t>();
+    for (const json& e : st.at("hits"))
+      sums.pixels[index(e.at(0), DataInspector::PIXEL_COUNTER_COUNT)] += e.at(3).get<uint64_t>();
+    for (const json& c : st.at("chunk_counts")) {
+      const uint64_t type = c.at("type_number").get<uint64_t>();
+      if (type > 0xFFFF) return "chunk type out of range";
+      sums.chunkCounts[type << MVHDR_CHUNKTYPE_SHIFT] += c.at("count").get<uint64_t>();
+    }
+    for (const json& f : doc.at("files")) sums.files.push_back(f);
+  } catch (const std::exception& e) {
+    return std::string("malformed statistics (") + e.what() + ")";
+  }
+  return {};
+}
+
+}  // namespace
+
+void DataInspector::addTallies(const uint64_t* types, const uint64_t* pixels, const uint64_t* toas,
+                               uint64_t packets, const std::map<uint64_t, uint64_t>& chunkCounts) {
+  for (size_t i = 0; i < TYPE_COUNTER_COUNT; ++i) _typeCounters[i] += types[i];
+  for (size_t i = 0; i < PIXEL_COUNTER_COUNT; ++i) _pixelCounters[i] += pixels[i];
+  for (size_t i = 0; i < TOA_COUNTER_COUNT; ++i) _toaCounters[i] += toas[i];
+  _pixelCounterTotal += packets;
+  for (const auto& [key, count] : chunkCounts) _chunkTypeCounters[key] += count;
+}
+
+RunEnd mergeStatistics(const RunSettings& s, const std::vector<std::string>& documents,
+                       std::ostream& out) {
+  Sums sums;
+  for (const std::string& name : documents) {
+    std::ifstream in(name, std::ios::binary);
+    std::ostringstream text;
+    if (in) text << in.rdbuf();
+    std::string why;
+    if (!in) {
+      why = "cannot be read";
+    } else {
+      const json doc = json::parse(text.str(), nullptr, false);
+      why = doc.is_discarded() ? "not a JSON document" : addDocument(doc, sums);
+    }
+    if (!why.empty()) {
+      out << "### Cannot merge " << name << ": " << why << std::endl;
+      return out ? RunEnd::FileFailed : RunEnd::OutputFailed;
+    }
+  }
+
+  if (!s.json) {
+    DataInspector inspector(out, false);
+    inspector.addTallies(sums.types.data(), sums.pixels.data(), sums.toas.data(), sums.packets,
+                         sums.chunkCounts);
+    printStatistics(s, inspector, out);
+    return out ? RunEnd::Completed : RunEnd::OutputFailed;
+  }
+
+  LastLineBuffer said;
+  std::ostream inspectorOut(&said);
+  DataInspector inspector(inspectorOut, false);
+  inspector.addTallies(sums.types.data(), sums.pixels.data(), sums.toas.data(), sums.packets,
+                       sums.chunkCounts);
+  const std::string image = imageFileName(s);
+  json imageMember = {{"file", image.empty() ? json() : json(image)}, {"error", nullptr}};
+  if (!image.empty()) {
+    inspector.savePixelCounterImageFile(image);
+    if (said.lastLine().rfind("### ", 0) == 0) imageMember["error"] = said.lastLine().substr(4);
+  }
+  json settings = jsonSettings(s);
+  for (const char* key : COUNTING_SETTINGS) {
+    if (sums.settings.is_object()) settings[key] = sums.settings[key];
+  }
+  json head = {{"format", {{"name", JSON_FORMAT_NAME}, {"version", JSON_FORMAT_VERSION}}},
+               {"mode", "statistics"},
+               {"settings", settings},
+               {"files", sums.files}};
+  std::string headText = head.dump(-1, ' ', false, json::error_handler_t::replace);
+  headText.pop_back();  // the closing brace: the statistics follow
+  out << headText << ",\"statistics\":{\"image\":"
+      << imageMember.dump(-1, ' ', false, json::error_handler_t::replace);
+  writeStatisticsMembers(s, inspector, out);
+  out << "},\"run_end\":\"completed\"}" << std::endl;
+  return out ? RunEnd::Completed : RunEnd::OutputFailed;
+}
+
+}  // namespace morven

@@ -1,0 +1,189 @@
+#include "ParallelTally.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <functional>
+
+namespace morven {
+
+namespace {
+
+constexpr size_t COUNTER_WORDS = TYPE_COUNTERS + PIXEL_COUNTERS + TOA_COUNTERS;
+
+}  // namespace
+
+int availableCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int n = CPU_COUNT(&set);
+    if (n > 0) return n;
+  }
+  const unsigned n = std::thread::hardware_concurrency();
+  return n > 0 ? int(n) : 1;
+}
+
+void ParallelTally::FreeDeleter::operator()(uint32_t* p) const {
+  std::free(p);
+}
+
+ParallelTally::ParallelTally(uint64_t* ring, size_t ringWords, TallyCounters total, PacketForm form,
+                             uint64_t delivered)
+    : _ring(ring), _ringWords(ringWords), _total(total), _form(form), _delivered(delivered) {}
+
+ParallelTally::~ParallelTally() {
+  finish();
+}
+
+int ParallelTally::start(int workers) {
+  if (workers < 1 || _ringWords / SLOT_WORDS < 2 || !_threads.empty()) return 0;
+  try {
+    // A slot for each worker to tally, one waiting and one that the reader
+    // fills keep every thread busy; more would only take memory.
+    const size_t slots = std::min(_ringWords / SLOT_WORDS, size_t(workers) + 2);
+    _slots.resize(slots);
+    _free.reserve(slots);
+    _full.reserve(slots);
+    for (size_t i = 0; i < slots; ++i) {
+      _slots[i].words = _ring + i * SLOT_WORDS;
+      _slots[i].segments.reserve(MAX_SEGMENTS);
+      _free.push_back(int(slots - 1 - i));
+    }
+    _workers.reserve(size_t(workers));
+    _threads.reserve(size_t(workers));
+    for (int i = 0; i < workers; ++i) {
+      auto w = std::make_unique<Worker>();
+      // calloc: the system zeroes the pages as they are first touched, so
+      // tallies that stay empty cost no memory.
+      w->counts.reset(static_cast<uint32_t*>(std::calloc(COUNTER_WORDS, sizeof(uint32_t))));
+      if (!w->counts) break;
+      uint32_t* p = w->counts.get();
+      w->tallies = {p, p + TYPE_COUNTERS, p + TYPE_COUNTERS + PIXEL_COUNTERS};
+      _workers.push_back(std::move(w));
+      _threads.emplace_back(&ParallelTally::work, this, std::ref(*_workers.back()));
+    }
+  } catch (const std::exception&) {
+    // Fewer threads than asked (at worst none): the scan goes on with those
+    // that run. Tallies made for a thread that never ran stay zero.
+    if (_workers.size() > _threads.size()) _workers.pop_back();
+  }
+  if (_threads.empty()) _finished = true;
+  return int(_threads.size());
+}
+
+ParallelTally::Room ParallelTally::room(size_t wanted) {
+  const size_t need = std::min(wanted, SLOT_WORDS);
+  if (_current >= 0 && SLOT_WORDS - _slots[size_t(_current)].count < need) handOver();
+  if (_current < 0) {
+    std::unique_lock<std::mutex> lock(_mutex);
+    _slotFree.wait(lock, [this] { return !_free.empty(); });
+    _current = _free.back();
+    _free.pop_back();
+    lock.unlock();
+    Slot& s = _slots[size_t(_current)];
+    s.count = 0;
+    s.delivered = _delivered;
+    s.segments.clear();
+  }
+  Slot& s = _slots[size_t(_current)];
+  return Room{s.words + s.count, SLOT_WORDS - s.count};
+}
+
+void ParallelTally::add(size_t n, bool toaChunk) {
+  if (_current < 0 || n == 0) return;
+  Slot& s = _slots[size_t(_current)];
+  s.count += n;
+  _delivered += n;
+  if (!s.segments.empty() && s.segments.back().toaChunk == toaChunk) {
+    s.segments.back().end = s.count;
+  } else {
+    s.segments.push_back(Segment{s.count, toaChunk});
+  }
+  if (s.count == SLOT_WORDS || s.segments.size() == MAX_SEGMENTS) handOver();
+}
+
+void ParallelTally::handOver() {
+  if (_current < 0) return;
+  const int slot = _current;
+  _current = -1;
+  {
+    std::lock_guard<std::mutex> lock(_mutex);
+    if (_slots[size_t(slot)].count == 0) {
+      _free.push_back(slot);
+      return;
+    }
+    _full.push_back(slot);
+  }
+  _slotFull.notify_one();
+}
+
+void ParallelTally::work(Worker& w) {
+  std::unique_lock<std::mutex> lock(_mutex);
+  for (;;) {
+    _slotFull.wait(lock, [this] { return !_full.empty() || _closing; });
+    if (_full.empty()) return;  // closing, and every slot tallied
+    const int slot = _full.back();
+    _full.pop_back();
+    lock.unlock();
+    const Slot& s = _slots[size_t(slot)];
+    // No 32-bit counter can pass its limit while the worker has tallied
+    // fewer words than that since its last flush.
+    if (w.words + s.count > UINT32_MAX) flush(w);
+    w.words += s.count;
+    size_t begin = 0;
+    for (const Segment& seg : s.segments) {
+      tallyWords<false>(w.tallies, s.words + begin, seg.end - begin, s.delivered + begin,
+                        seg.toaChunk, _form);
+      begin = seg.end;
+    }
+    lock.lock();
+    _free.push_back(slot);
+    _slotFree.notify_one();
+  }
+}
+
+// Adds a worker's tallies into the total and clears them. The type tally of
+// data packets comes from the pixel tallies: pixel number bits 16..9 are the
+// type, bit 17 the chip half, bits 8..0 the pixel in the EoC block.
+void ParallelTally::flush(Worker& w) {
+  std::lock_guard<std::mutex> lock(_flushMutex);
+  const Tallies<uint32_t>& c = w.tallies;
+  for (size_t t = 0; t < TYPE_COUNTERS; ++t) {
+    uint64_t n = c.types[t];
+    if (t < VX7_EOC_MAX_COLS) {
+      for (size_t half = 0; half < 2; ++half) {
+        const uint32_t* p = c.pixels + (half << 17) + (t << 9);
+        for (size_t i = 0; i < 512; ++i) n += p[i];
+      }
+    }
+    _total.types[t] += n;
+  }
+  for (size_t i = 0; i < PIXEL_COUNTERS; ++i) _total.pixels[i] += c.pixels[i];
+  for (size_t i = 0; i < TOA_COUNTERS; ++i) _total.toas[i] += c.toas[i];
+  std::fill_n(w.counts.get(), COUNTER_WORDS, uint32_t(0));
+  w.words = 0;
+}
+
+void ParallelTally::finish() {
+  if (_finished) return;
+  _finished = true;
+  handOver();
+  {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _closing = true;
+  }
+  _slotFull.notify_all();
+  for (std::thread& t : _threads) t.join();
+  _threads.clear();
+  for (const std::unique_ptr<Worker>& w : _workers) {
+    if (w->words > 0) flush(*w);
+  }
+  _workers.clear();
+}
+
+}  // namespace morven

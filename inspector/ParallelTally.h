@@ -1,0 +1,126 @@
+// The statistics scan on several cores: one thread (the caller) walks the
+// chunks and reads the packet words into a small ring of slots, worker
+// threads tally whole slots, each into tallies of its own, and the sums go
+// into the run's tallies at the end.
+//
+// Sums do not depend on the order in which slots are tallied, so the result
+// is that of the single-threaded scan as long as every word is tallied once,
+// with the chunk type and the place in the stream it was read with: each
+// slot carries the stream number of its first word and where the ToA/ToT
+// chunks begin and end in it. The reader blocks while every slot is taken,
+// the workers while none is full; both wait on condition variables.
+//
+// Memory: the ring lives in memory the caller lends (the inspector's read
+// buffer), and each worker has tallies of its own in 32-bit counters
+// (1.25 MiB), added into the run's 64-bit tallies before any of them could
+// overflow and at the end.
+#ifndef MORVEN_PARALLELTALLY_H
+#define MORVEN_PARALLELTALLY_H
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "PacketTally.h"
+
+namespace morven {
+
+// The cores this process may run on (at least 1).
+int availableCores();
+
+class ParallelTally {
+ public:
+  // Words of one slot (256 KiB): a read fills at most one slot. Small
+  // slots stay in the processor's caches between the reader's copy and the
+  // worker's tally, and one reader's read is then a few system calls per
+  // MiB.
+  static constexpr size_t SLOT_WORDS = 32 * 1024;
+  // ringWords words at ring are lent for the slots; total receives the
+  // sums; delivered is the number of words of the stream before the first
+  // one that will be added.
+  ParallelTally(uint64_t* ring, size_t ringWords, TallyCounters total, PacketForm form,
+                uint64_t delivered);
+  // Ends as finish() does.
+  ~ParallelTally();
+  ParallelTally(const ParallelTally&) = delete;
+  ParallelTally& operator=(const ParallelTally&) = delete;
+
+  // Starts up to `workers` threads; returns how many run (0: none could be
+  // started, and nothing may be added).
+  int start(int workers);
+
+  // The reader's side: room for at least min(wanted, SLOT_WORDS) words,
+  // waiting for a free slot if need be.
+  struct Room {
+    uint64_t* words;
+    size_t capacity;
+  };
+  Room room(size_t wanted);
+  // The first n words of the last room are the next words of the stream,
+  // read from a chunk of ToA/ToT data or not.
+  void add(size_t n, bool toaChunk);
+
+  // Hands over the last slot, waits until every slot is tallied, stops the
+  // workers and adds their tallies into the total. The ring is free again
+  // afterwards.
+  void finish();
+
+ private:
+  // A run of words from chunks of the same kind, up to slot word `end`.
+  struct Segment {
+    size_t end;
+    bool toaChunk;
+  };
+  struct Slot {
+    uint64_t* words;
+    size_t count = 0;
+    uint64_t delivered = 0;  // stream words before words[0]
+    std::vector<Segment> segments;
+  };
+  // Segments of one slot; a slot of more is handed over early, so a file of
+  // tiny alternating chunks costs no more memory than any other.
+  static constexpr size_t MAX_SEGMENTS = 1024;
+
+  struct FreeDeleter {
+    void operator()(uint32_t* p) const;
+  };
+  struct Worker {
+    std::unique_ptr<uint32_t[], FreeDeleter> counts;  // COUNTER_WORDS counters
+    Tallies<uint32_t> tallies;
+    uint64_t words = 0;  // tallied since the last flush
+  };
+  void work(Worker& w);
+  void flush(Worker& w);
+  void handOver();
+
+  uint64_t* const _ring;
+  const size_t _ringWords;
+  const TallyCounters _total;
+  const PacketForm _form;
+  uint64_t _delivered;  // the reader's count of stream words added
+  std::vector<Slot> _slots;
+  int _current = -1;  // the slot the reader fills; the reader's alone
+
+  std::mutex _mutex;
+  std::condition_variable _slotFull;  // a slot is waiting for a worker, or the end
+  std::condition_variable _slotFree;  // a slot can be filled again
+  // Slots by state, each list with room for all of them from the start, so
+  // that no step of the scan allocates. The order in which full slots are
+  // tallied does not matter.
+  std::vector<int> _full;  // guarded by _mutex
+  std::vector<int> _free;  // guarded by _mutex
+  bool _closing = false;   // guarded by _mutex
+
+  std::mutex _flushMutex;  // guards _total while workers run
+  std::vector<std::unique_ptr<Worker>> _workers;
+  std::vector<std::thread> _threads;
+  bool _finished = false;
+};
+
+}  // namespace morven
+
+#endif  // MORVEN_PARALLELTALLY_H

@@ -1,0 +1,62 @@
+// What a run tells about the files it reads, as calls: the run loops of
+// Runs.cpp walk the files and call a report at each step; the text report
+// prints the lines a person reads, the JSON report (JsonReport.h) builds
+// one document of the same figures. There is one copy of each run loop, and
+// a report never reads the files itself.
+#ifndef MORVEN_RUNREPORT_H
+#define MORVEN_RUNREPORT_H
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "DataInspector.h"
+#include "Runs.h"
+
+namespace morven {
+
+class RunReport {
+ public:
+  virtual ~RunReport() = default;
+
+  // False once the output has refused a write: the run stops.
+  virtual bool writable() const = 0;
+  // The stream the checks write their lines to.
+  virtual std::ostream& checkStream() = 0;
+
+  // A file that could not be opened or is not a MORVEN data file; the run
+  // stops after it.
+  virtual void fileFailed(const std::string& name) = 0;
+
+  // ---- The file check ----
+  virtual void checkFileOpened(const std::string& name, DataInspector& inspector) = 0;
+  virtual void chunk(DataInspector& inspector, bool firstChunk) = 0;
+  virtual void checkFileEnded(DataInspector& inspector) = 0;
+
+  // ---- The pixel scan ----
+  virtual void scanFileOpened(const std::string& name, DataInspector& inspector) = 0;
+  virtual void skipped(uint64_t packets) = 0;
+  // The display of a file's packets, numbered on from index: by default
+  // every links-th packet goes to packet() until the output refuses.
+  virtual void display(const RunSettings& s, DataInspector& inspector, uint64_t index);
+  // The display: the current packet, word, the index-th of the file.
+  virtual void packet(DataInspector& inspector, uint64_t index, uint64_t word) = 0;
+  // After the check of a file; checked: the words it judged.
+  virtual void testGenChecked(DataInspector& inspector, uint64_t checked) = 0;
+  virtual void countersChecked(DataInspector& inspector, uint64_t checked) = 0;
+  // After the statistics scan of a file: the tallies of all files so far.
+  virtual void statistics(DataInspector& inspector) = 0;
+  virtual void scanFileEnded(DataInspector& inspector) = 0;
+
+  // After the last step of the run, however it ended.
+  virtual void runEnded(RunEnd end) = 0;
+};
+
+// The run loops over a report: the file check or the pixel scan as the
+// settings ask, without a banner.
+RunEnd runFiles(const RunSettings& s, const std::vector<std::string>& fileNames,
+                DataInspector& inspector, RunReport& report);
+
+}  // namespace morven
+
+#endif  // MORVEN_RUNREPORT_H

@@ -1,0 +1,65 @@
+// Failures to open a file, as Python exceptions: OSError with errno and
+// file name when the system refused (the file is missing, unreadable, a
+// directory), morven.FormatError when the file is there but is not a
+// MORVEN data file (wrong header, fewer than 8 bytes).
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "Module.h"
+
+namespace morven::python {
+
+namespace {
+
+struct FormatError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+bool startsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+}  // namespace
+
+OpenFailure openFile(Inspection& in, const std::string& path, bool reset) {
+  OpenFailure f;
+  const size_t before = in.problems.size();
+  errno = 0;
+  if (in.inspector.setFile(path, reset)) return f;
+  f.failed = true;
+  f.errNo = errno;
+  f.readError = in.inspector.ferror();
+  if (in.problems.size() > before) f.message = in.problems.back().message;
+  return f;
+}
+
+void raiseOpenFailure(const std::string& path, const OpenFailure& failure) {
+  const std::string& m = failure.message;
+  const bool systemFailure = startsWith(m, "Failed to open file") ||
+                             startsWith(m, "Failed to 'stat' file") || failure.readError;
+  if (systemFailure) {
+    errno = failure.errNo != 0 ? failure.errNo : EIO;
+    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+    throw py::error_already_set();
+  }
+  throw FormatError(path + ": " + (m.empty() ? "not a MORVEN data file" : m));
+}
+
+std::string pathString(const py::object& path) {
+  return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+}
+
+py::list problemList(const std::vector<FileProblem>& problems) {
+  py::list list;
+  for (const FileProblem& p : problems) list.append(py::make_tuple(p.offset, p.message));
+  return list;
+}
+
+void addFileErrors(py::module_& m) {
+  py::register_exception<FormatError>(m, "FormatError", PyExc_ValueError).attr("__doc__") =
+      "The file is not a MORVEN data file: its first 8 bytes are not the "
+      "header \"MORVEN\\0\\0\", or it is shorter than that.";
+}
+
+}  // namespace morven::python

@@ -1,0 +1,423 @@
+// morven.open: a MORVEN data file for Python. Its header and size, its
+// chunks as the inspector's chunk walk finds them, the structural problems
+// of that walk, and the packet words of its data chunks as numpy arrays,
+// exactly the words the pixel scan of mvscan walks.
+//
+// The object keeps the file's name, not an open descriptor: each walk
+// (chunks(), errors, packets(), iter_packets()) opens the file afresh on an
+// inspector of its own, so walks neither share a position nor a lock, and
+// each runs with the GIL released.
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "ByteOrder.h"
+#include "ChunkTypes.h"
+#include "Module.h"
+#include "Packet.h"
+
+namespace morven::python {
+
+namespace {
+
+// Arrays of packets handed out by iter_packets, by default: 8 MiB.
+constexpr size_t DEFAULT_MAX_WORDS = size_t(1) << 20;
+
+// How the packet stream is read, as the pixel scan's options say it.
+struct PacketReading {
+  uint64_t skip = 0;
+  bool reverseWords = false;
+  bool reverseBytes = false;
+  bool pelvan = false;
+};
+
+// Opens the file for its packet stream the way the pixel scan starts each
+// file: a fresh state, the skip taken packet by packet, then the reversal
+// set, so the skipped words are taken as the file holds them.
+OpenFailure startPackets(Inspection& in, const std::string& path, const PacketReading& r) {
+  OpenFailure failure = openFile(in, path, true);
+  if (failure.failed) return failure;
+  DataInspector& inspector = in.inspector;
+  uint64_t skipped = 0;
+  while (skipped < r.skip && inspector.nextPixel()) ++skipped;
+  inspector.setReverseBytes(r.reverseBytes);
+  inspector.setReverseWords(r.reverseWords);
+  inspector.setFromPelvan(r.pelvan);
+  return failure;
+}
+
+// Up to max words of the stream into dst. With Pelvan framing only the words
+// that the statistics tally are kept: block headers, trailers and zero
+// words are left out, by their number in the stream. Returns the words
+// kept; ended tells that the stream has no more.
+size_t takeWords(DataInspector& inspector, uint64_t* dst, size_t max, bool pelvan, bool& ended) {
+  const uint64_t before = inspector.pixelCounterTotal();
+  const size_t n = inspector.takePackets(dst, max);
+  ended = n < max;
+  if (!pelvan) return n;
+  size_t kept = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (!notAPelvanPacket(before + i + 1, dst[i])) dst[kept++] = dst[i];
+  }
+  return kept;
+}
+
+// An array for up to n packet words, from numpy's allocator: large arrays get
+// huge pages there, and the first touch of fresh memory is a good part of
+// the cost of reading a whole file into memory.
+py::array_t<uint64_t> wordArray(size_t n) {
+  return py::array_t<uint64_t>(py::ssize_t(n));
+}
+
+// Gives back the unused end of a word array of our own.
+void shrinkTo(py::array_t<uint64_t>& words, size_t n) {
+  if (size_t(words.size()) != n) words.resize({py::ssize_t(n)}, false);
+}
+
+// The register records of a chip-configuration payload: a little-endian
+// 32-bit address, a 32-bit byte count, the value bytes, filled up to a
+// multiple of 8. A record cut off by the end of the payload is left out.
+py::list registerRecords(const std::vector<unsigned char>& payload) {
+  py::list records;
+  const unsigned char* bytes = payload.data();
+  const uint64_t size = payload.size();
+  uint64_t offset = 0;
+  while (size - offset >= 8) {
+    const uint32_t address = loadLE32(bytes + offset);
+    const uint64_t n = loadLE32(bytes + offset + 4);
+    if (n > size - offset - 8) break;
+    records.append(py::make_tuple(
+        address, py::bytes(reinterpret_cast<const char*>(bytes + offset + 8), size_t(n))));
+    const uint64_t recordBytes = 8 + (n + 7) / 8 * 8;
+    if (recordBytes > size - offset) break;
+    offset += recordBytes;
+  }
+  return records;
+}
+
+struct Chunk {
+  uint64_t offset;
+  uint64_t header;
+  uint64_t type;
+  std::string typeName;
+  uint64_t streamId;
+  uint64_t size;
+  py::object json;
+  py::object jsonText;
+  py::object registers;
+};
+
+// The chunks of a file, one nextChunk at a time.
+class ChunkIterator {
+ public:
+  explicit ChunkIterator(const std::string& path) : _in(std::make_unique<Inspection>(false)) {
+    OpenFailure failure;
+    {
+      py::gil_scoped_release release;
+      failure = openFile(*_in, path, true);
+    }
+    if (failure.failed) raiseOpenFailure(path, failure);
+  }
+
+  Chunk next() {
+    // What the walk found, taken under the lock; the Python objects are made
+    // once the GIL is held again.
+    bool more;
+    uint64_t offset = 0, word = 0, bytes = 0;
+    bool json = false, config = false;
+    std::string jsonText;
+    std::vector<unsigned char> registers;
+    {
+      py::gil_scoped_release release;
+      std::lock_guard<std::mutex> lock(_in->busy);
+      const DataInspector& in = _in->inspector;
+      more = !_ended && _in->inspector.nextChunk();
+      _ended = !more;
+      if (more) {
+        offset = in.chunkOffset();
+        word = in.chunkHeaderWord();
+        bytes = in.chunkBytes();
+        json = in.chunkIsJson();
+        config = !json && in.chunkIsVx7Config();
+        if (json) jsonText = in.jsonString();
+        if (config) registers = in.configBytes();
+      }
+    }
+    if (!more) throw py::stop_iteration();
+    Chunk c{offset,
+            word,
+            bitField(word, 63, 48),
+            chunkTypeName(word),
+            bitField(word, 47, 32),
+            bytes,
+            py::none(),
+            py::none(),
+            py::none()};
+    if (json && !jsonText.empty()) {
+      c.jsonText = py::str(jsonText);
+      c.json = py::module_::import("json").attr("loads")(c.jsonText);
+    }
+    if (config) c.registers = registerRecords(registers);
+    return c;
+  }
+
+  py::list errors() const {
+    std::vector<FileProblem> problems;
+    {
+      py::gil_scoped_release release;
+      std::lock_guard<std::mutex> lock(_in->busy);
+      problems = _in->problems;
+    }
+    return problemList(problems);
+  }
+
+ private:
+  std::unique_ptr<Inspection> _in;
+  bool _ended = false;
+};
+
+// The packet words of a file in arrays of at most maxWords words.
+class PacketIterator {
+ public:
+  PacketIterator(const std::string& path, const PacketReading& reading, size_t maxWords)
+      : _in(std::make_unique<Inspection>(true)), _pelvan(reading.pelvan), _maxWords(maxWords) {
+    OpenFailure failure;
+    {
+      py::gil_scoped_release release;
+      failure = startPackets(*_in, path, reading);
+    }
+    if (failure.failed) raiseOpenFailure(path, failure);
+  }
+
+  py::array_t<uint64_t> next() {
+    py::array_t<uint64_t> words = wordArray(_maxWords);
+    uint64_t* const dst = words.mutable_data();
+    size_t n = 0;
+    {
+      py::gil_scoped_release release;
+      std::lock_guard<std::mutex> lock(_in->busy);
+      // With Pelvan framing a whole batch may be left out: go on to one
+      // with words in it, or to the end.
+      while (n == 0 && !_ended) n = takeWords(_in->inspector, dst, _maxWords, _pelvan, _ended);
+    }
+    if (n == 0) throw py::stop_iteration();
+    shrinkTo(words, n);
+    return words;
+  }
+
+ private:
+  std::unique_ptr<Inspection> _in;
+  bool _pelvan;
+  size_t _maxWords;
+  bool _ended = false;
+};
+
+class File {
+ public:
+  explicit File(const std::string& path) : _path(path) {
+    Inspection in(false);
+    OpenFailure failure;
+    {
+      py::gil_scoped_release release;
+      failure = openFile(in, path, true);
+    }
+    if (failure.failed) raiseOpenFailure(path, failure);
+    _header = in.inspector.fileHeaderString();
+    _size = in.inspector.fileSize();
+  }
+
+  const std::string& path() const { return _path; }
+  const std::string& header() const { return _header; }
+  uint64_t size() const { return _size; }
+  bool closed() const { return _closed; }
+  void close() { _closed = true; }
+
+  ChunkIterator chunks() const {
+    checkOpen();
+    return ChunkIterator(_path);
+  }
+
+  // The problems of a whole chunk walk, walked once when first asked for.
+  py::list errors() {
+    checkOpen();
+    if (!_problems) {
+      Inspection in(false);
+      OpenFailure failure;
+      {
+        py::gil_scoped_release release;
+        failure = openFile(in, _path, true);
+        if (!failure.failed) {
+          while (in.inspector.nextChunk()) {
+          }
+        }
+      }
+      if (failure.failed) raiseOpenFailure(_path, failure);
+      _problems = std::make_unique<std::vector<FileProblem>>(std::move(in.problems));
+    }
+    return problemList(*_problems);
+  }
+
+  py::array_t<uint64_t> packets(const PacketReading& reading) const {
+    checkOpen();
+    Inspection in(true);
+    OpenFailure failure;
+    {
+      py::gil_scoped_release release;
+      failure = startPackets(in, _path, reading);
+    }
+    if (failure.failed) raiseOpenFailure(_path, failure);
+    // No file holds more packet words than it has whole words.
+    py::array_t<uint64_t> words = wordArray(size_t(in.inspector.fileSize() / 8));
+    uint64_t* const dst = words.mutable_data();
+    const size_t most = size_t(words.size());
+    size_t n;
+    {
+      py::gil_scoped_release release;
+      bool ended;
+      n = takeWords(in.inspector, dst, most, reading.pelvan, ended);
+    }
+    shrinkTo(words, n);
+    return words;
+  }
+
+  PacketIterator iterPackets(const PacketReading& reading, int64_t maxWords) const {
+    checkOpen();
+    if (maxWords < 1) throw py::value_error("max_words must be at least 1");
+    return PacketIterator(_path, reading, size_t(maxWords));
+  }
+
+ private:
+  void checkOpen() const {
+    if (_closed) throw py::value_error("I/O operation on closed file");
+  }
+
+  std::string _path;
+  std::string _header;
+  uint64_t _size = 0;
+  bool _closed = false;
+  std::unique_ptr<std::vector<FileProblem>> _problems;
+};
+
+PacketReading reading(uint64_t skip, bool reverseWords, bool reverseBytes, bool pelvan) {
+  return PacketReading{skip, reverseWords, reverseBytes, pelvan};
+}
+
+const char* const PACKETS_DOC =
+    R"(The packet words of the file's data chunks as one numpy.uint64 array.
+
+Exactly the words the pixel scan of mvscan walks, in its order: the payloads
+of the data chunks, read in 16 MiB pieces, with the same chunk rules (a
+truncated last chunk gives what the file holds; the payload of a refused
+header of a data type is still read; any other refused header ends the
+stream).
+
+skip           words to pass over first (mvscan -s), taken as the file holds
+               them
+reverse_words  swap the 32-bit halves of every word (mvscan -w)
+reverse_bytes  reverse the bytes of every word (mvscan -r); after
+               reverse_words when both are given
+pelvan         the stream is in 1 KiB Pelvan blocks (mvscan -W): leave out the
+               block headers, trailers and zero words, as the statistics do
+
+The whole file is read into memory; iter_packets walks it in bounded memory.)";
+
+}  // namespace
+
+void addFileObject(py::module_& m) {
+  py::class_<Chunk>(m, "Chunk", R"(One chunk of a MORVEN data file, as the chunk walk found it.
+
+offset     file offset of the chunk's header word
+header     the header word as the file holds it
+type       its chunk type field (bits 63..48)
+type_name  the name of that type ("MVHDR_VX7TOATOT_TOP", "USERHDR_BIN_Content3",
+           "???" for an unknown one); mvscan's chunk counters count the TOP
+           and BOTTOM ToA/ToT chunks as MVHDR_VX7TOATOT
+stream_id  the stream id field (bits 47..32)
+size       payload size in bytes
+json       a JSON chunk's payload as Python objects (None if it did not
+           parse, and for other chunks)
+json_text  that payload as mvscan -j prints it back, or None
+registers  a chip-configuration chunk's register records as a list of
+           (address, bytes) pairs; None for other chunks)")
+      .def_readonly("offset", &Chunk::offset)
+      .def_readonly("header", &Chunk::header)
+      .def_readonly("type", &Chunk::type)
+      .def_readonly("type_name", &Chunk::typeName)
+      .def_readonly("stream_id", &Chunk::streamId)
+      .def_readonly("size", &Chunk::size)
+      .def_readonly("json", &Chunk::json)
+      .def_readonly("json_text", &Chunk::jsonText)
+      .def_readonly("registers", &Chunk::registers)
+      .def("__repr__", [](const Chunk& c) {
+        return "<morven.Chunk " + c.typeName + " at " + std::to_string(c.offset) + ", " +
+               std::to_string(c.size) + " bytes>";
+      });
+
+  py::class_<ChunkIterator>(m, "ChunkIterator",
+                            "An iterator over the chunks of a file; errors holds the structural "
+                            "problems found so far.")
+      .def("__iter__", [](ChunkIterator& it) -> ChunkIterator& { return it; })
+      .def("__next__", &ChunkIterator::next)
+      .def_property_readonly("errors", &ChunkIterator::errors,
+                             "The structural problems found so far, as (offset, message) pairs.");
+
+  py::class_<PacketIterator>(m, "PacketIterator",
+                             "An iterator over the packet words of a file, in numpy.uint64 arrays.")
+      .def("__iter__", [](PacketIterator& it) -> PacketIterator& { return it; })
+      .def("__next__", &PacketIterator::next);
+
+  py::class_<File>(m, "File", R"(A MORVEN data file, opened by morven.open(path).
+
+path    the file name
+header  the file header's text ("MORVEN")
+size    the file size in bytes
+errors  the structural problems of the chunk walk as (offset, message) pairs,
+        the messages as mvscan prints them after "### "; offset is that of
+        the chunk header word concerned
+
+Also a context manager; after close() (or the end of a with block) its
+methods raise ValueError.)")
+      .def_property_readonly("path", &File::path)
+      .def_property_readonly("header", &File::header)
+      .def_property_readonly("size", &File::size)
+      .def_property_readonly("closed", &File::closed)
+      .def_property_readonly("errors", &File::errors,
+                             "The structural problems of the whole chunk walk, as (offset, "
+                             "message) pairs.")
+      .def("chunks", &File::chunks,
+           "An iterator over the chunks of the file (morven.Chunk), in file order, up to the "
+           "end of the file or the first header the walk refuses.")
+      .def(
+          "packets",
+          [](const File& f, uint64_t skip, bool reverseWords, bool reverseBytes, bool pelvan) {
+            return f.packets(reading(skip, reverseWords, reverseBytes, pelvan));
+          },
+          py::arg("skip") = 0, py::arg("reverse_words") = false, py::arg("reverse_bytes") = false,
+          py::arg("pelvan") = false, PACKETS_DOC)
+      .def(
+          "iter_packets",
+          [](const File& f, uint64_t skip, bool reverseWords, bool reverseBytes, bool pelvan,
+             int64_t maxWords) {
+            return f.iterPackets(reading(skip, reverseWords, reverseBytes, pelvan), maxWords);
+          },
+          py::arg("skip") = 0, py::arg("reverse_words") = false, py::arg("reverse_bytes") = false,
+          py::arg("pelvan") = false, py::arg("max_words") = DEFAULT_MAX_WORDS,
+          "The words of packets(), in numpy.uint64 arrays of at most max_words words each: a "
+          "file of any size in bounded memory (the arrays and about 20 MiB).")
+      .def("close", &File::close, "Closes the file object.")
+      .def("__enter__", [](File& f) -> File& { return f; })
+      .def("__exit__", [](File& f, py::args) { f.close(); })
+      .def("__repr__", [](const File& f) {
+        return std::string("<morven.File ") + py::repr(py::str(f.path())).cast<std::string>() +
+               (f.closed() ? " (closed)>" : ">");
+      });
+
+  m.def(
+      "open", [](const py::object& path) { return File(pathString(path)); }, py::arg("path"),
+      R"(Opens a MORVEN data file and checks its header; returns a morven.File.
+
+Raises OSError (with errno and file name) when the file cannot be opened or
+read, morven.FormatError when it is not a MORVEN data file.)");
+}
+
+}  // namespace morven::python

@@ -1,0 +1,170 @@
+// morven.decode: packet words to a numpy structured array, one record per
+// word, every field taken by the library's packet decoder (Packet.h).
+#include <sched.h>
+
+#include <algorithm>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "Module.h"
+#include "Packet.h"
+
+namespace morven::python {
+
+namespace {
+
+// The records' members are named as the data format names the fields: the
+// numpy field names are taken from them.
+struct ToaTotRecord {
+  bool top;
+  uint8_t type;
+  uint8_t eoc;
+  uint16_t pixel;
+  uint16_t x;
+  uint16_t y;
+  uint16_t toa;
+  uint8_t uftoa_stop;
+  uint8_t uftoa_start;
+  uint8_t ftoa_rise;
+  uint8_t ftoa_fall;
+  uint16_t tot;
+  bool pileup;
+  uint64_t timer;
+};
+
+struct Pc24Record {
+  bool top;
+  uint8_t type;
+  uint8_t eoc;
+  uint16_t pixel;
+  uint16_t x;
+  uint16_t y;
+  uint32_t pc;
+  uint64_t timer;
+};
+
+// Each record is filled in one go, without a branch: data and control
+// packets, halves and layouts come mixed, in no order a branch predictor
+// could learn. The fields that do not apply to a packet are 0.
+void decodeRecord(uint64_t w, ToaTotRecord& r) {
+  const PacketFields f = decodePacket(w);
+  const bool d = f.type <= VX7_EOC_MAX_COLNR;
+  r = ToaTotRecord{f.top,
+                   f.type,
+                   uint8_t(d ? f.type : 0),
+                   uint16_t(d ? f.pixel : 0),
+                   uint16_t(d ? f.x : 0),
+                   uint16_t(d ? f.y : 0),
+                   uint16_t(d ? f.toa : 0),
+                   uint8_t(d ? f.uftoaStop : 0),
+                   uint8_t(d ? f.uftoaStart : 0),
+                   uint8_t(d ? f.ftoaRise : 0),
+                   uint8_t(d ? f.ftoaFall : 0),
+                   uint16_t(d ? f.tot : 0),
+                   d && f.pileup,
+                   d ? 0 : f.timer};
+}
+
+void decodeRecord(uint64_t w, Pc24Record& r) {
+  const PacketFields f = decodePacket(w);
+  const bool d = f.type <= VX7_EOC_MAX_COLNR;
+  r = Pc24Record{f.top,
+                 f.type,
+                 uint8_t(d ? f.type : 0),
+                 uint16_t(d ? f.pixel : 0),
+                 uint16_t(d ? f.x : 0),
+                 uint16_t(d ? f.y : 0),
+                 uint32_t(d ? f.pc : 0),
+                 d ? 0 : f.timer};
+}
+
+using Words = py::array_t<uint64_t, py::array::c_style | py::array::forcecast>;
+
+// Cores this process may run on.
+unsigned availableCores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof(set), &set) == 0) return unsigned(std::max(1, CPU_COUNT(&set)));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// Large arrays are decoded in parts, one per core: the decode of a whole run
+// is bound by the processor, not by memory.
+constexpr size_t WORDS_PER_THREAD = size_t(1) << 20;
+
+template <typename Record>
+void decodeRange(const uint64_t* in, Record* out, size_t n) {
+  for (size_t i = 0; i < n; ++i) decodeRecord(in[i], out[i]);
+}
+
+template <typename Record>
+py::array decodeAll(const Words& words) {
+  std::vector<py::ssize_t> shape(words.shape(), words.shape() + words.ndim());
+  py::array_t<Record> records(shape);
+  const uint64_t* in = words.data();
+  Record* out = records.mutable_data();
+  const size_t n = size_t(words.size());
+  {
+    py::gil_scoped_release release;
+    const size_t parts = std::min<size_t>(availableCores(), n / WORDS_PER_THREAD + 1);
+    const size_t step = (n + parts - 1) / parts;
+    auto decodePart = [&](size_t p) {
+      const size_t begin = std::min(n, p * step), end = std::min(n, begin + step);
+      decodeRange(in + begin, out + begin, end - begin);
+    };
+    std::vector<std::thread> threads;
+    size_t p = 1;
+    try {
+      for (; p < parts; ++p) threads.emplace_back(decodePart, p);
+    } catch (const std::system_error&) {
+      // No thread to be had: the parts left are decoded here.
+    }
+    decodePart(0);
+    for (size_t rest = p; rest < parts; ++rest) decodePart(rest);
+    for (std::thread& t : threads) t.join();
+  }
+  return records;
+}
+
+const char* const DECODE_DOC =
+    R"(Decodes packet words into a numpy structured array, one record per word.
+
+words   packet words (a numpy.uint64 array from File.packets, or anything
+        numpy turns into one); the result has the same shape
+layout  "toatot" for ToA/ToT runs, "pc24" for counting runs
+
+Fields of every record:
+  top          True for a packet of the top chip half (bit 63)
+  type         the type byte (bits 62..55): an EoC block 0..223 for a data
+               packet, a control code 224..255
+  eoc          the EoC block of a data packet
+  pixel        the pixel number within the EoC block (bits 54..46)
+  x, y         the pixel's place on the chip, 448 columns by 512 rows; the
+               top half (rows 256..511) mirrored in both directions, as in
+               mvscan's display and picture
+  timer        a control packet's timer value (bits 54..0)
+"toatot" adds toa, uftoa_stop, uftoa_start, ftoa_rise, ftoa_fall, tot and
+pileup; "pc24" adds pc, the 24-bit count.
+
+Fields that do not apply to a packet are 0: for a control packet everything
+but top, type and timer; for a data packet the timer. Select the hits with
+records["type"] < 224.)";
+
+}  // namespace
+
+void addPacketDecode(py::module_& m) {
+  PYBIND11_NUMPY_DTYPE(ToaTotRecord, top, type, eoc, pixel, x, y, toa, uftoa_stop, uftoa_start,
+                       ftoa_rise, ftoa_fall, tot, pileup, timer);
+  PYBIND11_NUMPY_DTYPE(Pc24Record, top, type, eoc, pixel, x, y, pc, timer);
+  m.def(
+      "decode",
+      [](const Words& words, const std::string& layout) -> py::array {
+        if (layout == "toatot") return decodeAll<ToaTotRecord>(words);
+        if (layout == "pc24") return decodeAll<Pc24Record>(words);
+        throw py::value_error("layout must be \"toatot\" or \"pc24\", not \"" + layout + "\"");
+      },
+      py::arg("words"), py::arg("layout") = "toatot", DECODE_DOC);
+}
+
+}  // namespace morven::python

@@ -1,0 +1,192 @@
+// The long options and the exit statuses, through the mvscan binary: the
+// same texts as the short options, usage errors, the picture's place, and
+// the statuses of a run that completes, cannot read a file, cannot write
+// its report, or (with --strict) found structural errors.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "FileBuilder.h"
+#include "MorvenFormat.h"
+#include "RunTool.h"
+
+namespace {
+
+using namespace testing_files;
+using morven::MVHDR_VX7PC24;
+using morven::MVHDR_VX7TOATOT;
+
+uint64_t hit(uint64_t eoc, uint64_t pixel, uint64_t toa) {
+  return (eoc << 55) | (pixel << 46) | (toa << 30);
+}
+
+// A sound file of hits: its check finds nothing wrong.
+FileBuilder soundFile() {
+  return FileBuilder()
+      .header()
+      .chunk(MVHDR_VX7TOATOT, {hit(5, 0x1D, 100), hit(5, 0x1D, 200), hit(9, 3, 7)})
+      .chunk(MVHDR_VX7PC24, {hit(7, 1, 0)});
+}
+
+// A file with a header word of no known chunk type, and a last chunk cut
+// short: structural damage, which both runs report.
+FileBuilder damagedFile() {
+  FileBuilder b = soundFile().word(0x5555555555555555ULL).chunk(MVHDR_VX7TOATOT, {1, 2, 3, 4});
+  return b.truncateTo(b.size() - 12);
+}
+
+TEST(LongOptions, SameTextsAsShortOptions) {
+  TempDir dir;
+  const std::vector<std::pair<std::string, std::string>> pairs = {{"--help", "-h"},
+                                                                  {"--version", "-V"}};
+  for (const auto& [longOption, shortOption] : pairs) {
+    SCOPED_TRACE(longOption);
+    const RunResult l = runMvscan({longOption}, dir.path());
+    const RunResult s = runMvscan({shortOption}, dir.path());
+    EXPECT_EQ(l.status, 0);
+    EXPECT_EQ(l.out, s.out);
+    EXPECT_FALSE(l.out.empty());
+    EXPECT_EQ(l.err, "");
+  }
+}
+
+struct UsageCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::string out;  // on standard output
+  std::string err;  // what standard error must contain
+};
+
+TEST(LongOptions, UsageErrors) {
+  TempDir dir;
+  dir.write("a.mv", soundFile());
+  const std::vector<UsageCase> cases = {
+      {"UnknownLongOption", {"--bogus", "a.mv"}, "", "unrecognized option '--bogus'"},
+      {"MissingArgument", {"a.mv", "--image"}, "", "requires an argument"},
+      {"ThreadsZero",
+       {"--threads", "0", "a.mv"},
+       "### --threads: argument not in range (1..1024)\n",
+       ""},
+      {"ThreadsNotANumber", {"--threads=x", "a.mv"}, "### --threads: error in argument\n", ""},
+      {"EmptyImageName", {"-p", "--image=", "a.mv"}, "### --image: error in argument\n", ""},
+      {"NoFileName", {"--json"}, "### Provide a file name\n", ""},
+      {"MergeWithoutFile", {"--merge"}, "### Provide a file name\n", ""},
+  };
+  for (const UsageCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunResult r = runMvscan(c.args, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.out);
+    if (c.err.empty()) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+  }
+}
+
+struct StatusCase {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+};
+
+TEST(ExitStatus, Table) {
+  TempDir dir;
+  dir.write("sound.mv", soundFile());
+  dir.write("damaged.mv", damagedFile());
+  dir.write("text.txt", FileBuilder().raw("hello world!"));
+  const std::vector<StatusCase> cases = {
+      {"SoundFile", {"sound.mv"}, 0},
+      {"DamagedFileIsContent", {"damaged.mv"}, 0},
+      {"DamagedFileScan", {"-p", "--no-image", "damaged.mv"}, 0},
+      {"StrictSound", {"--strict", "sound.mv"}, 0},
+      {"StrictDamaged", {"--strict", "sound.mv", "damaged.mv"}, 3},
+      {"StrictDamagedScan", {"--strict", "-p", "--no-image", "damaged.mv"}, 3},
+      {"StrictDamagedJson", {"--strict", "--json", "damaged.mv"}, 3},
+      {"MissingFile", {"sound.mv", "missing.mv"}, 2},
+      {"MissingFileStrict", {"--strict", "missing.mv"}, 2},
+      {"NotADataFile", {"-p", "--no-image", "text.txt"}, 2},
+      {"MissingFileJson", {"--json", "missing.mv"}, 2},
+      {"ThreadsGiven", {"--threads", "2", "-p", "--no-image", "sound.mv"}, 0},
+  };
+  for (const StatusCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunResult r = runMvscan(c.args, dir.path());
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+// The long options add to the short ones and change none of their bytes:
+// a run with --strict, --threads, --no-progress prints what the run
+// without them prints, wherever they stand among the file names.
+TEST(LongOptions, ShortOptionOutputUnchanged) {
+  TempDir dir;
+  dir.write("a.mv", soundFile());
+  dir.write("b.mv", damagedFile());
+  for (const std::vector<std::string>& plain :
+       {std::vector<std::string>{"-f", "-H", "4", "a.mv", "b.mv"},
+        std::vector<std::string>{"-p", "-e", "-H", "8", "a.mv", "b.mv"},
+        std::vector<std::string>{"-P", "-C", "a.mv"}}) {
+    std::vector<std::string> withLong = plain;
+    withLong.insert(withLong.end() - 1, {"--threads", "1", "--no-progress"});
+    withLong.insert(withLong.begin(), "--strict");
+    const RunResult a = runMvscan(plain, dir.path());
+    const RunResult b = runMvscan(withLong, dir.path());
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_FALSE(a.out.empty());
+  }
+}
+
+TEST(Image, PathAndNone) {
+  TempDir dir;
+  dir.write("a.mv", soundFile());
+  const RunResult plain = runMvscan({"-p", "a.mv"}, dir.path());
+  ASSERT_EQ(plain.status, 0);
+  const std::string picture = readWholeFile(dir.file("inspect.png"));
+  ASSERT_FALSE(picture.empty());
+  std::filesystem::remove(dir.file("inspect.png"));
+
+  std::filesystem::create_directory(dir.file("out"));
+  const RunResult placed = runMvscan({"-p", "--image", "out/hits.image", "a.mv"}, dir.path());
+  EXPECT_EQ(placed.status, 0);
+  EXPECT_EQ(placed.out, plain.out);
+  EXPECT_EQ(readWholeFile(dir.file("out/hits.image")), picture);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("inspect.png")));
+
+  const RunResult none = runMvscan({"-p", "--no-image", "a.mv"}, dir.path());
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.out, plain.out);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("inspect.png")));
+
+  // A picture that cannot be written says so, as the default one does.
+  const RunResult failed = runMvscan({"-p", "--image", "nowhere/x.png", "a.mv"}, dir.path());
+  EXPECT_EQ(failed.status, 0);
+  EXPECT_NE(failed.out.find("### PNG error: nowhere/x.png: No such file or directory\n"),
+            std::string::npos)
+      << failed.out;
+}
+
+// A report that cannot be written: status 2 and the reason on standard
+// error; a reader that went away is no reason to say anything.
+TEST(ExitStatus, UnwritableOutput) {
+  TempDir dir;
+  dir.write("a.mv", soundFile());
+  const std::string err = dir.file("err");
+  for (const std::string& options : {std::string("-f"), std::string("--json")}) {
+    SCOPED_TRACE(options);
+    const std::string cmd =
+        "cd " + dir.path() + " && " + MVSCAN_BINARY + " " + options + " a.mv >/dev/full 2>" + err;
+    const int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(readWholeFile(err),
+              "mvscan: cannot write standard output: No space left on device\n");
+  }
+}
+
+}  // namespace
