@@ -38,7 +38,10 @@ class LineWriter {
   // The longest line, newline included.
   static constexpr size_t CAPACITY = Capacity;
 
-  LineWriter() = default;
+  LineWriter() : _start(_own), _end(_own) {}
+  // A line built in place in the caller's memory, which must have room for
+  // Capacity characters (the batches of the display loop).
+  explicit LineWriter(char* place) : _start(place), _end(place) {}
   LineWriter(const LineWriter&) = delete;
   LineWriter& operator=(const LineWriter&) = delete;
 
@@ -80,10 +83,10 @@ class LineWriter {
   }
 
   // ---- The line so far ----------------------------------------------------------
-  bool empty() const { return _end == _buf; }
-  std::string_view view() const { return {_buf, size_t(_end - _buf)}; }
+  bool empty() const { return _end == _start; }
+  std::string_view view() const { return {_start, size_t(_end - _start)}; }
   // Characters that can still be appended (the newline's place not counted).
-  size_t room() const { return size_t(_buf + Capacity - 1 - _end); }
+  size_t room() const { return size_t(_start + Capacity - 1 - _end); }
 
   // Ends the line with a newline and writes it in one piece, then empties
   // the line for the next one. A flushed line reaches a terminal at once;
@@ -93,11 +96,11 @@ class LineWriter {
   // operations do, so that the caller sees it and stops.
   LineWriter& end(std::ostream& out, bool flush = true) {
     *_end++ = '\n';
-    const std::streamsize n = _end - _buf;
-    _end = _buf;
+    const std::streamsize n = _end - _start;
+    _end = _start;
     if (!out.good()) return *this;
     std::streambuf* sb = out.rdbuf();
-    if (sb == nullptr || sb->sputn(_buf, n) != n || (flush && sb->pubsync() != 0))
+    if (sb == nullptr || sb->sputn(_start, n) != n || (flush && sb->pubsync() != 0))
       out.setstate(std::ios::badbit);
     return *this;
   }
@@ -117,8 +120,9 @@ class LineWriter {
     return append(digits, n);
   }
 
-  char _buf[Capacity];
-  char* _end = _buf;
+  char _own[Capacity];
+  char* const _start;  // _own, or the caller's memory
+  char* _end;
 };
 
 }  // namespace morven

@@ -526,10 +526,11 @@ class LineBatch {
   static constexpr size_t BYTES = 260 * 1024;
 
   bool full() const { return BYTES - _used < Line::CAPACITY; }
+  // Where the next line is built in place, while the batch is not full.
+  char* tail() { return _buf + _used; }
+  // Takes the line built at tail() into the batch, with its newline.
   void add(const Line& line, bool flush) {
-    const std::string_view text = line.view();
-    std::memcpy(_buf + _used, text.data(), text.size());
-    _used += text.size();
+    _used += line.view().size();
     _buf[_used++] = '\n';
     _flush = _flush || flush;
   }
@@ -601,7 +602,7 @@ void DataInspector::displayPackets(uint64_t index, int stride, bool showCounter,
         batch->addRawWord(*word);
         continue;
       }
-      Line line;
+      Line line(batch->tail());
       const Shown shown = formatPacket(line, _display, stream, o, index, *word);
       if (shown != Shown::None) batch->add(line, shown == Shown::Line);
     }
