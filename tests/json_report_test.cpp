@@ -210,7 +210,9 @@ TEST(JsonReport, StatisticsFiguresAreTheTextReports) {
   for (size_t i = 0; i < 256; ++i) {
     EXPECT_EQ(st["types"][i]["type"], i);
     EXPECT_EQ(st["types"][i]["count"].get<uint64_t>(), std::stoull(eoc[i][2])) << i;
-    if (eoc[i][4].matched && eoc[i][4] != "???") EXPECT_EQ(st["types"][i]["name"], eoc[i][4].str());
+    if (eoc[i][4].matched && eoc[i][4] != "???") {
+      EXPECT_EQ(st["types"][i]["name"], eoc[i][4].str());
+    }
   }
   EXPECT_EQ(st["types"][224]["name"], "HEARTBEAT");
 
@@ -321,7 +323,9 @@ TEST(JsonReport, TestGeneratorCheckFiguresAreTheTextReports) {
     EXPECT_EQ(e["toa"]["found"].get<uint64_t>(), hex(m[6]));
     EXPECT_EQ(e["toa"]["expected"].get<uint64_t>(), hex(m[7]));
     EXPECT_EQ(e["fixed_pattern_wrong"], m[9].matched);
-    if (m[9].matched) EXPECT_EQ(e["fixed"].get<uint64_t>(), hex(m[9]));
+    if (m[9].matched) {
+      EXPECT_EQ(e["fixed"].get<uint64_t>(), hex(m[9]));
+    }
     ASSERT_TRUE(m[10].matched);
     EXPECT_EQ(e["pixel_jump"].get<uint64_t>(), std::stoull(m[11]));
     EXPECT_EQ(e["toa_jump"].get<uint64_t>(), std::stoull(m[12]));
