@@ -30,15 +30,17 @@ class MemoryFile {
   MemoryFile(const MemoryFile&) = delete;
   MemoryFile& operator=(const MemoryFile&) = delete;
 
-  // Makes the file hold exactly these bytes.
+  // Makes the file hold exactly these bytes: written over the old ones, then
+  // cut to their size (cutting first would free every page of the file,
+  // only to have the write allocate them again).
   void assign(const uint8_t* data, size_t size) {
-    if (::ftruncate(_fd, 0) != 0) std::abort();
     size_t done = 0;
     while (done < size) {
       ssize_t w = ::pwrite(_fd, data + done, size - done, off_t(done));
       if (w <= 0) std::abort();
       done += size_t(w);
     }
+    if (::ftruncate(_fd, off_t(size)) != 0) std::abort();
   }
 
   const std::string& path() const { return _path; }

@@ -21,13 +21,14 @@ max_jobs=2
 
 cxx="${CXX:-clang++}"
 flags=(-std=c++20 -g -O2 -Wall -Wextra -fno-omit-frame-pointer -fno-sanitize-recover=all
-  -I"$root/inspector" -I"$root/tests" -I"$root/fuzz")
+  -I"$root/inspector" -I"$root/tests" -I"$root/fuzz"
+  -fsanitize-coverage-ignorelist="$root/fuzz/coverage_ignorelist.txt")
 
 objects=()
 for src in "$root"/inspector/*.cpp; do
   case "$(basename "$src")" in CounterImage.cpp) continue ;; esac
   obj="$out/obj/$(basename "$src" .cpp).o"
-  if [ ! -e "$obj" ] || [ "$src" -nt "$obj" ] || [ -n "$(find "$root/inspector" -name '*.h' -newer "$obj")" ]; then
+  if [ ! -e "$obj" ] || [ "$src" -nt "$obj" ] || [ -n "$(find "$root/inspector" "$root/fuzz/coverage_ignorelist.txt" -name '*.h' -newer "$obj" -o -name '*.txt' -newer "$obj")" ]; then
     rm -f "$obj"
     start_job "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link,address,undefined -c "$src" -o "$obj"
   fi

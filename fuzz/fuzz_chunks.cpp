@@ -1,55 +1,56 @@
 // Fuzz target for the chunk walk: the input is one data file (after two
-// option bytes), walked as the file-check run walks it with -f -j -c -H,
-// every report written to a string stream.
+// option bytes), walked by the file-check run (morven::checkFiles) with the
+// reports the option bits choose, every report written to a string stream.
 //
 // Option bytes:
 //   0  bit 0: put a valid file header in front of the file bytes
-//      bit 1: walk the file a second time without a reset, so counts,
-//             sizes and the error state carry over
-//      bit 2: after the walk ends, call nextChunk a few more times (it
-//             seeks over a rejected payload and goes on)
+//      bit 1: check the file twice, as a run over two files (each walked
+//             from a reset, with the separating lines of several files)
+//      bit 2: after the run, open the file again without a reset, so
+//             counts, sizes and the error state carry over, and walk it
+//             with further nextChunk calls after each end of the walk (a
+//             call after a rejected header seeks over its payload and
+//             goes on)
 //      bits 3 and 4 both set: build a new inspector with a file name and a
 //             read buffer (else one inspector serves every input, reset
-//             by setFile: building one costs more than most walks)
-//   1  number of bins of the chunk-size histogram, minus 1
+//             by the run: building one costs more than most walks)
+//      bit 5: no -f (chunk list)   bit 6: no -j (JSON texts)
+//      bit 7: no -c (register listing)
+//   1  number of bins of the chunk-size histogram (-H), minus 1
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "DataInspector.h"
 #include "MemoryFile.h"
+#include "Runs.h"
 
 namespace {
 
-// One file, as the file-check run reports it.
-void walkFile(morven::DataInspector& inspector, bool opened, const std::string& path, bool reset,
-              bool retry, int bins, std::ostringstream& out) {
-  if (!opened && !inspector.setFile(path, reset)) return;
-  out << inspector.fileHeaderString() << inspector.fileSize() << "\n";
-  // A walk ends at the end of the file; after a rejected header a further
-  // call steps over the payload it declared and goes on. Every round reads
-  // at least one header word or ends the walk, so a bound by the file size
-  // is never reached on a correct reader.
-  const uint64_t maxRounds = retry ? inspector.fileSize() / 8 + 2 : 1;
+// The chunk walk beyond the run: the same file again on the state the run
+// left, and nextChunk called again after each end of the walk. Every round
+// reads at least one header word or ends the walk, so a bound by the file
+// size is never reached on a correct reader.
+void walkOn(morven::DataInspector& inspector, const std::string& path, std::ostream& out) {
+  if (!inspector.setFile(path, false)) return;
+  const uint64_t maxRounds = inspector.fileSize() / 8 + 2;
   for (uint64_t round = 0; round < maxRounds; ++round) {
     while (inspector.nextChunk()) {
-      out << inspector.chunkTypeString() << "  " << inspector.chunkBytes() << "\n";
-      if (inspector.chunkIsJson()) {
-        out << inspector.jsonString() << "\n";
-      } else if (inspector.chunkIsVx7Config()) {
-        inspector.displayVx7Config(out);
-      }
-      (void)inspector.chunkIsData();
-      (void)inspector.chunkIsVx7PixConfig();
+      out << inspector.chunkTypeString() << inspector.chunkBytes() << inspector.chunkIsData()
+          << inspector.chunkIsVx7PixConfig() << "\n";
     }
     if (inspector.feof() || inspector.ferror() || inspector.errNo() != 0) break;
   }
   out << inspector.errNo() << inspector.ferror() << inspector.feof() << inspector.fileIndex()
-      << inspector.headerTotal() << inspector.chunkBytesTotal() << inspector.chunkTypeString()
-      << "\n";
-  inspector.logChunkCounters();
-  inspector.chunkSizesHistogram(out, bins);
-  out << inspector.hasError() << "\n";
+      << inspector.headerTotal() << inspector.chunkBytesTotal() << inspector.hasError() << "\n";
+}
+
+void checkRun(morven::DataInspector& inspector, const morven::RunSettings& s,
+              const std::vector<std::string>& files, bool walkAgain, std::ostream& out) {
+  morven::printBanner(s, files.size() > 1, out);
+  morven::checkFiles(s, files, inspector, out);
+  if (walkAgain) walkOn(inspector, files.front(), out);
 }
 
 }  // namespace
@@ -58,30 +59,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static mvscan_fuzz::MemoryFile file;
   mvscan_fuzz::InputBytes in(data, size);
   const uint8_t options = in.take();
-  const int bins = 1 + in.take();
+  morven::RunSettings s;
+  s.listChunks = (options & 32) == 0;
+  s.showJson = (options & 64) == 0;
+  s.showConfig = (options & 128) == 0;
+  s.histogram = true;
+  s.histogramBins = 1 + in.take();
 
   std::string bytes;
   if (options & 1) bytes.assign("MORVEN\0\0", 8);
   bytes.append(reinterpret_cast<const char*>(in.rest()), in.restSize());
   file.assign(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 
-  std::ostringstream out;
-  const bool retry = (options & 4) != 0;
+  std::vector<std::string> files = {file.path()};
+  if (options & 2) files.push_back(file.path());
+  const bool walkAgain = (options & 4) != 0;
+
+  // One stream takes the run's reports and the inspector's messages, as on
+  // the command line; it is emptied and set back to its start format for
+  // every input (the register listing leaves hex and fill behind).
+  static std::ostringstream out;
+  static const std::ostringstream pristine;
+  out.str("");
+  out.clear();
+  out.copyfmt(pristine);
   if ((options & 0x18) == 0x18) {
     morven::DataInspector inspector(file.path(), out);
-    if (!inspector.hasError()) walkFile(inspector, true, file.path(), true, retry, bins, out);
-    if (options & 2) walkFile(inspector, false, file.path(), false, retry, bins, out);
+    checkRun(inspector, s, files, walkAgain, out);
     return 0;
   }
-  // Messages of the shared inspector go to a stream of its own, emptied and
-  // set back to its start format for every input.
-  static std::ostringstream messages;
-  static morven::DataInspector inspector(messages, false);
-  static const std::ostringstream pristine;
-  messages.str("");
-  messages.clear();
-  messages.copyfmt(pristine);
-  walkFile(inspector, false, file.path(), true, retry, bins, out);
-  if (options & 2) walkFile(inspector, false, file.path(), false, retry, bins, out);
+  static morven::DataInspector inspector(out, false);
+  checkRun(inspector, s, files, walkAgain, out);
   return 0;
 }

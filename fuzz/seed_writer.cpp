@@ -121,11 +121,12 @@ void packetSeeds(const std::filesystem::path& dir) {
   for (uint64_t i = 0; i < 40; ++i)
     toa.push_back(pixel(i & 1, i * 5 % 224, i * 13, i * 0x123456789));
   const FileBuilder toaFile = FileBuilder().header().chunk(MVHDR_VX7TOATOT_TOP, toa);
-  writeSeed(dir, "toa_fields", opt({8, 0, 0, 3}), toaFile);
-  writeSeed(dir, "toa_raw_counter", opt({2 | 4 | 8, 2, 3, 0}), toaFile);
-  writeSeed(dir, "toa_reversed", opt({128, 32 | 64, 0, 15}), toaFile);
+  writeSeed(dir, "toa_fields", opt({8, 0, 0, 3, 3}), toaFile);
+  writeSeed(dir, "toa_raw_counter", opt({2 | 4 | 8, 2, 3, 0, 3}), toaFile);
+  writeSeed(dir, "toa_reversed", opt({128, 32 | 64, 0, 15, 3}), toaFile);
+  writeSeed(dir, "toa_output_refused", opt({2 | 8, 0, 0, 0, 3 | 4 << 2}), toaFile);
 
-  writeSeed(dir, "pc24", opt({8, 0, 0, 0}),
+  writeSeed(dir, "pc24", opt({8, 0, 0, 0, 3}),
             FileBuilder().header().chunk(MVHDR_VX7PC24,
                                          {pixel(0, 3, 7, 0xABCDEF), pixel(1, 223, 511, 0xFFFFFF)}));
 
@@ -133,20 +134,20 @@ void packetSeeds(const std::filesystem::path& dir) {
   for (uint64_t i = 0; i < 1792; ++i) frame.push_back(0x0706050403020100ULL + i);
   frame.push_back(control(0, 0xF3, uint64_t(3) << 52));
   frame.push_back(control(0, 0xF1, 0));
-  writeSeed(dir, "frame8_segment", opt({8, 0, 0, 0}),
+  writeSeed(dir, "frame8_segment", opt({8, 0, 0, 0, 3}),
             FileBuilder().header().chunk(MVHDR_VX7FRAME8, frame));
-  writeSeed(dir, "frame16_segment", opt({4 | 8, 0, 0, 0}),
+  writeSeed(dir, "frame16_segment", opt({4 | 8, 0, 0, 0, 3}),
             FileBuilder().header().chunk(MVHDR_VX7FRAME16, frame));
-  writeSeed(dir, "forced_frame", opt({8, 16, 0, 0}),
+  writeSeed(dir, "forced_frame", opt({8, 16, 0, 0, 3}),
             FileBuilder().header().chunk(
                 MVHDR_VX7TOATOT, {control(1, 0xF0, 0), control(1, 0xF2, 0), 0x1122334455667788,
                                   control(1, 0xF0, 1), control(0, 0xF1, 0), control(0, 0xF3, 5)}));
-  writeSeed(dir, "segment_without_width", opt({8, 0, 0, 0}),
+  writeSeed(dir, "segment_without_width", opt({8, 0, 0, 0, 3}),
             FileBuilder().header().chunk(MVHDR_VX7FRAME8,
                                          {control(0, 0xF2, 0), 42, control(0, 0xF1, 0)}));
 
   writeSeed(
-      dir, "timers", opt({2 | 8, 0, 0, 0}),
+      dir, "timers", opt({2 | 8, 0, 0, 0, 3}),
       FileBuilder().header().chunk(
           MVHDR_VX7TOATOT,
           {control(0, 0xE0, 100), control(0, 0xE0, 150), control(1, 0xE0, 7), control(0, 0xE0, 120),
@@ -165,7 +166,7 @@ void packetSeeds(const std::filesystem::path& dir) {
       pelvan[i] = pixel(0, i % 224, i, i);
     }
   }
-  writeSeed(dir, "pelvan_blocks", opt({2 | 8 | 64, 0, 0, 0}),
+  writeSeed(dir, "pelvan_blocks", opt({2 | 8 | 64, 0, 0, 0, 3}),
             FileBuilder().header().chunk(MVHDR_VX7FRAME8, pelvan));
 
   std::vector<uint64_t> testGen;
@@ -177,19 +178,19 @@ void packetSeeds(const std::filesystem::path& dir) {
     uint64_t toaValue = (i == 31) ? 51 : n;
     testGen.push_back(testGenPixel(link * 112 + (510 + n) / 512 % 112, (510 + n) % 512, toaValue));
   }
-  writeSeed(dir, "testgen_two_links", opt({16 | 8, 1, 0, 0}),
+  writeSeed(dir, "testgen_two_links", opt({16 | 8, 1, 0, 0, 3}),
             FileBuilder().header().chunk(MVHDR_VX7TOATOT, testGen));
 
   std::vector<uint64_t> counters;
   for (uint64_t i = 0; i < 50; ++i) counters.push_back(i == 17 ? 999 : ~uint64_t(0) - 20 + i);
-  writeSeed(dir, "counter_one_link", opt({4, 0, 0, 0}),
+  writeSeed(dir, "counter_one_link", opt({4, 0, 0, 0, 3}),
             FileBuilder().header().chunk(MVHDR_VX7PC24, counters));
   std::vector<uint64_t> counters3;
   for (uint64_t i = 0; i < 60; ++i) counters3.push_back((i % 3) * 1000 + i / 3);
-  writeSeed(dir, "counter_three_links", opt({4, 2, 1, 0}),
+  writeSeed(dir, "counter_three_links", opt({4, 2, 1, 0, 3}),
             FileBuilder().header().chunk(MVHDR_VX7PC24, counters3));
 
-  writeSeed(dir, "chunks_between_data", opt({4 | 8, 128, 1, 7}),
+  writeSeed(dir, "chunks_between_data", opt({4 | 8, 128, 1, 7, 3}),
             FileBuilder()
                 .header()
                 .chunk(MVHDR_VX7TOATOT, {pixel(0, 1, 1, 5), pixel(0, 2, 2, 6)})
@@ -199,10 +200,10 @@ void packetSeeds(const std::filesystem::path& dir) {
                 .chunk(MVHDR_VX7FRAME16, {pixel(0, 4, 4, 4)})
                 .chunk(0x1010ULL << 48, {1})
                 .chunk(MVHDR_VX7PC24, {pixel(0, 5, 5, 5)}));
-  writeSeed(dir, "data_cut_mid_word", opt({4, 0, 0, 0}),
+  writeSeed(dir, "data_cut_mid_word", opt({4, 0, 0, 0, 3}),
             FileBuilder().header().chunk(MVHDR_VX7PC24, {1, 2, 3}).truncateTo(8 + 8 + 20));
   writeSeed(
-      dir, "data_huge_declared", opt({4, 0, 0, 0}),
+      dir, "data_huge_declared", opt({4, 0, 0, 0, 3}),
       FileBuilder().header().chunkHeader(MVHDR_VX7TOATOT, 0xFFFFFFFF).words({pixel(0, 1, 2, 3)}));
 }
 

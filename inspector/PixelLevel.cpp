@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 
 #include "ByteOrder.h"
 #include "DataInspector.h"
@@ -174,9 +175,9 @@ void DataInspector::processAllPixels() {
 // been read then).
 bool DataInspector::tallyInParallel(int workers) {
   if (_packetStreamEnded || _buffer == nullptr) return false;
-  // Each tally thread needs its own 2.5 MiB; more threads than this gain
-  // nothing over one reader.
-  constexpr int MAX_WORKERS = 64;
+  // Each tally thread takes 1.25 MiB of tallies, and one reader keeps only a
+  // few of them busy: more would cost memory and gain nothing.
+  constexpr int MAX_WORKERS = 16;
   ParallelTally tally(_buffer.get(), BUFFER_WORDS, tallyCounters(),
                       PacketForm{_reverseWords, _reverseBytes, _fromPelvan}, _pixelCounterTotal);
   if (tally.start(std::min(workers, MAX_WORKERS)) == 0) return false;
@@ -230,8 +231,13 @@ void DataInspector::toaHistogram(std::ostream& out, int bins) {
   if (_toaCounters == nullptr) return;
   const uint64_t nbins = uint64_t(bins < 1 ? 1 : bins);
   const uint64_t width = (nbins + 65535) / nbins;
+  // Each bin sums a run of neighbouring counters, without a division per
+  // counter: all 65536 are summed for every histogram printed.
   std::vector<uint64_t> counts(nbins, 0);
-  for (uint64_t v = 0; v < 0x10000; ++v) counts[v / width] += _toaCounters[v];
+  const uint64_t* toa = _toaCounters.get();
+  for (uint64_t j = 0, v = 0; v < 0x10000; ++j, v += width) {
+    counts[j] = std::accumulate(toa + v, toa + std::min<uint64_t>(v + width, 0x10000), uint64_t(0));
+  }
   out << "  ToA     Bin Count" << std::endl;
   out << "-------   ---------" << std::endl;
   for (uint64_t j = 0; j < nbins; ++j) {

@@ -102,6 +102,12 @@ class TextReport : public RunReport {
            << std::endl;
     }
   }
+  // The text display takes the packets in batches, straight from the
+  // inspector's buffer.
+  void display(const RunSettings& s, DataInspector& inspector, uint64_t index) override {
+    inspector.displayPackets(index, s.links, s.showCounter, s.showRaw, s.showFields, s.testGen,
+                             s.skipZeroPackets);
+  }
   void packet(DataInspector& inspector, uint64_t index, uint64_t) override {
     inspector.displayPixel(index, _s.showCounter, _s.showRaw, _s.showFields, _s.testGen,
                            _s.skipZeroPackets);
@@ -127,26 +133,11 @@ class TextReport : public RunReport {
   std::ostream& _out;
 };
 
-// The display loop: every links-th packet from the one after the skip.
-void displayPackets(const RunSettings& s, DataInspector& inspector, RunReport& report,
-                    uint64_t index) {
-  int k = 0;
-  uint64_t word;
-  while (inspector.nextPixel(&word)) {
-    ++index;
-    if (++k == s.links) {
-      k = 0;
-      report.packet(inspector, index, word);
-      if (!report.writable()) return;
-    }
-  }
-}
-
 // The packets of one opened file, in the mode the settings ask for.
 void scanPackets(const RunSettings& s, DataInspector& inspector, RunReport& report,
                  uint64_t skipped) {
   if (s.displayPixels) {
-    displayPackets(s, inspector, report, skipped);
+    report.display(s, inspector, skipped);
   } else if (s.testGen) {
     report.testGenChecked(inspector, inspector.checkAsTestGenPixels(report.checkStream(), s.links));
   } else if (s.counterCheck) {
@@ -187,9 +178,17 @@ RunEnd checkLoop(const RunSettings& s, const std::vector<std::string>& fileNames
   return report.writable() ? RunEnd::Completed : RunEnd::OutputFailed;
 }
 
+// How the packet stream is read, as the settings ask.
+void readPacketsAs(const RunSettings& s, DataInspector& inspector) {
+  inspector.setReverseBytes(s.reverseBytes);
+  inspector.setReverseWords(s.reverseWords);
+  inspector.setFromPelvan(s.fromPelvan);
+  inspector.setThreads(s.threads);
+}
+
 RunEnd scanLoop(const RunSettings& s, const std::vector<std::string>& fileNames,
-                DataInspector& inspector, RunReport& report) {
-  bool firstFile = true;
+                DataInspector& inspector, RunReport& report, bool resetFirst = true) {
+  bool firstFile = resetFirst;
   for (size_t i = 0; i < fileNames.size(); ++i) {
     const std::string& name = fileNames[i];
     if (!report.writable()) return RunEnd::OutputFailed;
@@ -205,10 +204,7 @@ RunEnd scanLoop(const RunSettings& s, const std::vector<std::string>& fileNames,
     uint64_t skipped = 0;
     while (skipped < s.skipCount && inspector.nextPixel()) ++skipped;
     report.skipped(skipped);
-    inspector.setReverseBytes(s.reverseBytes);
-    inspector.setReverseWords(s.reverseWords);
-    inspector.setFromPelvan(s.fromPelvan);
-    inspector.setThreads(s.threads);
+    readPacketsAs(s, inspector);
     if (!report.writable()) return RunEnd::OutputFailed;
     scanPackets(s, inspector, report, skipped);
     report.scanFileEnded(inspector);
@@ -225,6 +221,20 @@ RunEnd reportedRun(const RunSettings& s, const std::vector<std::string>& fileNam
 }
 
 }  // namespace
+
+// The display loop: every links-th packet from the one after the skip.
+void RunReport::display(const RunSettings& s, DataInspector& inspector, uint64_t index) {
+  int k = 0;
+  uint64_t word;
+  while (inspector.nextPixel(&word)) {
+    ++index;
+    if (++k == s.links) {
+      k = 0;
+      packet(inspector, index, word);
+      if (!writable()) return;
+    }
+  }
+}
 
 std::string imageFileName(const RunSettings& s) {
   if (!s.imageFile.empty()) return s.imageFile;
@@ -280,9 +290,19 @@ RunEnd checkFiles(const RunSettings& s, const std::vector<std::string>& fileName
 }
 
 RunEnd scanFiles(const RunSettings& s, const std::vector<std::string>& fileNames,
-                 DataInspector& inspector, std::ostream& out) {
+                 DataInspector& inspector, std::ostream& out, bool resetFirst) {
   TextReport report(s, fileNames.size() > 1, out);
-  return scanLoop(s, fileNames, inspector, report);
+  return scanLoop(s, fileNames, inspector, report, resetFirst);
+}
+
+RunEnd scanMemory(const RunSettings& s, const unsigned char* data, size_t bytes,
+                  DataInspector& inspector, std::ostream& out) {
+  TextReport report(s, false, out);
+  if (!report.writable()) return RunEnd::OutputFailed;
+  inspector.setDataChunk(data, bytes);
+  readPacketsAs(s, inspector);
+  scanPackets(s, inspector, report, 0);
+  return report.writable() ? RunEnd::Completed : RunEnd::OutputFailed;
 }
 
 RunEnd run(const RunSettings& s, const std::vector<std::string>& fileNames, std::ostream& out) {

@@ -10,6 +10,7 @@
 #ifndef MORVEN_RUNS_H
 #define MORVEN_RUNS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -93,9 +94,17 @@ RunEnd checkFiles(const RunSettings& s, const std::vector<std::string>& fileName
                   DataInspector& inspector, std::ostream& out);
 
 // The pixel-scan run: the inspector is reset only for the first file, so
-// every count accumulates over the files of the run.
+// every count accumulates over the files of the run. Without resetFirst the
+// first file too goes on from the inspector's state: a scan that continues
+// an earlier one.
 RunEnd scanFiles(const RunSettings& s, const std::vector<std::string>& fileNames,
-                 DataInspector& inspector, std::ostream& out);
+                 DataInspector& inspector, std::ostream& out, bool resetFirst = true);
+
+// The packets of a block of the caller's memory (see
+// DataInspector::setDataChunk), then those still waiting in the open file,
+// scanned as one file of the pixel-scan run, on the inspector's state.
+RunEnd scanMemory(const RunSettings& s, const unsigned char* data, size_t bytes,
+                  DataInspector& inspector, std::ostream& out);
 
 // Banner, then the run the settings ask for, on an inspector of its own.
 RunEnd run(const RunSettings& s, const std::vector<std::string>& fileNames, std::ostream& out);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FileBuilder.h"
+#include "RunInProcess.h"
 #include "RunTool.h"
 
 using namespace testing_files;
@@ -433,11 +434,7 @@ std::vector<CliCase> cliCases() {
 
 class CliFileCheck : public ::testing::TestWithParam<CliCase> {};
 
-TEST_P(CliFileCheck, WholeOutput) {
-  const CliCase& tc = GetParam();
-  TempDir dir;
-  tc.files(dir);
-  RunResult r = runMvscan(tc.args, dir.path());
+void expectCase(const CliCase& tc, const RunResult& r) {
   EXPECT_EQ(r.status, tc.status);
   EXPECT_EQ(r.out, tc.out);
   if (tc.stderrExpected) {
@@ -445,6 +442,22 @@ TEST_P(CliFileCheck, WholeOutput) {
   } else {
     EXPECT_EQ(r.err, "");
   }
+}
+
+TEST_P(CliFileCheck, WholeOutput) {
+  const CliCase& tc = GetParam();
+  TempDir dir;
+  tc.files(dir);
+  expectCase(tc, runMvscan(tc.args, dir.path()));
+}
+
+// The same case through the command line in this process, on a string
+// stream; standard error (getopt's own messages) is caught as the binary's.
+TEST_P(CliFileCheck, WholeOutputInProcess) {
+  const CliCase& tc = GetParam();
+  TempDir dir;
+  tc.files(dir);
+  expectCase(tc, runInProcess(tc.args, dir.path()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliFileCheck, ::testing::ValuesIn(cliCases()),

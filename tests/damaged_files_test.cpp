@@ -16,6 +16,7 @@
 
 #include "FileBuilder.h"
 #include "Format.h"
+#include "RunInProcess.h"
 #include "RunTool.h"
 
 using namespace testing_files;
@@ -456,8 +457,10 @@ std::string replaceAll(std::string s, const std::string& from, const std::string
 
 class DamagedFile : public ::testing::TestWithParam<DamagedCase> {};
 
-TEST_P(DamagedFile, WholeOutput) {
-  const DamagedCase& c = GetParam();
+// Writes the case's files to dir, runs it through run, and compares the
+// whole output, with @A, @B, ... replaced by the files' paths.
+void expectCase(const DamagedCase& c,
+                RunResult (*run)(const std::vector<std::string>&, const std::string&)) {
   TempDir dir;
   std::vector<std::string> args = c.options;
   std::string expected = c.out;
@@ -467,10 +470,22 @@ TEST_P(DamagedFile, WholeOutput) {
     args.push_back(path);
     expected = replaceAll(expected, std::string("@") + char('A' + i), path);
   }
-  RunResult r = runMvscan(args, dir.path());
+  RunResult r = run(args, dir.path());
   EXPECT_EQ(r.status, c.status);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, expected);
+}
+
+TEST_P(DamagedFile, WholeOutput) {
+  expectCase(GetParam(), [](const std::vector<std::string>& args, const std::string& dir) {
+    return runMvscan(args, dir);
+  });
+}
+
+// The same case through the command line in this process, on a string
+// stream.
+TEST_P(DamagedFile, WholeOutputInProcess) {
+  expectCase(GetParam(), runInProcess);
 }
 
 std::string caseName(const ::testing::TestParamInfo<DamagedCase>& info) {
@@ -491,14 +506,17 @@ INSTANTIATE_TEST_SUITE_P(PacketStream, DamagedFile, ::testing::ValuesIn(packetSt
 // device. Both end the run at the file header.
 TEST(NotADataFile, FolderAndEmptyDevice) {
   TempDir dir;
-  for (const std::string& path : {dir.path(), std::string("/dev/null")}) {
-    for (const std::string option : {"-f", "-p", "-R"}) {
-      SCOPED_TRACE(path + " " + option);
-      RunResult r = runMvscan({option, path}, dir.path());
-      const std::string banner = option == "-f" ? CHECK : option == "-p" ? STATS : RAW;
-      EXPECT_EQ(r.status, 2);
-      EXPECT_EQ(r.err, "");
-      EXPECT_EQ(r.out, banner + "### Failed to read file header\n");
+  for (const bool inProcess : {false, true}) {
+    for (const std::string& path : {dir.path(), std::string("/dev/null")}) {
+      for (const std::string option : {"-f", "-p", "-R"}) {
+        SCOPED_TRACE(path + " " + option + (inProcess ? " in-process" : ""));
+        RunResult r = inProcess ? runInProcess({option, path}, dir.path())
+                                : runMvscan({option, path}, dir.path());
+        const std::string banner = option == "-f" ? CHECK : option == "-p" ? STATS : RAW;
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, banner + "### Failed to read file header\n");
+      }
     }
   }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "FileBuilder.h"
+#include "RunInProcess.h"
 #include "RunTool.h"
 #include "pixel_reports.h"
 
@@ -369,6 +370,18 @@ TEST_P(StatisticsRun, WholeOutput) {
   TempDir dir;
   tc.files(dir);
   RunResult r = runMvscan(tc.args, dir.path());
+  EXPECT_EQ(r.status, tc.status);
+  EXPECT_EQ(r.out, tc.out);
+  EXPECT_EQ(r.err, "");
+}
+
+// The same case through the command line in this process, on a string
+// stream, run in the case's directory (where inspect.png is written).
+TEST_P(StatisticsRun, WholeOutputInProcess) {
+  const RunCase& tc = GetParam();
+  TempDir dir;
+  tc.files(dir);
+  RunResult r = runInProcess(tc.args, dir.path());
   EXPECT_EQ(r.status, tc.status);
   EXPECT_EQ(r.out, tc.out);
   EXPECT_EQ(r.err, "");

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# A short fuzzing run of each target, as CI runs it: builds the targets
+# (fuzz/build.sh installs clang and libFuzzer when missing), then fuzzes
+# each one for FUZZ_SECONDS (default 60) from its kept corpus, the seeds and
+# the kept findings. Fails on any finding: a crash, a sanitizer report, a
+# leak, a time-out or an out-of-memory. The finding's bytes are printed, so
+# the CI log keeps them, and left in build-fuzz/ci/<target>/.
+#
+#   fuzz/ci.sh [build-dir]     (default: build-fuzz)
+#
+# New inputs go to build-fuzz/ci/<target>/new, never into fuzz/corpus: a
+# campaign that means to keep them merges them as fuzz/README.md describes.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+out="${1:-$root/build-fuzz}"
+seconds="${FUZZ_SECONDS:-60}"
+start=$SECONDS
+
+"$root/fuzz/build.sh" "$out"
+rm -rf "$out/seeds"
+"$out/seed_writer" "$out/seeds"
+
+failed=0
+for target in chunks packets; do
+  case $target in
+    chunks) max_len=65536 ;;
+    packets) max_len=8192 ;;
+  esac
+  work="$out/ci/$target"
+  rm -rf "$work"
+  mkdir -p "$work/new" "$work/findings"
+  inputs=("$root/fuzz/corpus/$target" "$out/seeds/$target")
+  [ -d "$root/fuzz/regressions/$target" ] && inputs+=("$root/fuzz/regressions/$target")
+  echo "fuzz_$target: ${seconds} s"
+  if ! "$out/fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \
+    -rss_limit_mb=2048 -malloc_limit_mb=64 -print_final_stats=1 \
+    -artifact_prefix="$work/findings/" "$work/new" "${inputs[@]}" >"$work/log" 2>&1; then
+    failed=1
+    tail -n 60 "$work/log"
+    for finding in "$work"/findings/*; do
+      [ -e "$finding" ] || continue
+      echo "fuzz_$target: finding $(basename "$finding"), $(stat -c %s "$finding") bytes:"
+      od -A d -t x1 -v "$finding" | head -n 64
+    done
+    echo "fuzz_$target: FAILED"
+  else
+    grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::average_exec_per_sec)' "$work/log"
+  fi
+done
+echo "fuzz: done in $((SECONDS - start)) s"
+exit $failed
