@@ -264,6 +264,7 @@ int commandLine(int argc, char** argv, std::ostream& out, ProgressLine* progress
   // A display on the terminal writes all the time: a progress line there
   // would only flicker between its lines.
   const bool displayOnTerminal = o.run.displayPixels && ::isatty(STDOUT_FILENO);
+  o.run.lineByLine = ::isatty(STDOUT_FILENO);
   if (progress != nullptr && o.progress && !displayOnTerminal) {
     progress->start(fileNames);
     o.run.progress = progress;

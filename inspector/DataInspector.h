@@ -164,6 +164,9 @@ class DataInspector {
   // displayPixel shows it; the lines go to the stream in batches, each
   // written before the file is read again. Ends early at the first write
   // the stream refuses.
+  // Display lines go to the output in batches, or, for a terminal, each
+  // line as it ends.
+  void setLineByLine(bool b) { _lineByLine = b; }
   void displayPackets(uint64_t index, int stride, bool showCounter, bool showRaw, bool showFields,
                       bool testGen, bool skipZeroPackets);
   // The checks also fill the findings given here (none: nullptr), in
@@ -215,6 +218,7 @@ class DataInspector {
   ProgressHook _progressHook;
   CheckFindings* _checkFindings = nullptr;
   int _threads = 1;
+  bool _lineByLine = false;
   bool _reverseWords, _reverseBytes, _fromPelvan, _forceFrame;
   uint64_t _fileSize;
   // How far the chunk walk has accounted for the file: the start of the

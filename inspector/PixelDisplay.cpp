@@ -526,6 +526,8 @@ class LineBatch {
   static constexpr size_t BYTES = 260 * 1024;
 
   bool full() const { return BYTES - _used < Line::CAPACITY; }
+  // A line that must reach a terminal as it ends is in the batch.
+  bool flushWanted() const { return _flush; }
   // Where the next line is built in place, while the batch is not full.
   char* tail() { return _buf + _used; }
   // Takes the line built at tail() into the batch, with its newline.
@@ -600,11 +602,16 @@ void DataInspector::displayPackets(uint64_t index, int stride, bool showCounter,
       }
       if (rawOnly) {
         batch->addRawWord(*word);
-        continue;
+      } else {
+        Line line(batch->tail());
+        const Shown shown = formatPacket(line, _display, stream, o, index, *word);
+        if (shown != Shown::None) batch->add(line, shown == Shown::Line);
       }
-      Line line(batch->tail());
-      const Shown shown = formatPacket(line, _display, stream, o, index, *word);
-      if (shown != Shown::None) batch->add(line, shown == Shown::Line);
+      // A terminal watching the display sees every line as it ends.
+      if (_lineByLine && batch->flushWanted()) {
+        batch->writeTo(_out);
+        if (!_out) return;
+      }
     }
   }
   batch->writeTo(_out);

@@ -105,6 +105,7 @@ class TextReport : public RunReport {
   // The text display takes the packets in batches, straight from the
   // inspector's buffer.
   void display(const RunSettings& s, DataInspector& inspector, uint64_t index) override {
+    inspector.setLineByLine(s.lineByLine);
     inspector.displayPackets(index, s.links, s.showCounter, s.showRaw, s.showFields, s.testGen,
                              s.skipZeroPackets);
   }

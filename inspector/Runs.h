@@ -47,6 +47,9 @@ struct RunSettings {
   int histogramBins = 1;
   int links = 1;  // links of the checks, stride of the display
   uint64_t skipCount = 0;
+  // The output is a terminal: the display hands every line over as it
+  // ends rather than in batches.
+  bool lineByLine = false;
   // Threads of the statistics scan; 0: the cores available to the process.
   int threads = 0;
   // Where the statistics run writes its hit-count picture (".png" is

@@ -683,6 +683,53 @@ TEST(DisplayLoop, SameAsOnePacketAtATime) {
   }
 }
 
+// Records what reaches the output at each flush: a terminal sees the text
+// as far as the last flush.
+class FlushRecorder : public std::stringbuf {
+ public:
+  std::vector<std::string> flushedAt;
+
+ protected:
+  int sync() override {
+    flushedAt.push_back(str());
+    return 0;
+  }
+};
+
+// On a terminal every display line is handed over as it ends; into a file
+// or a pipe the lines go in batches. The IDLE and empty-packet lines are
+// not flushed one by one in either case.
+TEST(DisplayLoop, OnATerminalEveryLineIsFlushedAsItEnds) {
+  TempDir dir;
+  const std::vector<uint64_t> words = {DATA, heartbeat(7), IDLE, IDLE, DATA + (5ULL << 30)};
+  const std::string path = dir.write("a.mv", FileBuilder().header().chunk(MVHDR_VX7TOATOT, words));
+  for (bool terminal : {true, false}) {
+    for (const Options& o : {Options(), rawOnly()}) {
+      SCOPED_TRACE(testing::Message() << "terminal " << terminal << " raw " << o.raw);
+      FlushRecorder buffer;
+      std::ostream out(&buffer);
+      morven::DataInspector inspector(out, true);
+      ASSERT_TRUE(inspector.setFile(path, true));
+      inspector.setLineByLine(terminal);
+      inspector.displayPackets(0, 1, false, o.raw, o.fields, false, false);
+      const std::string all = buffer.str();
+      std::vector<std::string> expected;
+      if (terminal) {
+        // Each flushed line, with the unflushed IDLE lines riding along
+        // with the next one.
+        size_t end = 0;
+        for (size_t shown = 0; shown < words.size(); ++shown) {
+          end = all.find('\n', end) + 1;
+          if (o.raw || words[shown] != IDLE) expected.push_back(all.substr(0, end));
+        }
+      } else {
+        expected.push_back(all);
+      }
+      EXPECT_EQ(buffer.flushedAt, expected);
+    }
+  }
+}
+
 // ---- End to end -------------------------------------------------------------------
 
 std::string fileLines(const std::string& path, size_t words) {
