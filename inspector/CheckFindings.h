@@ -2,7 +2,10 @@
 // callers that want the findings rather than the report's lines (the JSON
 // report, the Python module). The checks fill it alongside their report,
 // record for record: every error line, every closing line of a run of
-// errors, every heartbeat out of sequence, and the counts.
+// errors, every heartbeat out of sequence, and the counts. Each call adds
+// to what the findings already hold (the report of a run over several files
+// goes on in the same way); a caller that wants one call's findings alone
+// starts from an empty object.
 #ifndef MORVEN_CHECKFINDINGS_H
 #define MORVEN_CHECKFINDINGS_H
 
@@ -15,9 +18,9 @@ namespace morven {
 struct CheckError {
   uint64_t packet;    // packets read so far, this one included
   int link;           // the link the word belongs to (0 with one link)
-  uint64_t found;     // the word (the counter check) or its pixel fields...
-  uint64_t expected;  // ...and what was expected
-  // The test generator's fields, found and expected.
+  uint64_t found;     // the word as read...
+  uint64_t expected;  // ...and the word expected (the test generator's: bottom half)
+  // The test generator's fields, found and expected (0 in the counter check).
   uint64_t pixel, expectedPixel;
   uint64_t eoc, expectedEoc;
   uint64_t toa, expectedToa;

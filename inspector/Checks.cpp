@@ -70,6 +70,56 @@ uint64_t successorOfMatch(uint64_t w, uint64_t g) {
   return successorWord(testGenFields(w), g);
 }
 
+// ---- Stretches of clean words ---------------------------------------------------
+// On a clean stream every word is the plain successor of the word its link
+// sent before, which stands `links` words back in the buffer. The checks
+// take such stretches whole: the first word of each link is held against
+// the link's expected word, every later one against the word `links` back,
+// a block of words at a time with no branch inside the block (code the
+// compiler vectorizes). The word that ends a stretch (a wrap of a counter,
+// an idle word, a heartbeat, an error), and every word while an error run
+// is open, goes the way of a single word.
+
+constexpr size_t BLOCK_WORDS = 16;
+
+// Where the stretch that has reached p[from] ends: words from on are judged
+// by badness(the word links back, the word), 0 for a clean word.
+template <class Badness>
+size_t stretchEnd(const uint64_t* p, size_t n, size_t links, size_t from, Badness badness) {
+  size_t j = from;
+  for (; n - j >= BLOCK_WORDS; j += BLOCK_WORDS) {
+    uint64_t bad = 0;
+    for (size_t k = j; k < j + BLOCK_WORDS; ++k) bad |= badness(p[k - links], p[k]);
+    if (bad != 0) break;
+  }
+  while (j < n && badness(p[j - links], p[j]) == 0) ++j;
+  return j;
+}
+
+// 0 when w is the successor of prev in place: both test-generator counters
+// one up, neither at its wrap, the rest of the word (fixed pattern, EoC)
+// the same; the half bit of neither word counts. A counter field with no
+// room left (every bit set) makes its room - 1 wrap to a set top bit.
+inline uint64_t notTestGenStep(uint64_t prev, uint64_t w) {
+  constexpr uint64_t ONE_UP = testGenWord(0, 1, 1) - testGenWord(0, 0, 0);
+  constexpr uint64_t TOA_FIELD = testGenWord(0, 0, 0xFFFF) ^ TESTGEN_FIXED;
+  constexpr uint64_t PIXNR_FIELD = testGenWord(0, 0x1FF, 0) ^ TESTGEN_FIXED;
+  const uint64_t p = prev & ~PACKET_TOP_BIT;
+  const uint64_t toaRoom = ~p & TOA_FIELD;
+  const uint64_t pixnrRoom = ~p & PIXNR_FIELD;
+  return ((w & ~PACKET_TOP_BIT) ^ (p + ONE_UP)) |
+         (((toaRoom - 1) | (pixnrRoom - 1)) & PACKET_TOP_BIT);
+}
+
+// 0 when w is the counter after prev.
+inline uint64_t notCounterStep(uint64_t prev, uint64_t w) {
+  return w ^ (prev + 1);
+}
+
+int nextLink(int link, int links) {
+  return link + 1 == links ? 0 : link + 1;
+}
+
 // ---- Report lines and findings --------------------------------------------------
 // Each line is built in a LineWriter and written in one go, flushed. Fields
 // of a fixed width take the stream's fill character of the moment: the
@@ -118,6 +168,35 @@ struct CheckBase {
         findings->runs.push_back(ErrorRun{link, errorRun[link], packetsRead(), atEnd});
     }
     errorRun[link] = 0;
+  }
+
+  bool anyRunOpen() const {
+    for (int l = 0; l < links; ++l) {
+      if (errorRun[l] != 0) return true;
+    }
+    return false;
+  }
+
+  // Takes the stretch of clean words at the front of [next, end) as the
+  // single-word way would take them, each a plain match: the first word of
+  // each link matches the link's expected word, and badness judges the
+  // rest; then each link expects the successor of its last word taken.
+  template <class Badness, class Successor>
+  void takeStretch(const uint64_t*& next, const uint64_t* end, int& link, uint64_t* expected,
+                   uint64_t ignoredBits, Badness badness, Successor successor) {
+    const uint64_t* const p = next;
+    const size_t n = size_t(end - next), span = size_t(links);
+    size_t k = 0;
+    for (int l = link; k < n && k < span && (p[k] & ~ignoredBits) == expected[l]; ++k) {
+      l = nextLink(l, links);
+    }
+    if (k == span) k = stretchEnd(p, n, span, span, badness);
+    for (size_t j = k > span ? k - span : 0; j < k; ++j) {
+      expected[(size_t(link) + j) % span] = successor(p[j] & ~ignoredBits);
+    }
+    judged += k;
+    next += k;
+    link = int((size_t(link) + k) % span);
   }
 
   // The end of the call: the runs still open, then the counts.
@@ -265,10 +344,6 @@ struct CounterCheck : CheckBase {
   }
 };
 
-int nextLink(int link, int links) {
-  return link + 1 == links ? 0 : link + 1;
-}
-
 }  // namespace
 
 // The driver passes 1 to 8 links; any other count is taken as the nearest
@@ -294,7 +369,12 @@ uint64_t DataInspector::checkAsTestGenPixels(std::ostream& out, int links) {
   // A stream that ended while learning is not asked again: after words
   // from memory, a further call would go on in the file.
   link = 0;
-  while (more && nextRunWord(run, w)) {
+  const auto successor = [&c](uint64_t pixel) { return successorOfMatch(pixel, c.group); };
+  while (more) {
+    if (run.end - run.next > 2 * links && !c.anyRunOpen()) {
+      c.takeStretch(run.next, run.end, link, c.expected, PACKET_TOP_BIT, notTestGenStep, successor);
+    }
+    if (!nextRunWord(run, w)) break;
     ++c.judged;
     // The plain match, the whole of the work on a clean stream. The expected
     // word carries the fixed pattern and an EoC below 255, so an idle word
@@ -346,7 +426,11 @@ uint64_t DataInspector::checkAsCounters(std::ostream& out, int links) {
   // with the stream after the call.
   out.fill('0');
   link = 0;
-  while (more && nextRunWord(run, w)) {
+  const auto successor = [](uint64_t word) { return word + 1; };
+  while (more) {
+    if (run.end - run.next > 2 * links && !c.anyRunOpen())
+      c.takeStretch(run.next, run.end, link, c.expected, 0, notCounterStep, successor);
+    if (!nextRunWord(run, w)) break;
     ++c.judged;
     if (w != c.expected[link] || c.errorRun[link] != 0) [[unlikely]] {
       c.judge(w, link);

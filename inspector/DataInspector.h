@@ -11,6 +11,7 @@
 //   ChunkLevel.cpp     opening files, walking and classifying chunks
 //   ChunkReports.cpp   register listing, chunk-size histogram
 //   PixelLevel.cpp     packet stream, tallies, EoC list, ToA histogram
+//   ParallelTally.cpp  the tallies of the statistics scan on several threads
 //   PixelDisplay.cpp   one line per packet
 //   Checks.cpp         test-generator and counter checks
 //   CounterImage.cpp   hit-count PNG
@@ -153,8 +154,18 @@ class DataInspector {
   const uint64_t* toaCounters() const { return _toaCounters.get(); }
 
   // ---- Display, checks, image -------------------------------------------------
+  // The line of the current packet, the index-th of the file (-R: raw word,
+  // -P: its fields, -Q: in the test generator's layout, -C: index in
+  // front, -0: no line for a zero word).
   void displayPixel(uint64_t index, bool showCounter, bool showRaw, bool showFields, bool testGen,
                     bool skipZeroPackets);
+  // The display loop over the rest of the packet stream: every stride-th
+  // packet from the next one on, counted from index + 1, shown as
+  // displayPixel shows it; the lines go to the stream in batches, each
+  // written before the file is read again. Ends early at the first write
+  // the stream refuses.
+  void displayPackets(uint64_t index, int stride, bool showCounter, bool showRaw, bool showFields,
+                      bool testGen, bool skipZeroPackets);
   // The checks also fill the findings given here (none: nullptr), in
   // addition to their report.
   void setCheckFindings(CheckFindings* findings) { _checkFindings = findings; }
@@ -202,7 +213,6 @@ class DataInspector {
   std::ostream& _out;
   ProblemSink _problemSink;
   ProgressHook _progressHook;
-  uint64_t _chunkHeaderWord = 0;
   CheckFindings* _checkFindings = nullptr;
   int _threads = 1;
   bool _reverseWords, _reverseBytes, _fromPelvan, _forceFrame;
@@ -214,6 +224,7 @@ class DataInspector {
   uint64_t _fileHeader;
   uint64_t _headerTotal;
   uint64_t _chunkType;
+  uint64_t _chunkHeaderWord;
   uint64_t _chunkBytes;
   uint64_t _chunkBytesTotal;
   std::string _jsonString;

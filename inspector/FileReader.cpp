@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -22,6 +23,8 @@ bool FileReader::open(const std::string& path) {
   _eof = _error = false;
   _pos = _bufStart = 0;
   _bufLen = 0;
+  _readEnd = _aheadEnd = 0;
+  _afterLarge = false;
   return true;
 }
 
@@ -45,16 +48,39 @@ void FileReader::close() {
 }
 
 long FileReader::rawRead(unsigned char* dst, size_t n) {
+  readAhead(n);
   for (;;) {
     ssize_t r = _seekable ? ::pread(_fd, dst, n, off_t(_pos)) : ::read(_fd, dst, n);
+    if (r > 0) _readEnd = _pos + uint64_t(r);
     if (r >= 0 || errno != EINTR) return long(r);
   }
+}
+
+void FileReader::readAhead(size_t n) {
+  constexpr uint64_t maxOffset = uint64_t(std::numeric_limits<off_t>::max());
+  if (!_seekable || _pos == 0 || _pos != _readEnd) return;
+  if (_pos > maxOffset - READ_AHEAD || n > maxOffset - READ_AHEAD - _pos) return;
+  const uint64_t end = _pos + n;
+  // Asked in steps of half the distance, not at every read.
+  if (_aheadEnd >= end + READ_AHEAD / 2) return;
+  const uint64_t from = std::max(_aheadEnd, end);
+  _aheadEnd = end + READ_AHEAD;
+  // Only a hint: a failure changes nothing but the speed.
+  (void)::posix_fadvise(_fd, off_t(from), off_t(_aheadEnd - from), POSIX_FADV_WILLNEED);
 }
 
 size_t FileReader::read(void* dst, size_t n) {
   if (_fd < 0) return 0;
   unsigned char* out = static_cast<unsigned char*>(dst);
   size_t done = 0;
+  // A large read (a payload into the packet buffer) takes what the buffer
+  // holds and reads the rest straight to the caller's memory, and the
+  // buffer is then refilled only in small steps (the next chunk's header,
+  // a small payload): the bytes of the next large payload are copied once,
+  // not once into the buffer and again out of it.
+  const bool large = n >= kBufferSize;
+  const size_t fill = _afterLarge ? kSmallFill : kBufferSize;
+  _afterLarge = large;
   // End of file is sticky, as in glibc's stdio: no read until the next seek.
   while (done < n && !_eof) {
     if (_pos >= _bufStart && _pos - _bufStart < _bufLen) {
@@ -66,7 +92,7 @@ size_t FileReader::read(void* dst, size_t n) {
       continue;
     }
     size_t rest = n - done;
-    if (rest >= kBufferSize) {
+    if (large) {
       long r = rawRead(out + done, rest);
       if (r < 0) {
         _error = true;
@@ -80,7 +106,7 @@ size_t FileReader::read(void* dst, size_t n) {
       _pos += uint64_t(r);
       continue;
     }
-    long r = rawRead(_buf.get(), kBufferSize);
+    long r = rawRead(_buf.get(), fill);
     if (r < 0) {
       _error = true;
       _bufLen = 0;

@@ -6,7 +6,13 @@
 // reader keeps a logical position and only touches the file when a read
 // leaves its buffer, so a walk over small chunks costs about one pread per
 // 128 KiB. Large reads (payloads into the packet buffer) go straight to the
-// caller's memory.
+// caller's memory, and the refill after one is small, so that a stream of
+// payloads is copied from the system once.
+//
+// Once reads follow each other without a gap (the packet stream, or a walk
+// over chunks smaller than the buffer), the reader asks the system to read
+// the next READ_AHEAD bytes of the file in the background, so that the disk
+// works while the caller works on what it has.
 //
 // The indicators behave like those of a stdio stream: end of file is set by
 // a short read and stays set until the next seek; the error indicator is set
@@ -47,17 +53,26 @@ class FileReader {
 
  private:
   static constexpr size_t kBufferSize = 128 * 1024;
+  // A refill after a large read.
+  static constexpr size_t kSmallFill = 4096;
+  static constexpr uint64_t READ_AHEAD = 16 * 1024 * 1024;
 
   // One read system call at the current position; retries on EINTR.
   long rawRead(unsigned char* dst, size_t n);
+  // Asks for the bytes after a read of n bytes at the current position in
+  // the background, when that read follows the last one.
+  void readAhead(size_t n);
 
   int _fd = -1;
   bool _seekable = false;
   bool _eof = false;
   bool _error = false;
-  uint64_t _pos = 0;       // logical position in the file
-  uint64_t _bufStart = 0;  // file offset of _buf[0]
-  size_t _bufLen = 0;      // valid bytes in _buf
+  uint64_t _pos = 0;         // logical position in the file
+  uint64_t _bufStart = 0;    // file offset of _buf[0]
+  size_t _bufLen = 0;        // valid bytes in _buf
+  uint64_t _readEnd = 0;     // file offset after the last read system call
+  uint64_t _aheadEnd = 0;    // the system has been asked for the bytes up to here
+  bool _afterLarge = false;  // the last read was a large one
   std::unique_ptr<unsigned char[]> _buf;
 };
 

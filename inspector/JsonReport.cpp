@@ -1,6 +1,7 @@
 #include "JsonReport.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 
@@ -186,102 +187,135 @@ class NumberWriter {
   char* _end = _buf;
 };
 
+// Two decimal digits for every value below 100.
+constexpr auto DIGIT_PAIRS = [] {
+  std::array<char, 200> pairs{};
+  for (size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = char('0' + i / 10);
+    pairs[2 * i + 1] = char('0' + i % 10);
+  }
+  return pairs;
+}();
+
 // One JSON Lines object per shown packet: its number, the raw word, what
 // kind of packet it is and its fields by name. Millions of lines: each is
-// built in a character buffer and handed over in one piece.
-class PacketLine {
- public:
-  PacketLine& key(const char* name) {
-    *_end++ = ',';
-    *_end++ = '"';
-    const size_t n = std::strlen(name);
-    std::memcpy(_end, name, n);
-    _end += n;
-    *_end++ = '"';
-    *_end++ = ':';
-    return *this;
-  }
-  PacketLine& number(const char* name, uint64_t v) {
-    key(name);
-    _end = std::to_chars(_end, _buf + sizeof _buf, v).ptr;
-    return *this;
-  }
-  // Names written here are the format's own: plain ASCII letters, digits,
-  // '_' and '?', nothing to escape.
-  PacketLine& name(const char* field, const char* value) {
-    key(field);
-    *_end++ = '"';
-    const size_t n = std::strlen(value);
-    std::memcpy(_end, value, n);
-    _end += n;
-    *_end++ = '"';
-    return *this;
-  }
-  void start(uint64_t index, uint64_t w) {
-    static constexpr char HEX[] = "0123456789abcdef";
-    std::memcpy(_buf, "{\"packet\":", 10);
-    _end = std::to_chars(_buf + 10, _buf + sizeof _buf, index).ptr;
-    std::memcpy(_end, ",\"raw\":\"", 8);
-    _end += 8;
-    for (int i = 15; i >= 0; --i) *_end++ = HEX[(w >> (4 * i)) & 15];
-    *_end++ = '"';
-  }
-  void end(std::ostream& out) {
-    *_end++ = '}';
-    *_end++ = '\n';
-    std::streambuf* sb = out.rdbuf();
-    if (sb->sputn(_buf, _end - _buf) != _end - _buf || sb->pubsync() != 0)
-      out.setstate(std::ios::badbit);
-  }
+// built in a character buffer from literal pieces (keys with their quotes
+// and colons) and numbers, and handed over in one piece. The writers take
+// and return the place to write at, so that it stays in a register.
 
- private:
-  char _buf[512];
-  char* _end = _buf;
-};
+// A piece of the layout, given as a literal: its length is known here.
+template <size_t N>
+inline char* put(char* p, const char (&literal)[N]) {
+  std::memcpy(p, literal, N - 1);
+  return p + N - 1;
+}
 
-void putPlace(PacketLine& line, const PacketFields& f) {
-  line.number("top", f.top).number("eoc", f.type).number("pixnr", f.pixel);
-  line.number("x", f.x).number("y", f.y);
+inline int digitCount(uint64_t v) {
+  if (v < 100) return v < 10 ? 1 : 2;
+  if (v < 10000) return v < 1000 ? 3 : 4;
+  int n = 5;
+  for (uint64_t limit = 100000; v >= limit && n < 20; limit *= 10) ++n;
+  return n;
+}
+
+// The digits are written in place, from the last: their count is known
+// first, so no digit string of unknown length is copied.
+[[gnu::always_inline]] inline char* num(char* p, uint64_t v) {
+  if (v < 10) {
+    *p = char('0' + v);
+    return p + 1;
+  }
+  char* const end = p + digitCount(v);
+  char* q = end;
+  while (v >= 100) {
+    q -= 2;
+    std::memcpy(q, &DIGIT_PAIRS[2 * (v % 100)], 2);
+    v /= 100;
+  }
+  if (v >= 10) {
+    std::memcpy(q - 2, &DIGIT_PAIRS[2 * v], 2);
+  } else {
+    q[-1] = char('0' + v);
+  }
+  return end;
+}
+
+// Two hexadecimal digits for every byte value.
+constexpr auto HEX_PAIRS = [] {
+  constexpr char HEX[] = "0123456789abcdef";
+  std::array<char, 512> pairs{};
+  for (size_t i = 0; i < 256; ++i) {
+    pairs[2 * i] = HEX[i >> 4];
+    pairs[2 * i + 1] = HEX[i & 15];
+  }
+  return pairs;
+}();
+
+inline char* hexWord(char* p, uint64_t w) {
+  for (int i = 0; i < 8; ++i)
+    std::memcpy(p + 2 * i, &HEX_PAIRS[2 * ((w >> (56 - 8 * i)) & 0xFF)], 2);
+  return p + 16;
+}
+
+[[gnu::always_inline]] inline char* place(char* p, const PacketFields& f) {
+  p = num(put(p, ",\"top\":"), f.top);
+  p = num(put(p, ",\"eoc\":"), f.type);
+  p = num(put(p, ",\"pixnr\":"), f.pixel);
+  p = num(put(p, ",\"x\":"), f.x);
+  return num(put(p, ",\"y\":"), f.y);
 }
 
 void writePacketLine(std::ostream& out, const RunSettings& s, uint64_t chunkType, uint64_t index,
                      uint64_t w) {
-  PacketLine line;
-  line.start(index, w);
+  char line[512];
+  char* p = num(put(line, "{\"packet\":"), index);
+  p = put(hexWord(put(p, ",\"raw\":\""), w), "\"");
   const PacketFields f = decodePacket(w);
   if (s.fromPelvan && index % PELVAN_BLOCK_WORDS == 1) {
-    line.name("kind", "pelvan_header").number("seq_high", bitField(w, 47, 43));
-    line.number("seq_low", bitField(w, 15, 11)).number("link", bitField(w, 10, 6));
+    p = num(put(p, ",\"kind\":\"pelvan_header\",\"seq_high\":"), bitField(w, 47, 43));
+    p = num(put(p, ",\"seq_low\":"), bitField(w, 15, 11));
+    p = num(put(p, ",\"link\":"), bitField(w, 10, 6));
   } else if (s.fromPelvan && index % PELVAN_BLOCK_WORDS == 0) {
-    line.name("kind", "pelvan_trailer").number("payload", bitField(w, 9, 0));
+    p = num(put(p, ",\"kind\":\"pelvan_trailer\",\"payload\":"), bitField(w, 9, 0));
   } else if (w == IDLE_WORD) {
-    line.name("kind", "idle");
+    p = put(p, ",\"kind\":\"idle\"");
   } else if (w == EMPTY_PACKET_WORD) {
-    line.name("kind", "empty");
+    p = put(p, ",\"kind\":\"empty\"");
   } else if (s.testGen) {
-    line.name("kind", "testgen").number("top", f.top).number("cntr30", (w >> 30) & 0xFFFF);
-    line.number("cntr46", (w >> 46) & 0x3BFFF).number("constant", w & 0x3FFFFFFF);
+    p = num(put(p, ",\"kind\":\"testgen\",\"top\":"), f.top);
+    p = num(put(p, ",\"cntr30\":"), (w >> 30) & 0xFFFF);
+    p = num(put(p, ",\"cntr46\":"), (w >> 46) & 0x3BFFF);
+    p = num(put(p, ",\"constant\":"), w & 0x3FFFFFFF);
   } else if (f.type <= VX7_EOC_MAX_COLNR) {
     const bool forced = s.frameBits != 0;
     if (chunkType == MVHDR_VX7TOATOT && !forced) {
-      line.name("kind", "toatot");
-      putPlace(line, f);
-      line.number("toa", f.toa).number("uftoa_start", f.uftoaStart);
-      line.number("uftoa_stop", f.uftoaStop).number("ftoa_fall", f.ftoaFall);
-      line.number("ftoa_rise", f.ftoaRise).number("tot", f.tot).number("pileup", f.pileup);
+      p = place(put(p, ",\"kind\":\"toatot\""), f);
+      p = num(put(p, ",\"toa\":"), f.toa);
+      p = num(put(p, ",\"uftoa_start\":"), f.uftoaStart);
+      p = num(put(p, ",\"uftoa_stop\":"), f.uftoaStop);
+      p = num(put(p, ",\"ftoa_fall\":"), f.ftoaFall);
+      p = num(put(p, ",\"ftoa_rise\":"), f.ftoaRise);
+      p = num(put(p, ",\"tot\":"), f.tot);
+      p = num(put(p, ",\"pileup\":"), f.pileup);
     } else if (chunkType == MVHDR_VX7PC24 && !forced) {
-      line.name("kind", "pc24");
-      putPlace(line, f);
-      line.number("pc", f.pc);
+      p = num(put(place(put(p, ",\"kind\":\"pc24\""), f), ",\"pc\":"), f.pc);
     } else {
-      line.name("kind", "data");
+      p = put(p, ",\"kind\":\"data\"");
     }
   } else {
+    // Control type names are the format's own: capitals and '_', or "????";
+    // nothing to escape.
     const std::string type = DataInspector::pixelTypeString(f.type);
-    line.name("kind", "control").name("type", type.c_str()).number("type_number", f.type);
-    line.number("top", f.top).number("value", f.timer);
+    p = put(p, ",\"kind\":\"control\",\"type\":\"");
+    std::memcpy(p, type.data(), type.size());
+    p = put(p + type.size(), "\"");
+    p = num(put(p, ",\"type_number\":"), f.type);
+    p = num(put(p, ",\"top\":"), f.top);
+    p = num(put(p, ",\"value\":"), f.timer);
   }
-  line.end(out);
+  p = put(p, "}\n");
+  std::streambuf* sb = out.rdbuf();
+  if (sb->sputn(line, p - line) != p - line || sb->pubsync() != 0) out.setstate(std::ios::badbit);
 }
 
 }  // namespace

@@ -35,6 +35,9 @@ class LineWriter {
   static_assert(Capacity >= 2, "room for one character and the newline");
 
  public:
+  // The longest line, newline included.
+  static constexpr size_t CAPACITY = Capacity;
+
   LineWriter() = default;
   LineWriter(const LineWriter&) = delete;
   LineWriter& operator=(const LineWriter&) = delete;

@@ -48,6 +48,7 @@ int ParallelTally::start(int workers) {
     const size_t slots = std::min(_ringWords / SLOT_WORDS, size_t(workers) + 2);
     _slots.resize(slots);
     _free.reserve(slots);
+    _full.reserve(slots);
     for (size_t i = 0; i < slots; ++i) {
       _slots[i].words = _ring + i * SLOT_WORDS;
       _slots[i].segments.reserve(MAX_SEGMENTS);
@@ -126,8 +127,8 @@ void ParallelTally::work(Worker& w) {
   for (;;) {
     _slotFull.wait(lock, [this] { return !_full.empty() || _closing; });
     if (_full.empty()) return;  // closing, and every slot tallied
-    const int slot = _full.front();
-    _full.pop_front();
+    const int slot = _full.back();
+    _full.pop_back();
     lock.unlock();
     const Slot& s = _slots[size_t(slot)];
     // No 32-bit counter can pass its limit while the worker has tallied

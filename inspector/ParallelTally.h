@@ -20,7 +20,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -35,7 +34,10 @@ int availableCores();
 
 class ParallelTally {
  public:
-  // Words of one slot: a reader's piece fills at most one slot.
+  // Words of one slot (256 KiB): a read fills at most one slot. Small
+  // slots stay in the processor's caches between the reader's copy and the
+  // worker's tally, and one reader's read is then a few system calls per
+  // MiB.
   static constexpr size_t SLOT_WORDS = 32 * 1024;
   // ringWords words at ring are lent for the slots; total receives the
   // sums; delivered is the number of words of the stream before the first
@@ -106,9 +108,12 @@ class ParallelTally {
   std::mutex _mutex;
   std::condition_variable _slotFull;  // a slot is waiting for a worker, or the end
   std::condition_variable _slotFree;  // a slot can be filled again
-  std::deque<int> _full;              // guarded by _mutex
-  std::vector<int> _free;             // guarded by _mutex
-  bool _closing = false;              // guarded by _mutex
+  // Slots by state, each list with room for all of them from the start, so
+  // that no step of the scan allocates. The order in which full slots are
+  // tallied does not matter.
+  std::vector<int> _full;  // guarded by _mutex
+  std::vector<int> _free;  // guarded by _mutex
+  bool _closing = false;   // guarded by _mutex
 
   std::mutex _flushMutex;  // guards _total while workers run
   std::vector<std::unique_ptr<Worker>> _workers;

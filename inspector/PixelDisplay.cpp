@@ -14,6 +14,8 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <string_view>
 
@@ -439,74 +441,172 @@ void putControlPacket(Line& line, DisplayState& display, const StreamInfo& strea
 
 // ---- Pelvan framing -----------------------------------------------------------
 
-// The header and trailer words of a Pelvan block get lines of their own, and
-// the zero words that fill a block outside a segment none; true for such a
-// word, whose line (if any) has been written. A header sets the link whose
+// What became of a packet: a line that is flushed, a line that need not be
+// (idle and empty words come in long runs), or no line.
+enum class Shown { Line, QuietLine, None };
+
+// The header and trailer words of a Pelvan block get lines of their own,
+// and the zero words that fill a block outside a segment show only their
+// prefix, if any; nothing for any other word. A header sets the link whose
 // segments the block's packets belong to.
-bool showPelvanFraming(Line& line, DisplayState& display, uint64_t index, uint64_t w,
-                       std::ostream& out) {
+std::optional<Shown> putPelvanFraming(Line& line, DisplayState& display, uint64_t index,
+                                      uint64_t w) {
   const uint64_t position = index % PELVAN_BLOCK_WORDS;
   if (position == 1) {
     line.text("(Pelvan header: seqH=").dec(pelvanSeqHigh(w), 2);
     line.text(" seqL=").dec(pelvanSeqLow(w), 2);
     line.text(" linkL=").dec(pelvanLink(w)).text(")");
-    line.end(out);
     // A 5-bit link number: always inside the per-link tables.
     static_assert(DISPLAY_LINKS > pelvanLink(~uint64_t(0)));
     display.currentLink = pelvanLink(w);
-    return true;
+    return Shown::Line;
   }
   if (position == 0) {
     line.text("(Pelvan trailer: payload=").dec(pelvanPayload(w)).text(")");
-    line.end(out);
-    return true;
+    return Shown::Line;
   }
   // Zero words fill Pelvan blocks; inside an open segment they are pixel
-  // values all the same. Only a prefix shows for them.
+  // values all the same.
   if (w == 0 && !display.segments[display.currentLink].started) {
-    if (!line.empty()) line.end(out);
-    return true;
+    return line.empty() ? Shown::None : Shown::Line;
   }
-  return false;
+  return std::nullopt;
 }
+
+// ---- One packet -----------------------------------------------------------------
+
+// What the caller asks the display to show.
+struct DisplayOptions {
+  bool showCounter, showRaw, showFields, testGen, skipZeroPackets;
+};
+
+// The line of packet w, the index-th of the file, built in line: the
+// prefix (index, raw word), then the first part that takes the word.
+Shown formatPacket(Line& line, DisplayState& display, const StreamInfo& stream,
+                   const DisplayOptions& o, uint64_t index, uint64_t w) {
+  if (o.skipZeroPackets && w == 0) return Shown::None;
+  if (o.showCounter) line.dec(index, 4).text(": ");
+  if (o.showRaw) {
+    putHexWord(line, w);
+    if (!o.showFields) return Shown::Line;
+    line.text(" ");
+  }
+  if (stream.fromPelvan) {
+    if (const std::optional<Shown> framing = putPelvanFraming(line, display, index, w)) {
+      return *framing;
+    }
+  }
+  DisplayState::Segment& segment = display.segments[display.currentLink];
+  if (segment.started) {
+    putSegmentValues(line, display, segment, w);
+  } else if (w == IDLE_WORD || w == EMPTY_PACKET_WORD) {
+    line.text(w == IDLE_WORD ? "IDLE" : "MORVEN-EMPTY-PACKET");
+    return Shown::QuietLine;
+  } else if (o.testGen) {
+    putTestGenFields(line, w);
+  } else if (packetIsData(w)) {
+    putDataPacket(line, stream, w, o.showRaw);
+  } else {
+    putControlPacket(line, display, stream, w);
+  }
+  return Shown::Line;
+}
+
+// ---- Lines in batches -------------------------------------------------------------
+// The display loop hands its lines to the stream a batch at a time: one
+// write and one flush for many lines, where a line at a time costs two
+// calls of the stream buffer each. A batch goes out before the next read of
+// the file, so no shown line waits for input (nor comes after a message of
+// the chunk layer that the read prints), and whenever it is full.
+
+class LineBatch {
+ public:
+  // A full batch is larger than the program's output buffer (256 KiB), so
+  // it goes to the output without a copy there.
+  static constexpr size_t BYTES = 260 * 1024;
+
+  bool full() const { return BYTES - _used < Line::CAPACITY; }
+  void add(const Line& line, bool flush) {
+    const std::string_view text = line.view();
+    std::memcpy(_buf + _used, text.data(), text.size());
+    _used += text.size();
+    _buf[_used++] = '\n';
+    _flush = _flush || flush;
+  }
+  // The raw word alone, 16 digits and the newline, written in place.
+  void addRawWord(uint64_t w) {
+    stampHexWord(_buf + _used, w);
+    _buf[_used + 16] = '\n';
+    _used += 17;
+    _flush = true;
+  }
+  // Writes the batch out; a write or a flush the stream buffer refuses
+  // fails the stream, as the stream's own output operations do.
+  void writeTo(std::ostream& out) {
+    if (_used == 0) return;
+    const std::streamsize n = std::streamsize(_used);
+    const bool flush = _flush;
+    _used = 0;
+    _flush = false;
+    if (!out.good()) return;
+    std::streambuf* sb = out.rdbuf();
+    if (sb == nullptr || sb->sputn(_buf, n) != n || (flush && sb->pubsync() != 0))
+      out.setstate(std::ios::badbit);
+  }
+
+ private:
+  char _buf[BYTES];
+  size_t _used = 0;
+  bool _flush = false;
+};
 
 }  // namespace
 
 void DataInspector::displayPixel(uint64_t index, bool showCounter, bool showRaw, bool showFields,
                                  bool testGen, bool skipZeroPackets) {
-  const uint64_t w = *_pixel;
-  if (skipZeroPackets && w == 0) return;
+  const DisplayOptions o{showCounter, showRaw, showFields, testGen, skipZeroPackets};
   Line line;
-  if (showCounter) line.dec(index, 4).text(": ");
-  if (showRaw) {
-    // The raw word alone (-R), the quickest look at a large file, ends here.
-    putHexWord(line, w);
-    if (!showFields) {
-      line.end(_out);
-      return;
-    }
-    line.text(" ");
-  }
+  const Shown shown = formatPacket(line, _display, StreamInfo{_chunkType, _forceFrame, _fromPelvan},
+                                   o, index, *_pixel);
+  if (shown != Shown::None) line.end(_out, shown == Shown::Line);
+}
 
-  const StreamInfo stream{_chunkType, _forceFrame, _fromPelvan};
-  if (_fromPelvan && showPelvanFraming(line, _display, index, w, _out)) return;
-  DisplayState::Segment& segment = _display.segments[_display.currentLink];
-  if (segment.started) {
-    putSegmentValues(line, _display, segment, w);
-  } else if (w == IDLE_WORD || w == EMPTY_PACKET_WORD) {
-    // IDLE and empty packets come in long runs between the data: their
-    // lines are not flushed one by one.
-    line.text(w == IDLE_WORD ? "IDLE" : "MORVEN-EMPTY-PACKET");
-    line.end(_out, false);
-    return;
-  } else if (testGen) {
-    putTestGenFields(line, w);
-  } else if (packetIsData(w)) {
-    putDataPacket(line, stream, w, showRaw);
-  } else {
-    putControlPacket(line, _display, stream, w);
+void DataInspector::displayPackets(uint64_t index, int stride, bool showCounter, bool showRaw,
+                                   bool showFields, bool testGen, bool skipZeroPackets) {
+  const DisplayOptions o{showCounter, showRaw, showFields, testGen, skipZeroPackets};
+  // The raw word alone (-R), the quickest look at a large file, goes
+  // straight into the batch.
+  const bool rawOnly = showRaw && !showFields && !showCounter && !skipZeroPackets;
+  auto batch = std::make_unique<LineBatch>();
+  StreamInfo stream{_chunkType, _forceFrame, _fromPelvan};
+  int k = 0;
+  for (;;) {
+    batch->writeTo(_out);
+    if (!_out) return;
+    // The next packet, and the words waiting behind it in the buffer, taken
+    // at once: they are all of one chunk.
+    if (!nextPixel()) break;
+    const uint64_t* word = _pixel;
+    const uint64_t* const end = word + 1 + takeWaitingWords();
+    stream.chunkType = _chunkType;
+    for (; word != end; ++word) {
+      ++index;
+      if (++k != stride) continue;
+      k = 0;
+      if (batch->full()) {
+        batch->writeTo(_out);
+        if (!_out) return;
+      }
+      if (rawOnly) {
+        batch->addRawWord(*word);
+        continue;
+      }
+      Line line;
+      const Shown shown = formatPacket(line, _display, stream, o, index, *word);
+      if (shown != Shown::None) batch->add(line, shown == Shown::Line);
+    }
   }
-  line.end(_out);
+  batch->writeTo(_out);
 }
 
 }  // namespace morven

@@ -175,9 +175,9 @@ void DataInspector::processAllPixels() {
 // been read then).
 bool DataInspector::tallyInParallel(int workers) {
   if (_packetStreamEnded || _buffer == nullptr) return false;
-  // Each tally thread needs its own 2.5 MiB; more threads than this gain
-  // nothing over one reader.
-  constexpr int MAX_WORKERS = 64;
+  // Each tally thread takes 1.25 MiB of tallies, and one reader keeps only a
+  // few of them busy: more would cost memory and gain nothing.
+  constexpr int MAX_WORKERS = 16;
   ParallelTally tally(_buffer.get(), BUFFER_WORDS, tallyCounters(),
                       PacketForm{_reverseWords, _reverseBytes, _fromPelvan}, _pixelCounterTotal);
   if (tally.start(std::min(workers, MAX_WORKERS)) == 0) return false;

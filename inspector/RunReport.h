@@ -36,6 +36,9 @@ class RunReport {
   // ---- The pixel scan ----
   virtual void scanFileOpened(const std::string& name, DataInspector& inspector) = 0;
   virtual void skipped(uint64_t packets) = 0;
+  // The display of a file's packets, numbered on from index: by default
+  // every links-th packet goes to packet() until the output refuses.
+  virtual void display(const RunSettings& s, DataInspector& inspector, uint64_t index);
   // The display: the current packet, word, the index-th of the file.
   virtual void packet(DataInspector& inspector, uint64_t index, uint64_t word) = 0;
   // After the check of a file; checked: the words it judged.

@@ -102,6 +102,12 @@ class TextReport : public RunReport {
            << std::endl;
     }
   }
+  // The text display takes the packets in batches, straight from the
+  // inspector's buffer.
+  void display(const RunSettings& s, DataInspector& inspector, uint64_t index) override {
+    inspector.displayPackets(index, s.links, s.showCounter, s.showRaw, s.showFields, s.testGen,
+                             s.skipZeroPackets);
+  }
   void packet(DataInspector& inspector, uint64_t index, uint64_t) override {
     inspector.displayPixel(index, _s.showCounter, _s.showRaw, _s.showFields, _s.testGen,
                            _s.skipZeroPackets);
@@ -127,26 +133,11 @@ class TextReport : public RunReport {
   std::ostream& _out;
 };
 
-// The display loop: every links-th packet from the one after the skip.
-void displayPackets(const RunSettings& s, DataInspector& inspector, RunReport& report,
-                    uint64_t index) {
-  int k = 0;
-  uint64_t word;
-  while (inspector.nextPixel(&word)) {
-    ++index;
-    if (++k == s.links) {
-      k = 0;
-      report.packet(inspector, index, word);
-      if (!report.writable()) return;
-    }
-  }
-}
-
 // The packets of one opened file, in the mode the settings ask for.
 void scanPackets(const RunSettings& s, DataInspector& inspector, RunReport& report,
                  uint64_t skipped) {
   if (s.displayPixels) {
-    displayPackets(s, inspector, report, skipped);
+    report.display(s, inspector, skipped);
   } else if (s.testGen) {
     report.testGenChecked(inspector, inspector.checkAsTestGenPixels(report.checkStream(), s.links));
   } else if (s.counterCheck) {
@@ -230,6 +221,20 @@ RunEnd reportedRun(const RunSettings& s, const std::vector<std::string>& fileNam
 }
 
 }  // namespace
+
+// The display loop: every links-th packet from the one after the skip.
+void RunReport::display(const RunSettings& s, DataInspector& inspector, uint64_t index) {
+  int k = 0;
+  uint64_t word;
+  while (inspector.nextPixel(&word)) {
+    ++index;
+    if (++k == s.links) {
+      k = 0;
+      packet(inspector, index, word);
+      if (!writable()) return;
+    }
+  }
+}
 
 std::string imageFileName(const RunSettings& s) {
   if (!s.imageFile.empty()) return s.imageFile;

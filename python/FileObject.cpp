@@ -120,40 +120,56 @@ class ChunkIterator {
   }
 
   Chunk next() {
-    if (_ended) throw py::stop_iteration();
+    // What the walk found, taken under the lock; the Python objects are made
+    // once the GIL is held again.
     bool more;
+    uint64_t offset = 0, word = 0, bytes = 0;
+    bool json = false, config = false;
+    std::string jsonText;
+    std::vector<unsigned char> registers;
     {
       py::gil_scoped_release release;
-      more = _in->inspector.nextChunk();
+      std::lock_guard<std::mutex> lock(_in->busy);
+      const DataInspector& in = _in->inspector;
+      more = !_ended && _in->inspector.nextChunk();
+      _ended = !more;
+      if (more) {
+        offset = in.chunkOffset();
+        word = in.chunkHeaderWord();
+        bytes = in.chunkBytes();
+        json = in.chunkIsJson();
+        config = !json && in.chunkIsVx7Config();
+        if (json) jsonText = in.jsonString();
+        if (config) registers = in.configBytes();
+      }
     }
-    if (!more) {
-      _ended = true;
-      throw py::stop_iteration();
-    }
-    const DataInspector& in = _in->inspector;
-    const uint64_t word = in.chunkHeaderWord();
-    Chunk c{in.chunkOffset(),
+    if (!more) throw py::stop_iteration();
+    Chunk c{offset,
             word,
             bitField(word, 63, 48),
             chunkTypeName(word),
             bitField(word, 47, 32),
-            in.chunkBytes(),
+            bytes,
             py::none(),
             py::none(),
             py::none()};
-    if (in.chunkIsJson()) {
-      const std::string text = in.jsonString();
-      if (!text.empty()) {
-        c.jsonText = py::str(text);
-        c.json = py::module_::import("json").attr("loads")(c.jsonText);
-      }
-    } else if (in.chunkIsVx7Config()) {
-      c.registers = registerRecords(in.configBytes());
+    if (json && !jsonText.empty()) {
+      c.jsonText = py::str(jsonText);
+      c.json = py::module_::import("json").attr("loads")(c.jsonText);
     }
+    if (config) c.registers = registerRecords(registers);
     return c;
   }
 
-  py::list errors() const { return problemList(_in->problems); }
+  py::list errors() const {
+    std::vector<FileProblem> problems;
+    {
+      py::gil_scoped_release release;
+      std::lock_guard<std::mutex> lock(_in->busy);
+      problems = _in->problems;
+    }
+    return problemList(problems);
+  }
 
  private:
   std::unique_ptr<Inspection> _in;
@@ -174,12 +190,12 @@ class PacketIterator {
   }
 
   py::array_t<uint64_t> next() {
-    if (_ended) throw py::stop_iteration();
     py::array_t<uint64_t> words = wordArray(_maxWords);
     uint64_t* const dst = words.mutable_data();
     size_t n = 0;
     {
       py::gil_scoped_release release;
+      std::lock_guard<std::mutex> lock(_in->busy);
       // With Pelvan framing a whole batch may be left out: go on to one
       // with words in it, or to the end.
       while (n == 0 && !_ended) n = takeWords(_in->inspector, dst, _maxWords, _pelvan, _ended);

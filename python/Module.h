@@ -15,6 +15,7 @@
 #define MORVEN_PYTHON_MODULE_H
 
 #include <cstdint>
+#include <mutex>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -59,6 +60,9 @@ struct Inspection {
   DiscardingStream out;
   std::vector<FileProblem> problems;
   DataInspector inspector;
+  // Held while the inspector works without the GIL: two Python threads may
+  // call the same iterator.
+  std::mutex busy;
 };
 
 // How a file failed to open, taken while the GIL is released and raised

@@ -4,6 +4,7 @@
 #                              pytest suites (the build fails if it cannot make the module)
 #   scripts/test.sh sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/,
 #                              without the Python module
+#   scripts/test.sh tsan       ThreadSanitizer build in build-tsan/, without the Python module
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -11,6 +12,11 @@ scripts/setup.sh
 if [ "${1:-}" = "sanitize" ]; then
   dir=build-asan
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DMVSCAN_SANITIZE=ON >/dev/null
+elif [ "${1:-}" = "tsan" ]; then
+  dir=build-tsan
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMVSCAN_SANITIZE=thread >/dev/null
+  # A data race is a failure, not a warning on standard error.
+  export TSAN_OPTIONS="halt_on_error=1 exitcode=66 ${TSAN_OPTIONS:-}"
 else
   dir=build
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DMVSCAN_REQUIRE_PYTHON=ON >/dev/null

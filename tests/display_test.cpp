@@ -611,6 +611,78 @@ TEST(DisplayFiles, StateCarriesOverToTheNextFile) {
             "1793: FRAME_END (8-bit) frame #1 1 segments, bot header=f1 readout_mode=0", ""}})));
 }
 
+// A reset (a new run, the file check) clears all of the display state: the
+// timer histories of both halves and of the test generator, the frame, its
+// width and count, and the open segment.
+TEST(DisplayFiles, ResetClearsTheWholeState) {
+  TempDir dir;
+  const std::string a = dir.write(
+      "a.mv",
+      FileBuilder().header().chunk(
+          MVHDR_VX7FRAME8, {heartbeat(100), TOP | heartbeat(100), ctrlData(5), shutterRise(7),
+                            testGenHeartbeat(500), FRAME_START, segmentStart(1), FRAME_BYTES}));
+  const std::string b = dir.write(
+      "b.mv",
+      FileBuilder().header().chunk(
+          MVHDR_VX7FRAME8, {heartbeat(150), TOP | heartbeat(90), ctrlData(9), shutterFall(9),
+                            testGenHeartbeat(800), FRAME_BYTES, FRAME_END}));
+  std::ostringstream out;
+  morven::DataInspector inspector(out, true);
+  for (const std::string& path : {a, b}) {
+    ASSERT_TRUE(inspector.setFile(path, true));
+    out.str("");
+    while (inspector.nextPixel()) inspector.displayPixel(1, false, false, true, false, false);
+  }
+  EXPECT_EQ(
+      out.str(),
+      lines({"HEARTBEAT B 150", "HEARTBEAT T 90", "CTRL-DATA B 9",
+             "SHUTTER_FALL B 9 (diff=?"
+             "?)",
+             "TESTGEN-HEARTBEAT 800 (diff=0)", "0706050403020100",
+             "FRAME_END (### Not started) frame #0 0 segments, bot header=f1 readout_mode=0"}));
+}
+
+// The library's display loop hands its lines over in batches; it prints
+// exactly what the display of one packet at a time prints, across batches
+// of many lines and with the chunk layer's messages in their place between
+// the packets.
+TEST(DisplayLoop, SameAsOnePacketAtATime) {
+  std::vector<uint64_t> words;
+  for (uint64_t i = 0; i < 6000; ++i) {
+    const uint64_t kinds[] = {
+        DATA + (i << 30), IDLE,        heartbeat(i), 0, EMPTY, FRAME_START, segmentStart(i % 8),
+        FRAME_BYTES + i,  SEGMENT_END, FRAME_END};
+    words.push_back(kinds[i % 3 == 0 ? 0 : i % 10]);
+  }
+  TempDir dir;
+  const std::string path = dir.write("a.mv", FileBuilder()
+                                                 .header()
+                                                 .chunk(MVHDR_VX7TOATOT, words)
+                                                 .chunk(0x03FFULL << 48, {DATA, IDLE})
+                                                 .chunk(MVHDR_VX7FRAME8, words)
+                                                 .chunk(MVHDR_VX7PC24, {DATA, 5}));
+  Options counted, pelvan, frames, testGen, skipZero;
+  counted.counter = counted.raw = true;
+  counted.stride = 3;
+  pelvan.pelvan = pelvan.raw = true;
+  frames.frameBits = 16;
+  testGen.testGen = true;
+  skipZero.skipZero = true;
+  skipZero.raw = true;
+  for (const Options& o : {Options(), rawOnly(), counted, pelvan, frames, testGen, skipZero}) {
+    std::ostringstream out;
+    morven::DataInspector inspector(out, true);
+    ASSERT_TRUE(inspector.setFile(path, true));
+    if (o.frameBits != 0) inspector.forceFrameData(o.frameBits);
+    inspector.setFromPelvan(o.pelvan);
+    inspector.displayPackets(0, o.stride, o.counter, o.raw, o.fields, o.testGen, o.skipZero);
+    const std::string expected = display({path}, o);
+    EXPECT_GT(expected.size(), 100000u);
+    EXPECT_NE(expected.find("### Invalid header"), std::string::npos);
+    EXPECT_TRUE(out.str() == expected) << "stride " << o.stride << " raw " << o.raw;
+  }
+}
+
 // ---- End to end -------------------------------------------------------------------
 
 std::string fileLines(const std::string& path, size_t words) {

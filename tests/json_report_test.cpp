@@ -276,6 +276,112 @@ TEST(JsonReport, DisplayLinesDecodeThePackets) {
       "top":0,"eoc":7,"pixnr":1,"x":14,"y":1,"pc":11259375})"));
 }
 
+std::string makeWithMvgen(const TempDir& dir, const std::string& name,
+                          const std::vector<std::string>& args) {
+  std::vector<std::string> all = args;
+  all.insert(all.end(), {"-o", dir.file(name)});
+  const RunResult g = runTool(MVGEN_BINARY, all, "");
+  EXPECT_EQ(g.status, 0) << g.err;
+  return name;
+}
+
+uint64_t hex(const std::string& text) {
+  return std::stoull(text, nullptr, 16);
+}
+
+// Every error line of the test-generator check is an error record with the
+// same packet number, fields and jump figures; the counts are the text's.
+TEST(JsonReport, TestGeneratorCheckFiguresAreTheTextReports) {
+  TempDir dir;
+  const std::string f = makeWithMvgen(
+      dir, "tg.mv",
+      {"-k", "testgen", "-n", "20000", "-e", "toa@1000", "-e", "fixed@5000", "-e", "missing@9000"});
+  const RunResult text = runMvscan({"-Q", f}, dir.path());
+  const RunResult r = runMvscan({"-Q", "--json", f}, dir.path());
+  ASSERT_EQ(r.status, 0);
+  const json doc = parseDocument(r);
+  EXPECT_EQ(doc["mode"], "test-generator-check");
+  const std::vector<std::string> t = lines(text.out);
+  const auto errors =
+      matches(t,
+              "### +(\\d+): pixnr= *([0-9a-f]+) \\( *([0-9a-f]+)\\), eoc=([0-9a-f]+) "
+              "\\(([0-9a-f]+)\\), toa +([0-9a-f]+) \\( *([0-9a-f]+)\\)(, fixed=([0-9a-f]+))?"
+              "( \\(diffs = (\\d+), (\\d+), pix=(\\d+)\\))?");
+  const json& check = doc["files"][0]["check"];
+  ASSERT_EQ(errors.size(), 3u);
+  ASSERT_EQ(check["errors"].size(), errors.size());
+  for (size_t i = 0; i < errors.size(); ++i) {
+    const auto& m = errors[i];
+    const json& e = check["errors"][i];
+    EXPECT_EQ(e["packet"].get<uint64_t>(), std::stoull(m[1]));
+    EXPECT_EQ(e["pixel"]["found"].get<uint64_t>(), hex(m[2]));
+    EXPECT_EQ(e["pixel"]["expected"].get<uint64_t>(), hex(m[3]));
+    EXPECT_EQ(e["eoc"]["found"].get<uint64_t>(), hex(m[4]));
+    EXPECT_EQ(e["eoc"]["expected"].get<uint64_t>(), hex(m[5]));
+    EXPECT_EQ(e["toa"]["found"].get<uint64_t>(), hex(m[6]));
+    EXPECT_EQ(e["toa"]["expected"].get<uint64_t>(), hex(m[7]));
+    EXPECT_EQ(e["fixed_pattern_wrong"], m[9].matched);
+    if (m[9].matched) EXPECT_EQ(e["fixed"].get<uint64_t>(), hex(m[9]));
+    ASSERT_TRUE(m[10].matched);
+    EXPECT_EQ(e["pixel_jump"].get<uint64_t>(), std::stoull(m[11]));
+    EXPECT_EQ(e["toa_jump"].get<uint64_t>(), std::stoull(m[12]));
+    EXPECT_EQ(e["since_previous"].get<uint64_t>(), std::stoull(m[13]));
+  }
+  EXPECT_EQ(check["errors"][0]["toa_jump"], 256);
+  EXPECT_EQ(check["errors"][1]["fixed_pattern_wrong"], true);
+  const auto idles = matches(t, "IDLE packets: (\\d+)");
+  const auto heartbeats = matches(t, "HEARTBEAT packets: (\\d+)");
+  ASSERT_EQ(idles.size(), 1u);
+  EXPECT_EQ(check["idles"].get<uint64_t>(), std::stoull(idles[0][1]));
+  EXPECT_EQ(check["heartbeats"].get<uint64_t>(), std::stoull(heartbeats[0][1]));
+  const auto total = matches(t, "Total pixelpackets = (\\d+) \\(heartbeats = (\\d+)\\)");
+  ASSERT_EQ(total.size(), 1u);
+  EXPECT_EQ(doc["totals"]["packets"].get<uint64_t>(), std::stoull(total[0][1]));
+  EXPECT_EQ(doc["totals"]["heartbeats"].get<uint64_t>(), std::stoull(total[0][2]));
+  EXPECT_EQ(doc["totals"]["anything_checked"], true);
+  EXPECT_GT(check["checked"].get<uint64_t>(), 0u);
+}
+
+// The counter check: error records with the words found and expected, and
+// the runs of errors, as the text's lines; a file too short to check says
+// so in both.
+TEST(JsonReport, CounterCheckFiguresAreTheTextReports) {
+  TempDir dir;
+  const std::string f = makeWithMvgen(dir, "c.mv",
+                                      {"-k", "counter", "-L", "2", "-n", "2000", "-e",
+                                       "corrupt@100", "-e", "missing@200", "-e", "repeat@300"});
+  const RunResult text = runMvscan({"-q", "-L", "2", f}, dir.path());
+  const RunResult r = runMvscan({"-q", "-L", "2", "--json", f}, dir.path());
+  ASSERT_EQ(r.status, 0);
+  const json doc = parseDocument(r);
+  EXPECT_EQ(doc["mode"], "counter-check");
+  const std::vector<std::string> t = lines(text.out);
+  const auto errors = matches(t, "### (\\d+): ([0-9a-f]+), expected ([0-9a-f]+)");
+  const json& check = doc["files"][0]["check"];
+  ASSERT_EQ(errors.size(), 4u);
+  ASSERT_EQ(check["errors"].size(), errors.size());
+  for (size_t i = 0; i < errors.size(); ++i) {
+    EXPECT_EQ(check["errors"][i]["packet"].get<uint64_t>(), std::stoull(errors[i][1]));
+    EXPECT_EQ(check["errors"][i]["found"].get<uint64_t>(), hex(errors[i][2]));
+    EXPECT_EQ(check["errors"][i]["expected"].get<uint64_t>(), hex(errors[i][3]));
+  }
+  const auto runs = matches(t, "### Consecutive errs \\(lnk=(\\d+)\\): (\\d+) \\(cnt=(\\d+)\\)");
+  ASSERT_EQ(runs.size(), 1u);
+  ASSERT_EQ(check["error_runs"].size(), 1u);
+  EXPECT_EQ(check["error_runs"][0]["link"].get<uint64_t>(), std::stoull(runs[0][1]));
+  EXPECT_EQ(check["error_runs"][0]["length"].get<uint64_t>(), std::stoull(runs[0][2]));
+  EXPECT_EQ(check["error_runs"][0]["packet"].get<uint64_t>(), std::stoull(runs[0][3]));
+  const auto total = matches(t, "Total 'packets' = (\\d+)");
+  EXPECT_EQ(doc["totals"]["packets"].get<uint64_t>(), std::stoull(total.at(0)[1]));
+
+  dir.write("short.mv", FileBuilder().header().chunk(MVHDR_VX7PC24, {1}));
+  const RunResult shortText = runMvscan({"-q", "short.mv"}, dir.path());
+  const json shortDoc = parseDocument(runMvscan({"-q", "--json", "short.mv"}, dir.path()));
+  EXPECT_NE(shortText.out.find("### Nothing was actually checked"), std::string::npos);
+  EXPECT_EQ(shortDoc["totals"]["anything_checked"], false);
+  EXPECT_EQ(shortDoc["files"][0]["check"]["checked"], 0);
+}
+
 // Statistics spread over one job per file, then merged: the merged report
 // is the block that one run over all files prints after its last file,
 // byte for byte, and the picture is the same file.

@@ -6,6 +6,7 @@ import os
 import re
 import subprocess
 import struct
+import tempfile
 from pathlib import Path
 
 import numpy as np
@@ -76,10 +77,16 @@ class MorvenFile:
         return str(path)
 
 
-def mvscan(*args, cwd=None):
-    """mvscan's standard output; it must exit 0 with nothing on standard error."""
-    done = subprocess.run([MVSCAN, *map(str, args)], capture_output=True, cwd=cwd, check=True)
-    assert done.stderr == b""
+# Where mvscan -p writes its picture when a test does not look at it.
+PICTURE_FOLDER = tempfile.mkdtemp(prefix="mvscan-pytest-")
+
+
+def mvscan(*args, cwd=None, status=0):
+    """mvscan's standard output; it must exit with the status given (2: a
+    file could not be read) and nothing on standard error."""
+    done = subprocess.run([MVSCAN, *map(str, args)], capture_output=True,
+                          cwd=cwd or PICTURE_FOLDER)
+    assert done.returncode == status and done.stderr == b""
     return done.stdout.decode("latin-1")
 
 

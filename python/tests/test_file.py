@@ -159,7 +159,7 @@ def test_not_a_morven_file_raises_format_error(tmp_path, content, message):
         morven.check_counters(path)
     assert issubclass(morven.FormatError, ValueError)
     # the command line says it on two lines
-    assert message in mvscan(path).replace(":\n    ", ": ")
+    assert message in mvscan(path, status=2).replace(":\n    ", ": ")
 
 
 def test_closed_file(tmp_path):
@@ -187,3 +187,25 @@ def test_two_threads_read_two_files(mvgen):
     for i in range(2):
         assert np.array_equal(results[i][0], reference_words(paths[i]))
         assert results[i][1] == 2 * 2**20
+
+
+def test_one_iterator_shared_by_threads(mvgen):
+    # Each array and each chunk goes to exactly one of the threads.
+    path = mvgen("shared.mv", "-k", "pc24", "-n", "300K", "-c", "1000")
+    f = morven.open(path)
+    packets, chunks = f.iter_packets(max_words=777), f.chunks()
+    got_packets, got_chunks = [], []
+
+    def drain():
+        for a in packets:
+            got_packets.append(a)
+        for c in chunks:
+            got_chunks.append(c.offset)
+
+    threads = [threading.Thread(target=drain) for _ in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert np.array_equal(np.sort(np.concatenate(got_packets)), np.sort(f.packets()))
+    assert sorted(got_chunks) == [c.offset for c in f.chunks()]

@@ -50,6 +50,6 @@ def test_install_puts_the_module_on_the_interpreters_path(tmp_path, prefix):
                             env={}, check=True, capture_output=True, text=True).stdout.split()
     assert folder in search
     imported = subprocess.run([INTERPRETER, "-c", "import morven; print(morven.__file__)"],
-                              env={"PYTHONPATH": str(module.parent)}, check=True,
-                              capture_output=True, text=True)
+                              env={"PYTHONPATH": str(module.parent)}, cwd=tmp_path,
+                              check=True, capture_output=True, text=True)
     assert imported.stdout.strip() == str(module)
