@@ -577,7 +577,9 @@ void DataInspector::displayPackets(uint64_t index, int stride, bool showCounter,
   // The raw word alone (-R), the quickest look at a large file, goes
   // straight into the batch.
   const bool rawOnly = showRaw && !showFields && !showCounter && !skipZeroPackets;
-  auto batch = std::make_unique<LineBatch>();
+  // Not value-initialised: zeroing the 260 KiB would cost more than a short
+  // display (a small file, a fuzz input).
+  auto batch = std::make_unique_for_overwrite<LineBatch>();
   StreamInfo stream{_chunkType, _forceFrame, _fromPelvan};
   int k = 0;
   for (;;) {
