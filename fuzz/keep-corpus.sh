@@ -13,11 +13,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${BUILD_FUZZ:-$root/build-fuzz}"
 target=$1
 shift
-case $target in
-  chunks) max_len=65536 ;;
-  packets) max_len=8192 ;;
-  *) echo "usage: $0 chunks|packets FOLDER..." >&2 && exit 2 ;;
-esac
+. "$root/fuzz/limits.sh"
+fuzz_limits "$target" || { echo "usage: $0 chunks|packets FOLDER..." >&2 && exit 2; }
 kept="$root/fuzz/corpus/$target"
 mkdir -p "$kept"
 
@@ -25,8 +22,7 @@ rm -rf "$out/seeds"
 "$out/seed_writer" "$out/seeds"
 work=$(mktemp -d "$out/keep-$target.XXXXXX")
 cp "$out/seeds/$target"/* "$work/"
-"$out/fuzz_$target" -merge=1 -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
-  -malloc_limit_mb=64 "$work" "$kept" "$@" >"$work.log" 2>&1 || {
+"$out/fuzz_$target" -merge=1 "${limits[@]}" "$work" "$kept" "$@" >"$work.log" 2>&1 || {
   tail -n 30 "$work.log"
   exit 1
 }
