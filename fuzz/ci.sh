@@ -15,6 +15,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${1:-$root/build-fuzz}"
 seconds="${FUZZ_SECONDS:-60}"
 start=$SECONDS
+. "$root/fuzz/limits.sh"
 
 "$root/fuzz/build.sh" "$out"
 rm -rf "$out/seeds"
@@ -22,18 +23,14 @@ rm -rf "$out/seeds"
 
 failed=0
 for target in chunks packets; do
-  case $target in
-    chunks) max_len=65536 ;;
-    packets) max_len=8192 ;;
-  esac
+  fuzz_limits "$target"
   work="$out/ci/$target"
   rm -rf "$work"
   mkdir -p "$work/new" "$work/findings"
   inputs=("$root/fuzz/corpus/$target" "$out/seeds/$target")
   [ -d "$root/fuzz/regressions/$target" ] && inputs+=("$root/fuzz/regressions/$target")
   echo "fuzz_$target: ${seconds} s"
-  if ! "$out/fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \
-    -rss_limit_mb=2048 -malloc_limit_mb=64 -print_final_stats=1 \
+  if ! "$out/fuzz_$target" -max_total_time="$seconds" "${limits[@]}" -print_final_stats=1 \
     -artifact_prefix="$work/findings/" "$work/new" "${inputs[@]}" >"$work/log" 2>&1; then
     failed=1
     tail -n 60 "$work/log"

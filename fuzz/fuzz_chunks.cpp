@@ -1,6 +1,7 @@
 // Fuzz target for the chunk walk: the input is one data file (after two
 // option bytes), walked by the file-check run (morven::checkFiles) with the
-// reports the option bits choose, every report written to a string stream.
+// reports the option bits choose, or with the JSON report (morven::runFiles
+// on a JsonReport); every report is written to a string stream.
 //
 // Option bytes:
 //   0  bit 0: put a valid file header in front of the file bytes
@@ -14,6 +15,8 @@
 //      bits 3 and 4 both set: build a new inspector with a file name and a
 //             read buffer (else one inspector serves every input, reset
 //             by the run: building one costs more than most walks)
+//      bit 4 alone: the JSON report instead (the run of runReport with
+//             json; bit 2 is then not used)
 //      bit 5: no -f (chunk list)   bit 6: no -j (JSON texts)
 //      bit 7: no -c (register listing)
 //   1  number of bins of the chunk-size histogram (-H), minus 1
@@ -23,6 +26,7 @@
 #include <vector>
 
 #include "DataInspector.h"
+#include "JsonReport.h"
 #include "MemoryFile.h"
 #include "Runs.h"
 
@@ -89,6 +93,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   static morven::DataInspector inspector(out, false);
+  if ((options & 0x18) == 0x10) {
+    // The JSON report's run as runReport makes it, on the shared inspector
+    // (building one for every input would cost more than the walk).
+    s.json = true;
+    morven::JsonReport report(s, out);
+    report.watch(inspector);
+    inspector.setProblemSink([&report](const morven::FileProblem& p) { report.problem(p); });
+    report.runEnded(morven::runFiles(s, files, inspector, report));
+    inspector.setProblemSink(nullptr);
+    return 0;
+  }
   checkRun(inspector, s, files, walkAgain, out);
   return 0;
 }

@@ -76,6 +76,13 @@ void chunkSeeds(const std::filesystem::path& dir) {
                 .chunk(0x7C00ULL << 48, {2})
                 .chunk(0x7800ULL << 48, {})
                 .chunk(0x7FFFULL << 48, {3}, 0x1234));
+  writeSeed(dir, "json_report_rejected", opt({16, 0}),
+            FileBuilder()
+                .header()
+                .chunk(MVHDR_DATA, {1, 2})
+                .chunk(0x0010ULL << 48, {3})
+                .chunk(MVHDR_VX7PC24, {4})
+                .truncateTo(50));
   writeSeed(dir, "rejected_then_more", opt({4, 0}),
             FileBuilder()
                 .header()
@@ -105,6 +112,11 @@ void chunkSeeds(const std::filesystem::path& dir) {
                                              std::string(600, '[') + std::string(600, ']')));
   writeSeed(dir, "json_bad_utf8", plain,
             FileBuilder().header().jsonChunk(MVHDR_BOARDINFO, "\"\xC3\x28\""));
+  writeSeed(dir, "json_report_bad_utf8", opt({16 | 2, 3}),
+            FileBuilder()
+                .header()
+                .jsonChunk(MVHDR_BOARDINFO, "\"\xC3\x28\"")
+                .chunk(MVHDR_VX7PC24, {1, 2}));
   writeSeed(dir, "partial_header_word", plain,
             FileBuilder().header().chunk(MVHDR_VX7PC24, {1}).raw("\1\2\3"));
   writeSeed(dir, "many_sizes", opt({0, 15}),

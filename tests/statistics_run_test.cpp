@@ -365,26 +365,28 @@ std::vector<RunCase> runCases() {
 
 class StatisticsRun : public ::testing::TestWithParam<RunCase> {};
 
-TEST_P(StatisticsRun, WholeOutput) {
-  const RunCase& tc = GetParam();
+// Builds the case's files, runs it through run in their directory (where
+// inspect.png is written) and compares status and whole output.
+void expectCase(const RunCase& tc,
+                RunResult (*run)(const std::vector<std::string>&, const std::string&)) {
   TempDir dir;
   tc.files(dir);
-  RunResult r = runMvscan(tc.args, dir.path());
+  RunResult r = run(tc.args, dir.path());
   EXPECT_EQ(r.status, tc.status);
   EXPECT_EQ(r.out, tc.out);
   EXPECT_EQ(r.err, "");
 }
 
+TEST_P(StatisticsRun, WholeOutput) {
+  expectCase(GetParam(), [](const std::vector<std::string>& args, const std::string& dir) {
+    return runMvscan(args, dir);
+  });
+}
+
 // The same case through the command line in this process, on a string
-// stream, run in the case's directory (where inspect.png is written).
+// stream.
 TEST_P(StatisticsRun, WholeOutputInProcess) {
-  const RunCase& tc = GetParam();
-  TempDir dir;
-  tc.files(dir);
-  RunResult r = runInProcess(tc.args, dir.path());
-  EXPECT_EQ(r.status, tc.status);
-  EXPECT_EQ(r.out, tc.out);
-  EXPECT_EQ(r.err, "");
+  expectCase(GetParam(), runInProcess);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, StatisticsRun, ::testing::ValuesIn(runCases()),
