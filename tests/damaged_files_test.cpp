@@ -586,8 +586,9 @@ TEST_P(SparseFile, BoundedMemory) {
   EXPECT_EQ(m.result.status, 0);
   EXPECT_EQ(m.result.err, "");
   EXPECT_EQ(m.result.out, replaceAll(c.out, "@A", path));
-#if defined(__SANITIZE_ADDRESS__)
-  // The sanitizer's shadow memory and quarantine make the figure meaningless.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizers' shadow memory (and quarantine) make the figure
+  // meaningless.
   (void)m.maxRssKiB;
 #else
   EXPECT_LT(m.maxRssKiB, 40 * 1024) << "peak resident memory in KiB";
