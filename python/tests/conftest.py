@@ -2,6 +2,8 @@
 the build, a builder of MORVEN files in memory, readers of mvscan's report
 lines, and an independent reader of packet words written from the format."""
 
+import atexit
+import shutil
 import os
 import re
 import subprocess
@@ -77,8 +79,10 @@ class MorvenFile:
         return str(path)
 
 
-# Where mvscan -p writes its picture when a test does not look at it.
+# Where mvscan -p writes its picture when a test does not look at it;
+# removed when the test session ends.
 PICTURE_FOLDER = tempfile.mkdtemp(prefix="mvscan-pytest-")
+atexit.register(shutil.rmtree, PICTURE_FOLDER, True)
 
 
 def mvscan(*args, cwd=None, status=0):
