@@ -11,6 +11,10 @@
 
 namespace morven {
 
+// Data files run to many gigabytes: every build, 32-bit ones too, must seek
+// and read with 64-bit file offsets.
+static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
+
 bool FileReader::open(const std::string& path) {
   close();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
