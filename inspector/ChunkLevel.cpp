@@ -65,16 +65,16 @@ int jsonNestingDepth(const std::string& text) {
 DataInspector::DataInspector(const std::string& fileName, std::ostream& out)
     : _out(out),
       _buffer(newReadBuffer()),
-      _pixelCounters(std::make_unique<uint64_t[]>(PIXEL_COUNTERS)),
-      _toaCounters(std::make_unique<uint64_t[]>(TOA_COUNTERS)) {
+      _pixelCounters(std::make_unique_for_overwrite<uint64_t[]>(PIXEL_COUNTERS)),
+      _toaCounters(std::make_unique_for_overwrite<uint64_t[]>(TOA_COUNTERS)) {
   setFile(fileName, true);
 }
 
 DataInspector::DataInspector(std::ostream& out, bool allocBuffer)
     : _out(out),
       _buffer(allocBuffer ? newReadBuffer() : nullptr),
-      _pixelCounters(std::make_unique<uint64_t[]>(PIXEL_COUNTERS)),
-      _toaCounters(std::make_unique<uint64_t[]>(TOA_COUNTERS)) {
+      _pixelCounters(std::make_unique_for_overwrite<uint64_t[]>(PIXEL_COUNTERS)),
+      _toaCounters(std::make_unique_for_overwrite<uint64_t[]>(TOA_COUNTERS)) {
   init();
 }
 
@@ -181,7 +181,7 @@ bool DataInspector::nextChunk() {
   }
   ++_headerTotal;
   _fileIndex += 8;
-  if (_progressHook && _headerTotal % PROGRESS_CHUNKS == 0) _progressHook(_fileIndex);
+  if (_headerTotal % PROGRESS_CHUNKS == 0 && _progressHook) _progressHook(_fileIndex);
 
   if (!isValidHeader(loadLE64(word))) {
     _out << "### Invalid header 0x" << hexString(_chunkType, 16) << std::dec << std::setfill(' ')
