@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A short fuzzing run of each target, as CI runs it: builds the targets
 # (fuzz/build.sh installs clang and libFuzzer when missing), then fuzzes
-# each one for FUZZ_SECONDS (default 60) from its kept corpus, the seeds and
+# each one for FUZZ_SECONDS (default 30) from its kept corpus, the seeds and
 # the kept findings. Fails on any finding: a crash, a sanitizer report, a
 # leak, a time-out or an out-of-memory. The finding's bytes are printed, so
 # the CI log keeps them, and left in build-fuzz/ci/<target>/.
@@ -13,7 +13,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${1:-$root/build-fuzz}"
-seconds="${FUZZ_SECONDS:-60}"
+seconds="${FUZZ_SECONDS:-30}"
 start=$SECONDS
 . "$root/fuzz/limits.sh"
 
