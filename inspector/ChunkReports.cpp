@@ -6,9 +6,9 @@
 #include <ostream>
 #include <vector>
 
-#include "ByteOrder.h"
 #include "DataInspector.h"
 #include "LineWriter.h"
+#include "RegisterRecords.h"
 
 namespace morven {
 
@@ -64,44 +64,31 @@ void DataInspector::chunkSizesHistogram(std::ostream& out, int bins) {
 // leaves the stream decimal with blank fill, as every report does.
 void DataInspector::displayVx7Config(std::ostream& out) {
   if (_configBytes.empty()) return;
-  const unsigned char* bytes = _configBytes.data();
-  const uint64_t size = _configBytes.size();
   Line line;
   line.end(out);
-  uint64_t offset = 0;
-  while (offset < size) {
-    if (size - offset < 8) {
-      // A record head cut off by the end of the payload.
+  bool first = true;
+  forEachRegisterRecord(_configBytes.data(), _configBytes.size(), [&](const RegisterRecord& r) {
+    if (!first) line.end(out);
+    first = false;
+    if (r.headCut) {
       line.text("(### cut record:");
-      listValueBytes(line, out, bytes + offset, size - offset);
+      listValueBytes(line, out, r.bytes, r.shown);
       line.text(")");
-      break;
+      return;
     }
-    uint32_t address = loadLE32(bytes + offset);
-    uint64_t n = loadLE32(bytes + offset + 4);
-    putUpperHex(line, address, 4);
+    putUpperHex(line, r.address, 4);
     line.text(":");
-    uint64_t avail = size - offset - 8;
-    if (n > avail) {
-      // Value bytes cut off by the end of the payload: show what is there.
-      listValueBytes(line, out, bytes + offset + 8, avail);
-      line.text(" (### cut: ").dec(avail).text(" of ").dec(n).text(" bytes)");
-      break;
-    }
-    listValueBytes(line, out, bytes + offset + 8, n);
-    if (n <= 8) {
-      uint64_t value = 0;
-      for (uint64_t i = n; i > 0; --i) value = (value << 8) | bytes[offset + 8 + i - 1];
-      if (n <= 2) line.text("      ");
+    listValueBytes(line, out, r.bytes, r.shown);
+    if (r.cut()) {
+      // Value bytes cut off by the end of the payload: those that are there.
+      line.text(" (### cut: ").dec(r.shown).text(" of ").dec(r.length).text(" bytes)");
+    } else if (r.length <= 8) {
+      if (r.length <= 2) line.text("      ");
       line.text("   (0x");
-      putUpperHex(line, value, int(std::max<uint64_t>(2 * n, 1)));
+      putUpperHex(line, r.value(), int(std::max<uint64_t>(2 * r.length, 1)));
       line.text(")");
     }
-    uint64_t recordBytes = 8 + (n + 7) / 8 * 8;
-    if (recordBytes > size - offset) break;
-    offset += recordBytes;
-    if (offset < size) line.end(out);
-  }
+  });
   line.end(out);
   out << std::dec;
   out.fill(' ');

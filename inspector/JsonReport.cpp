@@ -8,6 +8,7 @@
 #include "Format.h"
 #include "MorvenFormat.h"
 #include "Packet.h"
+#include "RegisterRecords.h"
 
 namespace morven {
 
@@ -70,43 +71,24 @@ json toaHistogram(const uint64_t* toas, int bins) {
   return histogram(counts, width);
 }
 
-// The register records of a chip-configuration payload: a 32-bit address,
-// a 32-bit byte count, the value bytes padded to whole words. A record cut
-// off by the end of the payload is marked so.
+// The register records of a chip-configuration payload; a record cut off
+// by the end of the payload is marked so.
 json registerRecords(const std::vector<unsigned char>& bytes) {
   json records = json::array();
-  const uint64_t size = bytes.size();
-  uint64_t offset = 0;
-  while (offset < size) {
-    if (size - offset < 8) {
-      records.push_back(
-          {{"cut", true},
-           {"bytes", std::vector<unsigned>(bytes.begin() + long(offset), bytes.end())}});
-      break;
+  forEachRegisterRecord(bytes.data(), bytes.size(), [&](const RegisterRecord& r) {
+    const std::vector<unsigned> shown(r.bytes, r.bytes + r.shown);
+    if (r.headCut) {
+      records.push_back({{"cut", true}, {"bytes", shown}});
+      return;
     }
-    const uint32_t address = loadLE32(bytes.data() + offset);
-    const uint64_t n = loadLE32(bytes.data() + offset + 4);
-    const uint64_t avail = size - offset - 8;
-    const uint64_t shown = std::min(n, avail);
-    const auto first = bytes.begin() + long(offset + 8);
-    json record = {{"address", address},
-                   {"length", n},
-                   {"bytes", std::vector<unsigned>(first, first + long(shown))}};
-    if (n > avail) {
+    json record = {{"address", r.address}, {"length", r.length}, {"bytes", shown}};
+    if (r.cut()) {
       record["cut"] = true;
-      records.push_back(std::move(record));
-      break;
-    }
-    if (n <= 8) {
-      uint64_t value = 0;
-      for (uint64_t i = n; i > 0; --i) value = (value << 8) | bytes[offset + 8 + i - 1];
-      record["value"] = value;
+    } else if (r.length <= 8) {
+      record["value"] = r.value();
     }
     records.push_back(std::move(record));
-    const uint64_t recordBytes = 8 + (n + 7) / 8 * 8;
-    if (recordBytes > size - offset) break;
-    offset += recordBytes;
-  }
+  });
   return records;
 }
 

@@ -11,10 +11,10 @@
 #include <memory>
 #include <string>
 
-#include "ByteOrder.h"
 #include "ChunkTypes.h"
 #include "Module.h"
 #include "Packet.h"
+#include "RegisterRecords.h"
 
 namespace morven::python {
 
@@ -74,24 +74,15 @@ void shrinkTo(py::array_t<uint64_t>& words, size_t n) {
   if (size_t(words.size()) != n) words.resize({py::ssize_t(n)}, false);
 }
 
-// The register records of a chip-configuration payload: a little-endian
-// 32-bit address, a 32-bit byte count, the value bytes, filled up to a
-// multiple of 8. A record cut off by the end of the payload is left out.
+// The register records of a chip-configuration payload, whole ones only: a
+// record cut off by the end of the payload is left out.
 py::list registerRecords(const std::vector<unsigned char>& payload) {
   py::list records;
-  const unsigned char* bytes = payload.data();
-  const uint64_t size = payload.size();
-  uint64_t offset = 0;
-  while (size - offset >= 8) {
-    const uint32_t address = loadLE32(bytes + offset);
-    const uint64_t n = loadLE32(bytes + offset + 4);
-    if (n > size - offset - 8) break;
+  forEachRegisterRecord(payload.data(), payload.size(), [&](const RegisterRecord& r) {
+    if (r.cut()) return;
     records.append(py::make_tuple(
-        address, py::bytes(reinterpret_cast<const char*>(bytes + offset + 8), size_t(n))));
-    const uint64_t recordBytes = 8 + (n + 7) / 8 * 8;
-    if (recordBytes > size - offset) break;
-    offset += recordBytes;
-  }
+        r.address, py::bytes(reinterpret_cast<const char*>(r.bytes), size_t(r.length))));
+  });
   return records;
 }
 
