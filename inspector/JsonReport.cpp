@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -222,6 +223,34 @@ inline int digitCount(uint64_t v) {
   return end;
 }
 
+// A field below 10^8 (every decoded field but the timer): its eight digits
+// are made at once and the leading zeros dropped by a shift, without a
+// branch on the number of digits, which the random fields of a packet
+// stream would mispredict on nearly every line. Writes 8 bytes at p.
+[[gnu::always_inline]] inline char* small(char* p, uint32_t v) {
+  const uint32_t high = v / 10000, low = v % 10000;
+  char eight[8];
+  std::memcpy(eight + 0, &DIGIT_PAIRS[2 * (high / 100)], 2);
+  std::memcpy(eight + 2, &DIGIT_PAIRS[2 * (high % 100)], 2);
+  std::memcpy(eight + 4, &DIGIT_PAIRS[2 * (low / 100)], 2);
+  std::memcpy(eight + 6, &DIGIT_PAIRS[2 * (low % 100)], 2);
+  const int n = 1 + (v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000) + (v >= 100000) +
+                (v >= 1000000) + (v >= 10000000);
+  // Dropping the 8 - n leading zeros moves the digits to the front of the
+  // word: towards its low end on a little-endian machine, its high end on
+  // a big-endian one.
+  uint64_t digits;
+  std::memcpy(&digits, eight, 8);
+  const unsigned drop = 8 * unsigned(8 - n);
+  if constexpr (std::endian::native == std::endian::little) {
+    digits >>= drop;
+  } else {
+    digits <<= drop;
+  }
+  std::memcpy(p, &digits, 8);
+  return p + n;
+}
+
 // Two hexadecimal digits for every byte value.
 constexpr auto HEX_PAIRS = [] {
   constexpr char HEX[] = "0123456789abcdef";
@@ -240,11 +269,11 @@ inline char* hexWord(char* p, uint64_t w) {
 }
 
 [[gnu::always_inline]] inline char* place(char* p, const PacketFields& f) {
-  p = num(put(p, ",\"top\":"), f.top);
-  p = num(put(p, ",\"eoc\":"), f.type);
-  p = num(put(p, ",\"pixnr\":"), f.pixel);
-  p = num(put(p, ",\"x\":"), f.x);
-  return num(put(p, ",\"y\":"), f.y);
+  p = small(put(p, ",\"top\":"), f.top);
+  p = small(put(p, ",\"eoc\":"), f.type);
+  p = small(put(p, ",\"pixnr\":"), f.pixel);
+  p = small(put(p, ",\"x\":"), f.x);
+  return small(put(p, ",\"y\":"), f.y);
 }
 
 void writePacketLine(std::ostream& out, const RunSettings& s, uint64_t chunkType, uint64_t index,
@@ -254,33 +283,33 @@ void writePacketLine(std::ostream& out, const RunSettings& s, uint64_t chunkType
   p = put(hexWord(put(p, ",\"raw\":\""), w), "\"");
   const PacketFields f = decodePacket(w);
   if (s.fromPelvan && index % PELVAN_BLOCK_WORDS == 1) {
-    p = num(put(p, ",\"kind\":\"pelvan_header\",\"seq_high\":"), bitField(w, 47, 43));
-    p = num(put(p, ",\"seq_low\":"), bitField(w, 15, 11));
-    p = num(put(p, ",\"link\":"), bitField(w, 10, 6));
+    p = small(put(p, ",\"kind\":\"pelvan_header\",\"seq_high\":"), bitField(w, 47, 43));
+    p = small(put(p, ",\"seq_low\":"), bitField(w, 15, 11));
+    p = small(put(p, ",\"link\":"), bitField(w, 10, 6));
   } else if (s.fromPelvan && index % PELVAN_BLOCK_WORDS == 0) {
-    p = num(put(p, ",\"kind\":\"pelvan_trailer\",\"payload\":"), bitField(w, 9, 0));
+    p = small(put(p, ",\"kind\":\"pelvan_trailer\",\"payload\":"), bitField(w, 9, 0));
   } else if (w == IDLE_WORD) {
     p = put(p, ",\"kind\":\"idle\"");
   } else if (w == EMPTY_PACKET_WORD) {
     p = put(p, ",\"kind\":\"empty\"");
   } else if (s.testGen) {
-    p = num(put(p, ",\"kind\":\"testgen\",\"top\":"), f.top);
-    p = num(put(p, ",\"cntr30\":"), (w >> 30) & 0xFFFF);
-    p = num(put(p, ",\"cntr46\":"), (w >> 46) & 0x3BFFF);
+    p = small(put(p, ",\"kind\":\"testgen\",\"top\":"), f.top);
+    p = small(put(p, ",\"cntr30\":"), (w >> 30) & 0xFFFF);
+    p = small(put(p, ",\"cntr46\":"), (w >> 46) & 0x3BFFF);
     p = num(put(p, ",\"constant\":"), w & 0x3FFFFFFF);
   } else if (f.type <= VX7_EOC_MAX_COLNR) {
     const bool forced = s.frameBits != 0;
     if (chunkType == MVHDR_VX7TOATOT && !forced) {
       p = place(put(p, ",\"kind\":\"toatot\""), f);
-      p = num(put(p, ",\"toa\":"), f.toa);
-      p = num(put(p, ",\"uftoa_start\":"), f.uftoaStart);
-      p = num(put(p, ",\"uftoa_stop\":"), f.uftoaStop);
-      p = num(put(p, ",\"ftoa_fall\":"), f.ftoaFall);
-      p = num(put(p, ",\"ftoa_rise\":"), f.ftoaRise);
-      p = num(put(p, ",\"tot\":"), f.tot);
-      p = num(put(p, ",\"pileup\":"), f.pileup);
+      p = small(put(p, ",\"toa\":"), f.toa);
+      p = small(put(p, ",\"uftoa_start\":"), f.uftoaStart);
+      p = small(put(p, ",\"uftoa_stop\":"), f.uftoaStop);
+      p = small(put(p, ",\"ftoa_fall\":"), f.ftoaFall);
+      p = small(put(p, ",\"ftoa_rise\":"), f.ftoaRise);
+      p = small(put(p, ",\"tot\":"), f.tot);
+      p = small(put(p, ",\"pileup\":"), f.pileup);
     } else if (chunkType == MVHDR_VX7PC24 && !forced) {
-      p = num(put(place(put(p, ",\"kind\":\"pc24\""), f), ",\"pc\":"), f.pc);
+      p = small(put(place(put(p, ",\"kind\":\"pc24\""), f), ",\"pc\":"), f.pc);
     } else {
       p = put(p, ",\"kind\":\"data\"");
     }
@@ -291,8 +320,8 @@ void writePacketLine(std::ostream& out, const RunSettings& s, uint64_t chunkType
     p = put(p, ",\"kind\":\"control\",\"type\":\"");
     std::memcpy(p, type.data(), type.size());
     p = put(p + type.size(), "\"");
-    p = num(put(p, ",\"type_number\":"), f.type);
-    p = num(put(p, ",\"top\":"), f.top);
+    p = small(put(p, ",\"type_number\":"), f.type);
+    p = small(put(p, ",\"top\":"), f.top);
     p = num(put(p, ",\"value\":"), f.timer);
   }
   p = put(p, "}\n");

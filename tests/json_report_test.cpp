@@ -292,6 +292,40 @@ uint64_t hex(const std::string& text) {
 }
 
 // Every error line of the test-generator check is an error record with the
+
+// Numbers of every length, at both ends of each: the counts of a PC24
+// packet (24 bits, up to 8 digits) and the ToA of a ToA/ToT packet. Every
+// line must still be valid JSON (no leading zeros, nothing left behind by a
+// longer number) and carry the value written.
+TEST(JsonReport, DisplayLinesWriteNumbersOfEveryLength) {
+  const std::vector<uint64_t> counts = {0,       9,       10,       99,       100,     999,
+                                        1000,    9999,    10000,    99999,    100000,  999999,
+                                        1000000, 9999999, 10000000, 16777215, 12345678};
+  const std::vector<uint64_t> toas = {0, 9, 10, 99, 100, 999, 1000, 9999, 10000, 65535};
+  std::vector<uint64_t> pc, toatot;
+  for (uint64_t c : counts) pc.push_back(hit(false, 7, 1, 0) | c);
+  for (uint64_t t : toas) toatot.push_back(hit(true, 200, 511, t));
+  TempDir dir;
+  dir.write("a.mv", FileBuilder().header().chunk(MVHDR_VX7PC24, pc).chunk(MVHDR_VX7TOATOT, toatot));
+  const RunResult r = runMvscan({"-P", "--json", "a.mv"}, dir.path());
+  ASSERT_EQ(r.status, 0);
+  const auto text = lines(r.out);
+  ASSERT_EQ(text.size(), counts.size() + toas.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const json o = json::parse(text[i], nullptr, false);
+    ASSERT_FALSE(o.is_discarded()) << text[i];
+    EXPECT_EQ(o["packet"], i + 1);
+    if (i < counts.size()) {
+      EXPECT_EQ(o["pc"], counts[i]) << text[i];
+      EXPECT_EQ(o["eoc"], 7) << text[i];
+    } else {
+      EXPECT_EQ(o["toa"], toas[i - counts.size()]) << text[i];
+      EXPECT_EQ(o["eoc"], 200) << text[i];
+      EXPECT_EQ(o["pixnr"], 511) << text[i];
+      EXPECT_EQ(o["tot"], 0) << text[i];
+    }
+  }
+}
 // same packet number, fields and jump figures; the counts are the text's.
 TEST(JsonReport, TestGeneratorCheckFiguresAreTheTextReports) {
   TempDir dir;
