@@ -40,8 +40,18 @@ ParallelTally::~ParallelTally() {
   finish();
 }
 
-int ParallelTally::start(int workers) {
-  if (workers < 1 || _ringWords / SLOT_WORDS < 2 || !_threads.empty()) return 0;
+std::unique_ptr<ParallelTally::Worker> ParallelTally::makeWorker() {
+  auto w = std::make_unique<Worker>();
+  w->counts.reset(static_cast<uint32_t*>(std::calloc(COUNTER_WORDS, sizeof(uint32_t))));
+  if (!w->counts) return nullptr;
+  uint32_t* p = w->counts.get();
+  w->tallies = {p, p + TYPE_COUNTERS, p + TYPE_COUNTERS + PIXEL_COUNTERS};
+  return w;
+}
+
+int ParallelTally::start(int tallying) {
+  const int workers = std::max(1, tallying - 1);
+  if (_ringWords / SLOT_WORDS < 2 || !_threads.empty()) return 0;
   try {
     // A slot for each worker to tally, one waiting and one that the reader
     // fills keep every thread busy; more would only take memory.
@@ -54,16 +64,13 @@ int ParallelTally::start(int workers) {
       _slots[i].segments.reserve(MAX_SEGMENTS);
       _free.push_back(int(slots - 1 - i));
     }
+    // Without tallies of its own the reader only reads.
+    if (tallying > 1) _reader = makeWorker();
     _workers.reserve(size_t(workers));
     _threads.reserve(size_t(workers));
     for (int i = 0; i < workers; ++i) {
-      auto w = std::make_unique<Worker>();
-      // calloc: the system zeroes the pages as they are first touched, so
-      // tallies that stay empty cost no memory.
-      w->counts.reset(static_cast<uint32_t*>(std::calloc(COUNTER_WORDS, sizeof(uint32_t))));
-      if (!w->counts) break;
-      uint32_t* p = w->counts.get();
-      w->tallies = {p, p + TYPE_COUNTERS, p + TYPE_COUNTERS + PIXEL_COUNTERS};
+      std::unique_ptr<Worker> w = makeWorker();
+      if (!w) break;
       _workers.push_back(std::move(w));
       _threads.emplace_back(&ParallelTally::work, this, std::ref(*_workers.back()));
     }
@@ -110,16 +117,44 @@ void ParallelTally::add(size_t n, bool toaChunk) {
 void ParallelTally::handOver() {
   if (_current < 0) return;
   const int slot = _current;
-  _current = -1;
+  Slot& s = _slots[size_t(slot)];
+  bool behind = false;
   {
     std::lock_guard<std::mutex> lock(_mutex);
-    if (_slots[size_t(slot)].count == 0) {
+    if (s.count == 0) {
+      _current = -1;
       _free.push_back(slot);
       return;
     }
-    _full.push_back(slot);
+    // The workers are behind while a full slot waits for them: this one is
+    // tallied here, and filled again.
+    behind = _reader != nullptr && !_full.empty() && !_closing;
+    if (!behind) {
+      _current = -1;
+      _full.push_back(slot);
+    }
   }
-  _slotFull.notify_one();
+  if (!behind) {
+    _slotFull.notify_one();
+    return;
+  }
+  tallySlot(*_reader, s);
+  s.count = 0;
+  s.delivered = _delivered;
+  s.segments.clear();
+}
+
+void ParallelTally::tallySlot(Worker& w, const Slot& s) {
+  // No 32-bit counter can pass its limit while the worker has tallied
+  // fewer words than that since its last flush.
+  if (w.words + s.count > UINT32_MAX) flush(w);
+  w.words += s.count;
+  size_t begin = 0;
+  for (const Segment& seg : s.segments) {
+    tallyWords<false>(w.tallies, s.words + begin, seg.end - begin, s.delivered + begin,
+                      seg.toaChunk, _form);
+    begin = seg.end;
+  }
 }
 
 void ParallelTally::work(Worker& w) {
@@ -130,17 +165,7 @@ void ParallelTally::work(Worker& w) {
     const int slot = _full.back();
     _full.pop_back();
     lock.unlock();
-    const Slot& s = _slots[size_t(slot)];
-    // No 32-bit counter can pass its limit while the worker has tallied
-    // fewer words than that since its last flush.
-    if (w.words + s.count > UINT32_MAX) flush(w);
-    w.words += s.count;
-    size_t begin = 0;
-    for (const Segment& seg : s.segments) {
-      tallyWords<false>(w.tallies, s.words + begin, seg.end - begin, s.delivered + begin,
-                        seg.toaChunk, _form);
-      begin = seg.end;
-    }
+    tallySlot(w, _slots[size_t(slot)]);
     lock.lock();
     _free.push_back(slot);
     _slotFree.notify_one();
@@ -184,6 +209,8 @@ void ParallelTally::finish() {
     if (w->words > 0) flush(*w);
   }
   _workers.clear();
+  if (_reader && _reader->words > 0) flush(*_reader);
+  _reader.reset();
 }
 
 }  // namespace morven

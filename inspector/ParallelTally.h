@@ -1,7 +1,11 @@
 // The statistics scan on several cores: one thread (the caller) walks the
 // chunks and reads the packet words into a small ring of slots, worker
 // threads tally whole slots, each into tallies of its own, and the sums go
-// into the run's tallies at the end.
+// into the run's tallies at the end. The reader tallies too: a slot it has
+// just filled while another full one is still waiting for a worker, it
+// tallies itself, while the slot is still in its own cache. So one thread
+// fewer than the tallying threads asked for is started, and on a machine
+// with as many cores as tallying threads no core waits for another.
 //
 // Sums do not depend on the order in which slots are tallied, so the result
 // is that of the single-threaded scan as long as every word is tallied once,
@@ -49,9 +53,10 @@ class ParallelTally {
   ParallelTally(const ParallelTally&) = delete;
   ParallelTally& operator=(const ParallelTally&) = delete;
 
-  // Starts up to `workers` threads; returns how many run (0: none could be
-  // started, and nothing may be added).
-  int start(int workers);
+  // Tallies with `tallying` threads, the reader's included: starts up to
+  // tallying - 1 worker threads (at least one); returns how many run (0:
+  // none could be started, and nothing may be added).
+  int start(int tallying);
 
   // The reader's side: room for at least min(wanted, SLOT_WORDS) words,
   // waiting for a free slot if need be.
@@ -94,6 +99,11 @@ class ParallelTally {
     uint64_t words = 0;  // tallied since the last flush
   };
   void work(Worker& w);
+  // Tallies one slot into w's tallies.
+  void tallySlot(Worker& w, const Slot& s);
+  // Tallies made with calloc, so that the system zeroes the pages as they
+  // are first touched and tallies that stay empty cost no memory.
+  static std::unique_ptr<Worker> makeWorker();
   void flush(Worker& w);
   void handOver();
 
@@ -117,6 +127,7 @@ class ParallelTally {
 
   std::mutex _flushMutex;  // guards _total while workers run
   std::vector<std::unique_ptr<Worker>> _workers;
+  std::unique_ptr<Worker> _reader;  // the reader's own tallies
   std::vector<std::thread> _threads;
   bool _finished = false;
 };
