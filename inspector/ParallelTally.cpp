@@ -53,9 +53,9 @@ int ParallelTally::start(int tallying) {
   const int workers = std::max(1, tallying - 1);
   if (_ringWords / SLOT_WORDS < 2 || !_threads.empty()) return 0;
   try {
-    // A slot for each worker to tally, one waiting and one that the reader
+    // A slot for each worker to tally, two waiting and one that the reader
     // fills keep every thread busy; more would only take memory.
-    const size_t slots = std::min(_ringWords / SLOT_WORDS, size_t(workers) + 2);
+    const size_t slots = std::min(_ringWords / SLOT_WORDS, size_t(workers) + 3);
     _slots.resize(slots);
     _free.reserve(slots);
     _full.reserve(slots);
@@ -126,9 +126,10 @@ void ParallelTally::handOver() {
       _free.push_back(slot);
       return;
     }
-    // The workers are behind while a full slot waits for them: this one is
-    // tallied here, and filled again.
-    behind = _reader != nullptr && !_full.empty() && !_closing;
+    // The workers are behind while two full slots wait for them: this one
+    // is tallied here, and filled again. (With only one waiting, a worker
+    // would run out of slots while the reader tallies.)
+    behind = _reader != nullptr && _full.size() >= 2 && !_closing;
     if (!behind) {
       _current = -1;
       _full.push_back(slot);

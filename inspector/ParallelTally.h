@@ -2,8 +2,8 @@
 // chunks and reads the packet words into a small ring of slots, worker
 // threads tally whole slots, each into tallies of its own, and the sums go
 // into the run's tallies at the end. The reader tallies too: a slot it has
-// just filled while another full one is still waiting for a worker, it
-// tallies itself, while the slot is still in its own cache. So one thread
+// just filled while others are still waiting for a worker, it tallies
+// itself, while the slot is still in its own cache. So one thread
 // fewer than the tallying threads asked for is started, and on a machine
 // with as many cores as tallying threads no core waits for another.
 //
