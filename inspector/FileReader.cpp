@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -60,6 +61,16 @@ long FileReader::rawRead(unsigned char* dst, size_t n) {
   }
 }
 
+long FileReader::rawReadThenFill(unsigned char* dst, size_t n) {
+  readAhead(n + kSmallFill);
+  iovec parts[2] = {{dst, n}, {_buf.get(), kSmallFill}};
+  for (;;) {
+    ssize_t r = _seekable ? ::preadv(_fd, parts, 2, off_t(_pos)) : ::readv(_fd, parts, 2);
+    if (r > 0) _readEnd = _pos + uint64_t(r);
+    if (r >= 0 || errno != EINTR) return long(r);
+  }
+}
+
 void FileReader::readAhead(size_t n) {
   constexpr uint64_t maxOffset = uint64_t(std::numeric_limits<off_t>::max());
   if (!_seekable || _pos == 0 || _pos != _readEnd) return;
@@ -80,8 +91,9 @@ size_t FileReader::read(void* dst, size_t n) {
   // A large read (a payload into the packet buffer) takes what the buffer
   // holds and reads the rest straight to the caller's memory, and the
   // buffer is then refilled only in small steps (the next chunk's header,
-  // a small payload): the bytes of the next large payload are copied once,
-  // not once into the buffer and again out of it.
+  // a small payload; the first of them comes with the large read): the
+  // bytes of the next large payload are copied once, not once into the
+  // buffer and again out of it.
   const bool large = n >= kBufferSize;
   const size_t fill = _afterLarge ? kSmallFill : kBufferSize;
   _afterLarge = large;
@@ -97,7 +109,7 @@ size_t FileReader::read(void* dst, size_t n) {
     }
     size_t rest = n - done;
     if (large) {
-      long r = rawRead(out + done, rest);
+      long r = rawReadThenFill(out + done, rest);
       if (r < 0) {
         _error = true;
         break;
@@ -106,8 +118,14 @@ size_t FileReader::read(void* dst, size_t n) {
         _eof = true;
         break;
       }
-      done += size_t(r);
-      _pos += uint64_t(r);
+      const size_t got = std::min(size_t(r), rest);
+      if (size_t(r) > rest) {
+        // The buffer holds the bytes that follow.
+        _bufStart = _pos + got;
+        _bufLen = size_t(r) - rest;
+      }
+      done += got;
+      _pos += uint64_t(got);
       continue;
     }
     long r = rawRead(_buf.get(), fill);

@@ -6,8 +6,9 @@
 // reader keeps a logical position and only touches the file when a read
 // leaves its buffer, so a walk over small chunks costs about one pread per
 // 128 KiB. Large reads (payloads into the packet buffer) go straight to the
-// caller's memory, and the refill after one is small, so that a stream of
-// payloads is copied from the system once.
+// caller's memory, together with a small refill of the buffer (the next
+// header) in the same system call, so that a stream of payloads is copied
+// from the system once.
 //
 // Once reads follow each other without a gap (the packet stream, or a walk
 // over chunks smaller than the buffer), the reader asks the system to read
@@ -59,6 +60,10 @@ class FileReader {
 
   // One read system call at the current position; retries on EINTR.
   long rawRead(unsigned char* dst, size_t n);
+  // The same for n bytes into dst and the kSmallFill bytes after them into
+  // the buffer: a large read brings the next chunk's header along, so that
+  // a stream of payloads costs one system call per chunk.
+  long rawReadThenFill(unsigned char* dst, size_t n);
   // Asks for the bytes after a read of n bytes at the current position in
   // the background, when that read follows the last one.
   void readAhead(size_t n);

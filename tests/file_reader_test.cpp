@@ -63,6 +63,10 @@ const std::vector<Walk> WALKS = {
     {8, -131072, 8, 131072, 8, -40, 8, 131072 * 3, 8, -1000000, 8, 100},
     {1 << 22},                                    // past the end in one read
     {8, static_cast<long>(FILE_BYTES) - 16, 16},  // a large read that ends just short of it
+    // Large reads bring the next bytes along into the buffer: reads and
+    // seeks inside those, across their end, and beyond them.
+    {131072, 4095, 2, 8, -3000, 8, 131072, 5000, 131072, -4000, 8, 131072, -5000, 8},
+    {static_cast<long>(FILE_BYTES) - 100, 50, 60},  // fewer bytes after it than the refill
 };
 
 TEST(FileReader, WalksOverARegularFile) {
