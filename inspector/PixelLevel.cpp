@@ -271,6 +271,23 @@ size_t DataInspector::takePackets(uint64_t* dst, size_t max) {
   size_t n = 0;
   while (n < max) {
     if (_wordsAvail == 0) {
+      // The words of a file go straight to the caller's memory, not through
+      // the read buffer (pieces of any size deliver the same words); the
+      // last of them becomes the current packet, kept in the buffer.
+      if (!_externalChunk && max - n > 1 && nextDataChunk()) {
+        uint64_t* const words = dst + n;
+        const size_t got = size_t(readChunkWords(words, std::min<uint64_t>(max - n, BUFFER_WORDS)));
+        if (got == 0) break;
+        if (_reverseWords || _reverseBytes) {
+          for (size_t i = 0; i < got; ++i)
+            words[i] = reversed(words[i], _reverseWords, _reverseBytes);
+        }
+        _pixelCounterTotal += got;
+        _pixel = _buffer.get();
+        *_pixel = words[got - 1];
+        n += got;
+        continue;
+      }
       if (!nextPixel(dst + n)) break;
       ++n;
       continue;
