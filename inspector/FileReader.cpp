@@ -86,6 +86,13 @@ void FileReader::readAhead(size_t n) {
 
 size_t FileReader::read(void* dst, size_t n) {
   if (_fd < 0) return 0;
+  // Most reads of a chunk walk are header words that the buffer holds.
+  if (!_eof && n < kBufferSize && _pos >= _bufStart && _pos - _bufStart + n <= _bufLen) {
+    std::memcpy(dst, _buf.get() + (_pos - _bufStart), n);
+    _pos += n;
+    _afterLarge = false;
+    return n;
+  }
   unsigned char* out = static_cast<unsigned char*>(dst);
   size_t done = 0;
   // A large read (a payload into the packet buffer) takes what the buffer
