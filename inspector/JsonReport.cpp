@@ -407,7 +407,11 @@ void writeStatisticsMembers(const RunSettings& s, const DataInspector& inspector
 // ---- JsonReport ---------------------------------------------------------------
 
 JsonReport::JsonReport(const RunSettings& s, std::ostream& out)
-    : _s(s), _out(out), _inspectorOut(&_inspectorText), _lines(s.pixelScan && s.displayPixels) {
+    : RunReport(out, true),
+      _s(s),
+      _out(out),
+      _inspectorOut(&_inspectorText),
+      _lines(s.pixelScan && s.displayPixels) {
   if (!_lines) beginDocument();
 }
 

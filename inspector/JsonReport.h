@@ -70,7 +70,6 @@ class JsonReport : public RunReport {
   // A structural problem of the current file.
   void problem(const FileProblem& p);
 
-  bool writable() const override { return bool(_out); }
   std::ostream& checkStream() override { return _inspectorOut; }
   void fileFailed(const std::string& name) override;
 

@@ -19,8 +19,12 @@ class RunReport {
  public:
   virtual ~RunReport() = default;
 
-  // False once the output has refused a write: the run stops.
-  virtual bool writable() const = 0;
+  // False once the output has refused a write: the run stops. Asked before
+  // every chunk of a walk over millions of them: not a virtual call.
+  bool writable() const { return bool(_output); }
+  // Whether the file check calls chunk() for every chunk: a plain text
+  // check of a file of a million chunks says nothing per chunk.
+  bool followsChunks() const { return _followsChunks; }
   // The stream the checks write their lines to.
   virtual std::ostream& checkStream() = 0;
 
@@ -50,6 +54,14 @@ class RunReport {
 
   // After the last step of the run, however it ended.
   virtual void runEnded(RunEnd end) = 0;
+
+ protected:
+  RunReport(const std::ostream& output, bool followsChunks)
+      : _output(output), _followsChunks(followsChunks) {}
+
+ private:
+  const std::ostream& _output;
+  const bool _followsChunks;
 };
 
 // The run loops over a report: the file check or the pixel scan as the

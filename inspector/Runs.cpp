@@ -69,12 +69,11 @@ void reportEndOfFile(const RunSettings& s, DataInspector& inspector, std::ostrea
 class TextReport : public RunReport {
  public:
   TextReport(const RunSettings& s, bool severalFiles, std::ostream& out)
-      : _s(s),
+      : RunReport(out, s.listChunks || s.showJson || s.showConfig),
+        _s(s),
         _severalFiles(severalFiles),
-        _chunkLines(s.listChunks || s.showJson || s.showConfig),
         _out(out) {}
 
-  bool writable() const override { return bool(_out); }
   std::ostream& checkStream() override { return _out; }
   void fileFailed(const std::string&) override {}
 
@@ -84,8 +83,7 @@ class TextReport : public RunReport {
     _out << "File size  : " << inspector.fileSize() << " bytes" << std::endl;
   }
   void chunk(DataInspector& inspector, bool firstChunk) override {
-    // A plain check of a file of a million chunks says nothing per chunk.
-    if (_chunkLines) reportChunk(_s, inspector, _out, firstChunk);
+    reportChunk(_s, inspector, _out, firstChunk);
   }
   void checkFileEnded(DataInspector& inspector) override {
     reportEndOfFile(_s, inspector, _out);
@@ -135,7 +133,6 @@ class TextReport : public RunReport {
  private:
   const RunSettings& _s;
   bool _severalFiles;
-  bool _chunkLines;  // the settings ask for lines about single chunks
   std::ostream& _out;
 };
 
@@ -174,8 +171,9 @@ RunEnd checkLoop(const RunSettings& s, const std::vector<std::string>& fileNames
     followProgress(s, inspector, i);
     report.checkFileOpened(name, inspector);
     bool firstChunk = true;
+    const bool follow = report.followsChunks();
     while (report.writable() && inspector.nextChunk()) {
-      report.chunk(inspector, firstChunk);
+      if (follow) report.chunk(inspector, firstChunk);
       firstChunk = false;
     }
     if (!report.writable()) return RunEnd::OutputFailed;
