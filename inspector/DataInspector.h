@@ -193,7 +193,7 @@ class DataInspector {
   uint64_t readChunkWords(uint64_t* dst, uint64_t maxWords);
   TallyCounters tallyCounters();
   void tallyWaitingWords();
-  bool tallyInParallel(int workers);
+  bool tallyInParallel(int tallying);
   uint64_t takeWaitingWords();
   struct WordRun {
     const uint64_t* next = nullptr;

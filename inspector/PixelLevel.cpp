@@ -170,17 +170,17 @@ void DataInspector::processAllPixels() {
   while (processNextPixel()) tallyWaitingWords();
 }
 
-// The statistics scan with `workers` threads tallying while this one walks
-// the chunks and reads; false if no thread could be started (nothing has
-// been read then).
-bool DataInspector::tallyInParallel(int workers) {
+// The statistics scan with `tallying` threads tallying, this one among
+// them, which also walks the chunks and reads; false if no thread could be
+// started (nothing has been read then).
+bool DataInspector::tallyInParallel(int tallying) {
   if (_packetStreamEnded || _buffer == nullptr) return false;
-  // Each tally thread takes 1.25 MiB of tallies, and one reader keeps only a
-  // few of them busy: more would cost memory and gain nothing.
-  constexpr int MAX_WORKERS = 16;
+  // Each tallying thread takes 1.25 MiB of tallies, and one reader keeps
+  // only a few of them busy: more would cost memory and gain nothing.
+  constexpr int MAX_TALLYING = 16;
   ParallelTally tally(_buffer.get(), BUFFER_WORDS, tallyCounters(),
                       PacketForm{_reverseWords, _reverseBytes, _fromPelvan}, _pixelCounterTotal);
-  if (tally.start(std::min(workers, MAX_WORKERS)) == 0) return false;
+  if (tally.start(std::min(tallying, MAX_TALLYING)) == 0) return false;
   uint64_t* last = nullptr;
   while (nextDataChunk()) {
     // A small room is filled only by the end of a chunk.
