@@ -87,7 +87,7 @@ void FileReader::readAhead(size_t n) {
 size_t FileReader::read(void* dst, size_t n) {
   if (_fd < 0) return 0;
   // Most reads of a chunk walk are header words that the buffer holds.
-  if (!_eof && n < kBufferSize && _pos >= _bufStart && _pos - _bufStart + n <= _bufLen) {
+  if (n > 0 && !_eof && n < kBufferSize && _pos >= _bufStart && _pos - _bufStart + n <= _bufLen) {
     std::memcpy(dst, _buf.get() + (_pos - _bufStart), n);
     _pos += n;
     _afterLarge = false;
