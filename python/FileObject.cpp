@@ -88,7 +88,10 @@ void makePages(unsigned char* begin, size_t bytes, const std::atomic<bool>& done
   const uintptr_t end = (uintptr_t(begin) + bytes) / page * page;
   constexpr uintptr_t STEP = uintptr_t(16) << 20;
   // Until the reader is done: a stream that ends early leaves the rest of
-  // the array unmade, to be given back.
+  // the array unmade, to be given back. While the reader walks a long run
+  // of chunks that hold no packets, the pages made run ahead of the words;
+  // they never pass the array's size, the file's, which a file of packets
+  // fills anyway, and the unused end is given back when the array shrinks.
   for (; from < end && !done.load(std::memory_order_relaxed); from += STEP) {
     // Not there on older systems: the reader then makes its own pages.
     if (::madvise(reinterpret_cast<void*>(from), std::min(STEP, end - from), MADV_POPULATE_WRITE) !=
