@@ -1,5 +1,7 @@
 #include "FileReader.h"
 
+#include "ReadAhead.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -16,6 +18,12 @@ namespace morven {
 // and read with 64-bit file offsets.
 static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
 
+FileReader::FileReader() = default;
+
+FileReader::~FileReader() {
+  close();
+}
+
 bool FileReader::open(const std::string& path) {
   close();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -30,6 +38,7 @@ bool FileReader::open(const std::string& path) {
   _bufLen = 0;
   _readEnd = _aheadEnd = 0;
   _afterLarge = false;
+  _hintThread = true;
   return true;
 }
 
@@ -45,6 +54,8 @@ bool FileReader::size(uint64_t& bytes) const {
 }
 
 void FileReader::close() {
+  // No hint may be given to a descriptor that is closed (and may be reused).
+  if (_ahead) _ahead->forget();
   if (_fd >= 0) ::close(_fd);
   _fd = -1;
   _eof = _error = false;
@@ -80,8 +91,13 @@ void FileReader::readAhead(size_t n) {
   if (_aheadEnd >= end + READ_AHEAD / 2) return;
   const uint64_t from = std::max(_aheadEnd, end);
   _aheadEnd = end + READ_AHEAD;
-  // Only a hint: a failure changes nothing but the speed.
-  (void)::posix_fadvise(_fd, off_t(from), off_t(_aheadEnd - from), POSIX_FADV_WILLNEED);
+  if (!_hintThread) {
+    // Only a hint: a failure changes nothing but the speed.
+    (void)::posix_fadvise(_fd, off_t(from), off_t(_aheadEnd - from), POSIX_FADV_WILLNEED);
+    return;
+  }
+  if (!_ahead) _ahead = std::make_unique<ReadAhead>();
+  _ahead->ask(_fd, from, _aheadEnd);
 }
 
 size_t FileReader::read(void* dst, size_t n) {

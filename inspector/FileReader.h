@@ -13,7 +13,9 @@
 // Once reads follow each other without a gap (the packet stream, or a walk
 // over chunks smaller than the buffer), the reader asks the system to read
 // the next READ_AHEAD bytes of the file in the background, so that the disk
-// works while the caller works on what it has.
+// works while the caller works on what it has. The asking is done by a
+// thread of its own (ReadAhead.h), started at the first such read, unless
+// every core has work already (the parallel scan): then the reader asks.
 //
 // The indicators behave like those of a stdio stream: end of file is set by
 // a short read and stays set until the next seek; the error indicator is set
@@ -28,10 +30,12 @@
 
 namespace morven {
 
+class ReadAhead;
+
 class FileReader {
  public:
-  FileReader() = default;
-  ~FileReader() { close(); }
+  FileReader();
+  ~FileReader();
   FileReader(const FileReader&) = delete;
   FileReader& operator=(const FileReader&) = delete;
 
@@ -48,6 +52,10 @@ class FileReader {
   // Moves the position forward by n bytes; false with errno set on failure
   // (a file that cannot seek, or a position past the largest file offset).
   bool seekForward(uint64_t n);
+
+  // Whether the hints are given by a thread of their own (as opened) or by
+  // the reading thread.
+  void setHintThread(bool on) { _hintThread = on; }
 
   bool eof() const { return _eof; }
   bool error() const { return _error; }
@@ -78,7 +86,9 @@ class FileReader {
   uint64_t _readEnd = 0;     // file offset after the last read system call
   uint64_t _aheadEnd = 0;    // the system has been asked for the bytes up to here
   bool _afterLarge = false;  // the last read was a large one
+  bool _hintThread = true;   // hints go to _ahead
   std::unique_ptr<unsigned char[]> _buf;
+  std::unique_ptr<ReadAhead> _ahead;  // made at the first hint
 };
 
 }  // namespace morven

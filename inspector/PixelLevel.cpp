@@ -181,6 +181,8 @@ bool DataInspector::tallyInParallel(int tallying) {
   ParallelTally tally(_buffer.get(), BUFFER_WORDS, tallyCounters(),
                       PacketForm{_reverseWords, _reverseBytes, _fromPelvan}, _pixelCounterTotal);
   if (tally.start(std::min(tallying, MAX_TALLYING)) == 0) return false;
+  // Every core tallies: a hint thread would take its time from them.
+  _file.setHintThread(false);
   uint64_t* last = nullptr;
   while (nextDataChunk()) {
     // A small room is filled only by the end of a chunk.

@@ -1,10 +1,15 @@
 // The buffered file reader: every mix of small reads (header words), large
 // reads (payloads, which bypass the buffer) and forward seeks delivers the
 // file's bytes in order, with end of file as a stdio stream has it, from a
-// regular file and from a pipe.
+// regular file and from a pipe. And its read-ahead thread: the hints reach
+// the system, and none outlives the file it was asked for.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
 
 #include <cstdint>
 #include <string>
@@ -13,9 +18,11 @@
 
 #include "FileBuilder.h"
 #include "FileReader.h"
+#include "ReadAhead.h"
 
 using namespace testing_files;
 using morven::FileReader;
+using morven::ReadAhead;
 
 namespace {
 
@@ -106,6 +113,84 @@ TEST(FileReader, ReadsAPipe) {
     while (!r.eof()) r.read(rest.data(), rest.size());
     writer.join();
   }
+}
+
+// One reader over several files in turn, each read in sequence so that
+// hints are asked for, and closed while they may still be given: every walk
+// delivers its own file's bytes. (Under the thread sanitizer this is also
+// the test that the reader and its hint thread share nothing unguarded.)
+TEST(FileReader, OpensFileAfterFileWhileHintsRun) {
+  TempDir dir;
+  const std::string a = patternBytes(FILE_BYTES), b = patternBytes(FILE_BYTES / 3) + "tail";
+  const std::string pathA = dir.write("a", FileBuilder().raw(a));
+  const std::string pathB = dir.write("b", FileBuilder().raw(b));
+  FileReader r;
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const bool first = round % 2 == 0;
+    ASSERT_TRUE(r.open(first ? pathA : pathB));
+    expectWalk(r, first ? a : b, round % 4 < 2 ? WALKS[0] : WALKS[1]);
+  }
+  r.close();
+}
+
+// Pages of the file in the page cache, or -1 if that cannot be seen.
+long residentPages(int fd, size_t bytes) {
+  void* map = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
+  if (map == MAP_FAILED) return -1;
+  const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+  std::vector<unsigned char> in((bytes + page - 1) / page);
+  long n = -1;
+  if (::mincore(map, bytes, in.data()) == 0) {
+    n = 0;
+    for (unsigned char c : in) n += c & 1;
+  }
+  ::munmap(map, bytes);
+  return n;
+}
+
+// A hint asked for reaches the system: a file dropped from the page cache
+// is read into it in the background.
+TEST(ReadAhead, HintedBytesComeIntoTheCache) {
+  TempDir dir;
+  const size_t bytes = 4 << 20;
+  const std::string path = dir.write("f", FileBuilder().raw(patternBytes(bytes)));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::fsync(fd), 0);
+  (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  const long before = residentPages(fd, bytes);
+  if (before != 0) {
+    ::close(fd);
+    GTEST_SKIP() << "this file system keeps the file in memory (" << before << " pages)";
+  }
+  {
+    ReadAhead ahead;
+    ahead.ask(fd, 0, bytes);
+    long now = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((now = residentPages(fd, bytes)) == 0 && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_GT(now, 0);
+  }
+  ::close(fd);
+}
+
+// Ranges asked for faster than they are given are merged; a range of no
+// bytes is no hint; a reader dropped while a range still waits stops its
+// thread (a hang or a hint after the end fails here, or in the sanitizers).
+TEST(ReadAhead, StopsCleanlyWithRangesWaiting) {
+  TempDir dir;
+  const std::string path = dir.write("f", FileBuilder().raw(patternBytes(1 << 20)));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  for (int i = 0; i < 50; ++i) {
+    ReadAhead ahead;
+    ahead.ask(fd, 100, 100);
+    for (uint64_t at = 0; at < (1 << 20); at += 65536) ahead.ask(fd, at, at + 65536);
+    if (i % 2 == 0) ahead.forget();
+  }
+  ::close(fd);
 }
 
 }  // namespace
