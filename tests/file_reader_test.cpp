@@ -116,19 +116,22 @@ TEST(FileReader, ReadsAPipe) {
 }
 
 // One reader over several files in turn, each read in sequence so that
-// hints are asked for, and closed while they may still be given: every walk
-// delivers its own file's bytes. (Under the thread sanitizer this is also
-// the test that the reader and its hint thread share nothing unguarded.)
+// hints are asked for, by each of the three givers, and closed while they
+// may still be given: every walk delivers its own file's bytes. (Under the
+// thread sanitizer this is also the test that the reader and its hint
+// thread share nothing unguarded.)
 TEST(FileReader, OpensFileAfterFileWhileHintsRun) {
   TempDir dir;
   const std::string a = patternBytes(FILE_BYTES), b = patternBytes(FILE_BYTES / 3) + "tail";
   const std::string pathA = dir.write("a", FileBuilder().raw(a));
   const std::string pathB = dir.write("b", FileBuilder().raw(b));
+  using Use = FileReader::HintThread;
   FileReader r;
-  for (int round = 0; round < 20; ++round) {
+  for (int round = 0; round < 24; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     const bool first = round % 2 == 0;
     ASSERT_TRUE(r.open(first ? pathA : pathB));
+    r.setHintThread(round % 3 == 0 ? Use::Never : round % 3 == 1 ? Use::Always : Use::WhenSlow);
     expectWalk(r, first ? a : b, round % 4 < 2 ? WALKS[0] : WALKS[1]);
   }
   r.close();
