@@ -1,8 +1,10 @@
 #include "ReadAhead.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <system_error>
 
 namespace morven {
@@ -17,65 +19,79 @@ void hint(int fd, uint64_t from, uint64_t to) {
 }  // namespace
 
 ReadAhead::~ReadAhead() {
-  {
-    std::lock_guard<std::mutex> lock(_mutex);
-    _stop = true;
+  if (!_thread) return;
+  if (!threadHere()) {
+    // A copy of a thread that never ran here: neither joined nor waited for.
+    (void)_thread.release();
+    (void)_shared.release();
+    return;
   }
-  _wake.notify_one();
-  if (_thread.joinable()) _thread.join();
+  {
+    std::lock_guard<std::mutex> lock(_shared->mutex);
+    _shared->stop = true;
+  }
+  _shared->wake.notify_one();
+  _thread->join();
+}
+
+bool ReadAhead::threadHere() const {
+  return _thread && _process == ::getpid();
 }
 
 void ReadAhead::ask(int fd, uint64_t from, uint64_t to) {
   if (from >= to) return;
-  {
-    std::lock_guard<std::mutex> lock(_mutex);
-    if (!_started) {
-      _started = true;
-      try {
-        _thread = std::thread(&ReadAhead::run, this);
-      } catch (const std::system_error&) {
-        // No thread: every hint is given by the reader, as it asks.
-      }
-    }
-    if (_thread.joinable()) {
-      if (_waiting && _fd == fd) {
-        _from = std::min(_from, from);
-        _to = std::max(_to, to);
-      } else {
-        _fd = fd;
-        _from = from;
-        _to = to;
-      }
-      _waiting = true;
+  if (_process == 0) {
+    // Tried once: a thread that cannot be had now will not be had later.
+    _process = ::getpid();
+    try {
+      _shared = std::make_unique<Shared>();
+      _thread = std::make_unique<std::thread>(&ReadAhead::run, std::ref(*_shared));
+    } catch (const std::exception&) {
+      // No thread (or no memory for one): every hint is given here.
     }
   }
-  if (_thread.joinable()) {
-    _wake.notify_one();
-  } else {
+  if (!threadHere()) {
     hint(fd, from, to);
+    return;
   }
+  Shared& s = *_shared;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.waiting && s.fd == fd) {
+      s.from = std::min(s.from, from);
+      s.to = std::max(s.to, to);
+    } else {
+      s.fd = fd;
+      s.from = from;
+      s.to = to;
+    }
+    s.waiting = true;
+  }
+  s.wake.notify_one();
 }
 
 void ReadAhead::forget() {
-  std::unique_lock<std::mutex> lock(_mutex);
-  _waiting = false;
-  _idle.wait(lock, [this] { return !_busy; });
+  if (!threadHere()) return;
+  Shared& s = *_shared;
+  std::unique_lock<std::mutex> lock(s.mutex);
+  s.waiting = false;
+  s.idle.wait(lock, [&s] { return !s.busy; });
 }
 
-void ReadAhead::run() {
-  std::unique_lock<std::mutex> lock(_mutex);
+void ReadAhead::run(Shared& s) {
+  std::unique_lock<std::mutex> lock(s.mutex);
   for (;;) {
-    _wake.wait(lock, [this] { return _stop || _waiting; });
-    if (_stop) return;
-    const int fd = _fd;
-    const uint64_t from = _from, to = _to;
-    _waiting = false;
-    _busy = true;
+    s.wake.wait(lock, [&s] { return s.stop || s.waiting; });
+    if (s.stop) return;
+    const int fd = s.fd;
+    const uint64_t from = s.from, to = s.to;
+    s.waiting = false;
+    s.busy = true;
     lock.unlock();
     hint(fd, from, to);
     lock.lock();
-    _busy = false;
-    _idle.notify_all();
+    s.busy = false;
+    s.idle.notify_all();
   }
 }
 

@@ -5,11 +5,19 @@
 // for the 16 MiB that the file reader asks for at a time that is long
 // enough for the reader to run dry. Given here, the hints keep the disk a
 // long way ahead while the reader goes on reading and its caller working.
+//
+// A process forked from one whose thread runs (a Python program's worker
+// processes) has no such thread: there the hints are given by the caller,
+// and the thread's state (its lock may have been held at the fork) is never
+// touched.
 #ifndef MORVEN_READAHEAD_H
 #define MORVEN_READAHEAD_H
 
+#include <sys/types.h>
+
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -31,19 +39,28 @@ class ReadAhead {
   void forget();
 
  private:
-  void run();
+  // What the thread shares with the caller. In a forked process it is left
+  // as it is, never destroyed: the copy of a lock or a wait of a thread
+  // that does not run there cannot be taken apart.
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable wake;  // a range waits, or stop
+    std::condition_variable idle;  // the thread is done with a hint
+    bool stop = false;
+    bool busy = false;     // the thread gives a hint, outside the lock
+    bool waiting = false;  // a range waits for the thread
+    int fd = -1;
+    uint64_t from = 0;
+    uint64_t to = 0;
+  };
 
-  std::mutex _mutex;
-  std::condition_variable _wake;  // a range waits, or stop
-  std::condition_variable _idle;  // the thread is done with a hint
-  std::thread _thread;
-  bool _started = false;
-  bool _stop = false;
-  bool _busy = false;     // the thread gives a hint, outside the lock
-  bool _waiting = false;  // a range waits for the thread
-  int _fd = -1;
-  uint64_t _from = 0;
-  uint64_t _to = 0;
+  static void run(Shared& s);
+  // The thread runs in this process (not in the one this was forked from).
+  bool threadHere() const;
+
+  std::unique_ptr<Shared> _shared;
+  std::unique_ptr<std::thread> _thread;
+  pid_t _process = 0;  // the process that started the thread
 };
 
 }  // namespace morven

@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -194,6 +196,39 @@ TEST(ReadAhead, StopsCleanlyWithRangesWaiting) {
     if (i % 2 == 0) ahead.forget();
   }
   ::close(fd);
+}
+
+// A process forked while the thread runs has no thread: there the reader's
+// hints, its closing of the file and its end must neither wait for that
+// thread nor touch its lock (which the fork may have copied locked).
+TEST(ReadAhead, ForkedProcessGoesOnWithoutTheThread) {
+  TempDir dir;
+  const std::string bytes = patternBytes(FILE_BYTES);
+  const std::string path = dir.write("f", FileBuilder().raw(bytes));
+  auto reader = std::make_unique<FileReader>();
+  FileReader& r = *reader;
+  ASSERT_TRUE(r.open(path));
+  r.setHintThread(FileReader::HintThread::Always);
+  std::string head(1 << 20, '\0');
+  ASSERT_EQ(r.read(head.data(), 8), 8u);
+  ASSERT_EQ(r.read(head.data(), head.size()), head.size());  // a hint, to the thread
+  const pid_t child = ::fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    ::alarm(20);  // a wait for the missing thread ends the child here
+    std::string rest(bytes.size(), '\0');
+    const size_t n = r.read(rest.data(), rest.size());
+    const bool same =
+        n == bytes.size() - head.size() - 8 && rest.compare(0, n, bytes, head.size() + 8) == 0;
+    r.close();
+    reader.reset();
+    ::_exit(same ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  r.close();
 }
 
 }  // namespace
