@@ -8,7 +8,6 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -39,8 +38,7 @@ bool FileReader::open(const std::string& path) {
   _bufLen = 0;
   _readEnd = _aheadEnd = 0;
   _afterLarge = false;
-  _hintThread = HintThread::WhenSlow;
-  _hintsSlow = false;
+  _hintThread = true;
   return true;
 }
 
@@ -93,18 +91,13 @@ void FileReader::readAhead(size_t n) {
   if (_aheadEnd >= end + READ_AHEAD / 2) return;
   const uint64_t from = std::max(_aheadEnd, end);
   _aheadEnd = end + READ_AHEAD;
-  if (_hintThread == HintThread::Always || (_hintsSlow && _hintThread == HintThread::WhenSlow)) {
+  if (_hintThread) {
     if (!_ahead) _ahead = std::make_unique<ReadAhead>();
     _ahead->ask(_fd, from, _aheadEnd);
     return;
   }
-  // A hint over bytes the page cache holds takes tens of microseconds; one
-  // that takes pages and queues their reads, milliseconds: from the first of
-  // those on, the thread gives them. A file in the cache never starts it.
-  const auto start = std::chrono::steady_clock::now();
   // Only a hint: a failure changes nothing but the speed.
   (void)::posix_fadvise(_fd, off_t(from), off_t(_aheadEnd - from), POSIX_FADV_WILLNEED);
-  if (std::chrono::steady_clock::now() - start > SLOW_HINT) _hintsSlow = true;
 }
 
 size_t FileReader::read(void* dst, size_t n) {

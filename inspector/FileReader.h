@@ -14,8 +14,8 @@
 // over chunks smaller than the buffer), the reader asks the system to read
 // the next READ_AHEAD bytes of the file in the background, so that the disk
 // works while the caller works on what it has. Asking costs the asking
-// thread the time the system takes to set the reads up: once that proves
-// long (the file is not in the page cache), a thread of its own asks
+// thread the time the system takes to set the reads up (milliseconds for
+// bytes that are not in the page cache), so a thread of its own asks
 // (ReadAhead.h), unless every core has work already (the parallel scan).
 //
 // The indicators behave like those of a stdio stream: end of file is set by
@@ -24,7 +24,6 @@
 #ifndef MORVEN_FILEREADER_H
 #define MORVEN_FILEREADER_H
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -55,10 +54,9 @@ class FileReader {
   // (a file that cannot seek, or a position past the largest file offset).
   bool seekForward(uint64_t n);
 
-  // Who gives the hints: the reading thread, a thread of their own once a
-  // hint proves slow (as opened), or that thread from the first hint on.
-  enum class HintThread { Never, WhenSlow, Always };
-  void setHintThread(HintThread use) { _hintThread = use; }
+  // Whether the hints are given by a thread of their own (as opened) or by
+  // the reading thread.
+  void setHintThread(bool use) { _hintThread = use; }
 
   bool eof() const { return _eof; }
   bool error() const { return _error; }
@@ -68,7 +66,6 @@ class FileReader {
   // A refill after a large read.
   static constexpr size_t kSmallFill = 4096;
   static constexpr uint64_t READ_AHEAD = 16 * 1024 * 1024;
-  static constexpr std::chrono::microseconds SLOW_HINT{250};
 
   // One read system call at the current position; retries on EINTR.
   long rawRead(unsigned char* dst, size_t n);
@@ -90,8 +87,7 @@ class FileReader {
   uint64_t _readEnd = 0;     // file offset after the last read system call
   uint64_t _aheadEnd = 0;    // the system has been asked for the bytes up to here
   bool _afterLarge = false;  // the last read was a large one
-  HintThread _hintThread = HintThread::WhenSlow;
-  bool _hintsSlow = false;  // a hint took longer than SLOW_HINT
+  bool _hintThread = true;   // hints go to _ahead
   std::unique_ptr<unsigned char[]> _buf;
   std::unique_ptr<ReadAhead> _ahead;  // made at the first hint
 };

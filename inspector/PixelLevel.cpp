@@ -182,7 +182,7 @@ bool DataInspector::tallyInParallel(int tallying) {
                       PacketForm{_reverseWords, _reverseBytes, _fromPelvan}, _pixelCounterTotal);
   if (tally.start(std::min(tallying, MAX_TALLYING)) == 0) return false;
   // Every core tallies: a hint thread would take its time from them.
-  _file.setHintThread(FileReader::HintThread::Never);
+  _file.setHintThread(false);
   uint64_t* last = nullptr;
   while (nextDataChunk()) {
     // A small room is filled only by the end of a chunk.

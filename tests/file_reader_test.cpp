@@ -118,7 +118,7 @@ TEST(FileReader, ReadsAPipe) {
 }
 
 // One reader over several files in turn, each read in sequence so that
-// hints are asked for, by each of the three givers, and closed while they
+// hints are asked for, by the thread or by the reader, and closed while they
 // may still be given: every walk delivers its own file's bytes. (Under the
 // thread sanitizer this is also the test that the reader and its hint
 // thread share nothing unguarded.)
@@ -127,13 +127,12 @@ TEST(FileReader, OpensFileAfterFileWhileHintsRun) {
   const std::string a = patternBytes(FILE_BYTES), b = patternBytes(FILE_BYTES / 3) + "tail";
   const std::string pathA = dir.write("a", FileBuilder().raw(a));
   const std::string pathB = dir.write("b", FileBuilder().raw(b));
-  using Use = FileReader::HintThread;
   FileReader r;
   for (int round = 0; round < 24; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     const bool first = round % 2 == 0;
     ASSERT_TRUE(r.open(first ? pathA : pathB));
-    r.setHintThread(round % 3 == 0 ? Use::Never : round % 3 == 1 ? Use::Always : Use::WhenSlow);
+    r.setHintThread(round % 3 != 0);
     expectWalk(r, first ? a : b, round % 4 < 2 ? WALKS[0] : WALKS[1]);
   }
   r.close();
@@ -208,7 +207,6 @@ TEST(ReadAhead, ForkedProcessGoesOnWithoutTheThread) {
   auto reader = std::make_unique<FileReader>();
   FileReader& r = *reader;
   ASSERT_TRUE(r.open(path));
-  r.setHintThread(FileReader::HintThread::Always);
   std::string head(1 << 20, '\0');
   ASSERT_EQ(r.read(head.data(), 8), 8u);
   ASSERT_EQ(r.read(head.data(), head.size()), head.size());  // a hint, to the thread
