@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace morven {
 
@@ -91,8 +92,10 @@ void FileReader::readAhead(size_t n) {
   if (_aheadEnd >= end + READ_AHEAD / 2) return;
   const uint64_t from = std::max(_aheadEnd, end);
   _aheadEnd = end + READ_AHEAD;
-  if (_hintThread) {
-    if (!_ahead) _ahead = std::make_unique<ReadAhead>();
+  // The thread only speeds the reading up: without memory for it, the
+  // reader gives the hint itself.
+  if (_hintThread && !_ahead) _ahead.reset(new (std::nothrow) ReadAhead());
+  if (_hintThread && _ahead) {
     _ahead->ask(_fd, from, _aheadEnd);
     return;
   }
