@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "Merge.h"
-#include "MorvenFormat.h"
 #include "Progress.h"
+#include "format/MorvenFormat.h"
+#include "run/Merge.h"
 
 namespace mvscan {
 

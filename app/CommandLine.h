@@ -7,7 +7,7 @@
 
 #include <ostream>
 
-#include "Runs.h"
+#include "run/Runs.h"
 
 namespace mvscan {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "Runs.h"
+#include "run/Runs.h"
 
 namespace mvscan {
 

@@ -26,7 +26,7 @@ flags=(-std=c++20 -g -O2 -Wall -Wextra -fno-omit-frame-pointer -fno-sanitize-rec
 ignore=-fsanitize-coverage-ignorelist="$root/fuzz/coverage_ignorelist.txt"
 
 objects=()
-for src in "$root"/inspector/*.cpp; do
+for src in "$root"/inspector/*/*.cpp; do
   case "$(basename "$src")" in CounterImage.cpp) continue ;; esac
   obj="$out/obj/$(basename "$src" .cpp).o"
   if [ ! -e "$obj" ] || [ "$src" -nt "$obj" ] || [ -n "$(find "$root/inspector" "$root/fuzz/coverage_ignorelist.txt" -name '*.h' -newer "$obj" -o -name '*.txt' -newer "$obj")" ]; then

@@ -25,10 +25,10 @@
 #include <string>
 #include <vector>
 
-#include "DataInspector.h"
-#include "JsonReport.h"
 #include "MemoryFile.h"
-#include "Runs.h"
+#include "run/JsonReport.h"
+#include "run/Runs.h"
+#include "scan/DataInspector.h"
 
 namespace {
 

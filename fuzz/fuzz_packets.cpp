@@ -35,9 +35,9 @@
 #include <string>
 #include <vector>
 
-#include "DataInspector.h"
 #include "MemoryFile.h"
-#include "Runs.h"
+#include "run/Runs.h"
+#include "scan/DataInspector.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "FileBuilder.h"
-#include "MorvenFormat.h"
+#include "format/MorvenFormat.h"
 
 using namespace morven;
 using testing_files::configRecord;

@@ -18,10 +18,10 @@
 #include <system_error>
 #include <thread>
 
-#include "ChunkTypes.h"
 #include "Module.h"
-#include "Packet.h"
-#include "RegisterRecords.h"
+#include "format/ChunkTypes.h"
+#include "format/Packet.h"
+#include "format/RegisterRecords.h"
 
 namespace morven::python {
 

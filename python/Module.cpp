@@ -1,7 +1,7 @@
 // The module object morven and its parts.
 #include "Module.h"
-#include "Format.h"
-#include "MorvenFormat.h"
+#include "format/MorvenFormat.h"
+#include "text/Format.h"
 
 PYBIND11_MODULE(morven, m) {
   using namespace morven::python;

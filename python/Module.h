@@ -24,7 +24,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
-#include "DataInspector.h"
+#include "scan/DataInspector.h"
 
 namespace morven::python {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Module.h"
-#include "Packet.h"
+#include "format/Packet.h"
 
 namespace morven::python {
 

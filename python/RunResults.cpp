@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "ChunkTypes.h"
 #include "Module.h"
-#include "Packet.h"
-#include "Runs.h"
+#include "format/ChunkTypes.h"
+#include "format/Packet.h"
+#include "run/Runs.h"
 
 namespace morven::python {
 

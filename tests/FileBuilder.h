@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "MorvenFormat.h"
+#include "format/MorvenFormat.h"
 
 namespace testing_files {
 

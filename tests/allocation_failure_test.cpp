@@ -11,7 +11,7 @@
 #include <new>
 #include <sstream>
 
-#include "DataInspector.h"
+#include "scan/DataInspector.h"
 
 namespace {
 

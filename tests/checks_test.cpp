@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "CheckFindings.h"
-#include "DataInspector.h"
 #include "FileBuilder.h"
 #include "RunTool.h"
+#include "scan/CheckFindings.h"
+#include "scan/DataInspector.h"
 
 using namespace testing_files;
 using namespace morven;

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "DataInspector.h"
 #include "FileBuilder.h"
+#include "scan/DataInspector.h"
 
 using namespace morven;
 using namespace testing_files;

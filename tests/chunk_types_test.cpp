@@ -2,8 +2,8 @@
 // no file needed.
 #include <gtest/gtest.h>
 
-#include "ChunkTypes.h"
-#include "DataInspector.h"
+#include "format/ChunkTypes.h"
+#include "scan/DataInspector.h"
 
 using namespace morven;
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "FileBuilder.h"
-#include "Format.h"
 #include "RunInProcess.h"
 #include "RunTool.h"
+#include "text/Format.h"
 
 using namespace testing_files;
 using namespace morven;

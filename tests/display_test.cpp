@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "DataInspector.h"
 #include "FileBuilder.h"
 #include "RunTool.h"
+#include "scan/DataInspector.h"
 
 using namespace testing_files;
 using morven::MVHDR_VX7FRAME16;

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "FileBuilder.h"
-#include "FileReader.h"
-#include "ReadAhead.h"
+#include "io/FileReader.h"
+#include "io/ReadAhead.h"
 
 using namespace testing_files;
 using morven::FileReader;

@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "DataInspector.h"
 #include "FileBuilder.h"
 #include "RunTool.h"
+#include "scan/DataInspector.h"
 
 using namespace morven;
 using namespace testing_files;

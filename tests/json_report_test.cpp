@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "FileBuilder.h"
-#include "MorvenFormat.h"
 #include "RunTool.h"
+#include "format/MorvenFormat.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <streambuf>
 #include <string>
 
-#include "LineWriter.h"
+#include "text/LineWriter.h"
 
 using morven::LineWriter;
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "FileBuilder.h"
-#include "MorvenFormat.h"
 #include "RunTool.h"
+#include "format/MorvenFormat.h"
 
 using namespace testing_files;
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "DataInspector.h"
 #include "FileBuilder.h"
 #include "RunTool.h"
-#include "Runs.h"
+#include "run/Runs.h"
+#include "scan/DataInspector.h"
 
 using namespace testing_files;
 using namespace morven;

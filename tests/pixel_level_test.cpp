@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "ByteOrder.h"
-#include "DataInspector.h"
 #include "FileBuilder.h"
-#include "Format.h"
+#include "format/ByteOrder.h"
 #include "pixel_reports.h"
+#include "scan/DataInspector.h"
+#include "text/Format.h"
 
 using namespace morven;
 using namespace testing_files;

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "FileBuilder.h"
-#include "MorvenFormat.h"
 #include "RunTool.h"
+#include "format/MorvenFormat.h"
 
 namespace {
 

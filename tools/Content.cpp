@@ -8,9 +8,9 @@
 #include <array>
 #include <utility>
 
-#include "MorvenFormat.h"
-#include "Packet.h"
 #include "Random.h"
+#include "format/MorvenFormat.h"
+#include "format/Packet.h"
 
 namespace mvgen {
 namespace {

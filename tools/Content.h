@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "MorvenFormat.h"
+#include "format/MorvenFormat.h"
 
 namespace mvgen {
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "MorvenFormat.h"
 #include "Random.h"
+#include "format/MorvenFormat.h"
 
 namespace mvgen {
 namespace {

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "ByteOrder.h"
 #include "Content.h"
 #include "Metadata.h"
-#include "MorvenFormat.h"
+#include "format/ByteOrder.h"
+#include "format/MorvenFormat.h"
 
 namespace {
 

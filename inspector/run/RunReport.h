@@ -10,8 +10,8 @@
 #include <ostream>
 #include <string>
 
-#include "DataInspector.h"
-#include "Runs.h"
+#include "run/Runs.h"
+#include "scan/DataInspector.h"
 
 namespace morven {
 

@@ -11,9 +11,9 @@
 #include <ios>
 #include <ostream>
 
-#include "DataInspector.h"
-#include "LineWriter.h"
-#include "Packet.h"
+#include "format/Packet.h"
+#include "scan/DataInspector.h"
+#include "text/LineWriter.h"
 
 namespace morven {
 

@@ -1,4 +1,4 @@
-#include "JsonReport.h"
+#include "run/JsonReport.h"
 
 #include <algorithm>
 #include <array>
@@ -6,10 +6,10 @@
 #include <charconv>
 #include <cstring>
 
-#include "Format.h"
-#include "MorvenFormat.h"
-#include "Packet.h"
-#include "RegisterRecords.h"
+#include "format/MorvenFormat.h"
+#include "format/Packet.h"
+#include "format/RegisterRecords.h"
+#include "text/Format.h"
 
 namespace morven {
 

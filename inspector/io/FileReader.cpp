@@ -1,6 +1,6 @@
-#include "FileReader.h"
+#include "io/FileReader.h"
 
-#include "ReadAhead.h"
+#include "io/ReadAhead.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "ByteOrder.h"
-#include "MorvenFormat.h"
-#include "Packet.h"
+#include "format/ByteOrder.h"
+#include "format/MorvenFormat.h"
+#include "format/Packet.h"
 
 namespace morven {
 

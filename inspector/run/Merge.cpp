@@ -1,4 +1,4 @@
-#include "Merge.h"
+#include "run/Merge.h"
 
 #include <fstream>
 #include <map>
@@ -7,8 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DataInspector.h"
-#include "JsonReport.h"
+#include "run/JsonReport.h"
+#include "scan/DataInspector.h"
 
 namespace morven {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "LineWriter.h"
+#include "text/LineWriter.h"
 
 namespace morven {
 

@@ -8,13 +8,13 @@
 // does not own.
 //
 // Sources, by concern:
-//   ChunkLevel.cpp     opening files, walking and classifying chunks
-//   ChunkReports.cpp   register listing, chunk-size histogram
-//   PixelLevel.cpp     packet stream, tallies, EoC list, ToA histogram
-//   ParallelTally.cpp  the tallies of the statistics scan on several threads
-//   PixelDisplay.cpp   one line per packet
-//   Checks.cpp         test-generator and counter checks
-//   CounterImage.cpp   hit-count PNG
+//   scan/ChunkLevel.cpp       opening files, walking and classifying chunks
+//   scan/PixelLevel.cpp       packet stream, tallies, EoC list, ToA histogram
+//   scan/ParallelTally.cpp    the tallies of the statistics scan on several threads
+//   report/ChunkReports.cpp   register listing, chunk-size histogram
+//   report/PixelDisplay.cpp   one line per packet
+//   report/Checks.cpp         test-generator and counter checks
+//   report/CounterImage.cpp   hit-count PNG
 #ifndef MORVEN_DATAINSPECTOR_H
 #define MORVEN_DATAINSPECTOR_H
 
@@ -28,11 +28,11 @@
 #include <string>
 #include <vector>
 
-#include "ByteOrder.h"
-#include "CheckFindings.h"
-#include "DisplayState.h"
-#include "FileReader.h"
-#include "MorvenFormat.h"
+#include "format/ByteOrder.h"
+#include "format/MorvenFormat.h"
+#include "io/FileReader.h"
+#include "scan/CheckFindings.h"
+#include "scan/DisplayState.h"
 
 namespace morven {
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "ByteOrder.h"
+#include "format/ByteOrder.h"
 
 namespace morven {
 

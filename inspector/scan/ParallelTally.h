@@ -29,7 +29,7 @@
 #include <thread>
 #include <vector>
 
-#include "PacketTally.h"
+#include "scan/PacketTally.h"
 
 namespace morven {
 

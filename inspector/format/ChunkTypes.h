@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "MorvenFormat.h"
+#include "format/MorvenFormat.h"
 
 namespace morven {
 

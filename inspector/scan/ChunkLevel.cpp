@@ -8,10 +8,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "ByteOrder.h"
-#include "ChunkTypes.h"
-#include "DataInspector.h"
-#include "Format.h"
+#include "format/ByteOrder.h"
+#include "format/ChunkTypes.h"
+#include "scan/DataInspector.h"
+#include "text/Format.h"
 
 namespace morven {
 

@@ -10,12 +10,12 @@
 #include <cstring>
 #include <numeric>
 
-#include "ByteOrder.h"
-#include "DataInspector.h"
-#include "Format.h"
-#include "Packet.h"
-#include "PacketTally.h"
-#include "ParallelTally.h"
+#include "format/ByteOrder.h"
+#include "format/Packet.h"
+#include "scan/DataInspector.h"
+#include "scan/PacketTally.h"
+#include "scan/ParallelTally.h"
+#include "text/Format.h"
 
 namespace morven {
 

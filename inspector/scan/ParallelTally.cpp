@@ -1,4 +1,4 @@
-#include "ParallelTally.h"
+#include "scan/ParallelTally.h"
 
 #include <sched.h>
 

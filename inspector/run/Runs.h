@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "DataInspector.h"
+#include "scan/DataInspector.h"
 
 namespace morven {
 

@@ -20,10 +20,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "CheckFindings.h"
-#include "DataInspector.h"
-#include "RunReport.h"
-#include "Runs.h"
+#include "run/RunReport.h"
+#include "run/Runs.h"
+#include "scan/CheckFindings.h"
+#include "scan/DataInspector.h"
 
 namespace morven {
 

@@ -1,4 +1,4 @@
-#include "ReadAhead.h"
+#include "io/ReadAhead.h"
 
 #include <fcntl.h>
 #include <unistd.h>

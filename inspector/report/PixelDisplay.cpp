@@ -23,10 +23,10 @@
 #include <emmintrin.h>
 #endif
 
-#include "ByteOrder.h"
-#include "DataInspector.h"
-#include "LineWriter.h"
-#include "Packet.h"
+#include "format/ByteOrder.h"
+#include "format/Packet.h"
+#include "scan/DataInspector.h"
+#include "text/LineWriter.h"
 
 namespace morven {
 

@@ -19,7 +19,7 @@
 
 #include <cstdint>
 
-#include "MorvenFormat.h"
+#include "format/MorvenFormat.h"
 
 namespace morven {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "Runs.h"
+#include "run/Runs.h"
 
 namespace morven {
 

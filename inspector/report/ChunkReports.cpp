@@ -6,9 +6,9 @@
 #include <ostream>
 #include <vector>
 
-#include "DataInspector.h"
-#include "LineWriter.h"
-#include "RegisterRecords.h"
+#include "format/RegisterRecords.h"
+#include "scan/DataInspector.h"
+#include "text/LineWriter.h"
 
 namespace morven {
 

@@ -1,10 +1,10 @@
-#include "Runs.h"
+#include "run/Runs.h"
 
 #include <cstring>
 
-#include "Format.h"
-#include "JsonReport.h"
-#include "RunReport.h"
+#include "run/JsonReport.h"
+#include "run/RunReport.h"
+#include "text/Format.h"
 
 namespace morven {
 

@@ -1,5 +1,5 @@
 // Builds without the PNG library: the statistics run writes no image.
-#include "DataInspector.h"
+#include "scan/DataInspector.h"
 
 namespace morven {
 

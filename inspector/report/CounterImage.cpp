@@ -14,8 +14,8 @@
 
 #include <png++/png.hpp>
 
-#include "DataInspector.h"
-#include "Packet.h"
+#include "format/Packet.h"
+#include "scan/DataInspector.h"
 
 namespace morven {
 
