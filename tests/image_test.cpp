@@ -16,6 +16,7 @@
 
 #include "FileBuilder.h"
 #include "RunTool.h"
+#include "report/CounterImage.h"
 #include "scan/DataInspector.h"
 
 using namespace morven;
@@ -32,15 +33,15 @@ uint64_t dataPacket(bool top, uint64_t eoc, uint64_t pixel) {
 }
 
 // Tallies the packets through the statistics path and writes the image as
-// dir/inspect.png; returns what the inspector printed.
+// dir/inspect.png; returns what the inspector printed and the picture's
+// error.
 std::string saveImageOf(const TempDir& dir, std::vector<uint64_t> packets) {
   std::ostringstream out;
   DataInspector in(out, false);
   in.setDataChunk(reinterpret_cast<unsigned char*>(packets.data()), packets.size() * 8);
   while (in.processNextPixel()) {
   }
-  in.savePixelCounterImage(dir.file("inspect"));
-  return out.str();
+  return out.str() + writeCounterImage(in.pixelCounters(), dir.file("inspect.png"));
 }
 
 Image imageOf(std::vector<uint64_t> packets) {
@@ -201,11 +202,10 @@ TEST(HitImageErrors, FileThatCannotBeWrittenIsReported) {
     c.prepare(dir);
     std::ostringstream out;
     DataInspector in(out, false);
-    in.savePixelCounterImage(dir.file(c.base));
-    EXPECT_EQ(out.str(), "### PNG error: " + dir.file(c.base) + ".png: " + c.reason + "\n");
+    EXPECT_EQ(writeCounterImage(in.pixelCounters(), dir.file(c.base) + ".png"),
+              "PNG error: " + dir.file(c.base) + ".png: " + c.reason);
     // Nothing is left in a bad state: the next picture is written.
-    out.str("");
-    in.savePixelCounterImage(dir.file("next"));
+    EXPECT_EQ(writeCounterImage(in.pixelCounters(), dir.file("next.png")), "");
     EXPECT_EQ(out.str(), "");
     expectPicture(Image(dir.file("next.png")), {});
   }
@@ -228,6 +228,8 @@ TEST(HitImageRun, SecondImageIsScaledOverBothFiles) {
   expectPicture(Image(dir.file("inspect.png")), {{{0, 511}, 32767}, {{447, 0}, 65535}});
 }
 
+// The report goes on after a picture that cannot be written, and the run
+// ends with status 2: the picture is part of the report that was asked for.
 TEST(HitImageRun, ImageErrorIsReportedAndTheReportGoesOn) {
   struct Case {
     const char* name;
@@ -247,7 +249,7 @@ TEST(HitImageRun, ImageErrorIsReportedAndTheReportGoesOn) {
     dir.write("a.mv", hitsFile({dataPacket(false, 0, 0), dataPacket(false, 0, 0)}));
     dir.write("b.mv", hitsFile({dataPacket(false, 1, 0)}));
     RunResult r = runMvscan({"-p", "-E", "a.mv", "b.mv"}, dir.path());
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     const std::string error = std::string("### PNG error: inspect.png: ") + c.reason + "\n";
     EXPECT_EQ(r.out,
               "=> Scan pixels gathering statistics\n\n"
@@ -262,6 +264,38 @@ TEST(HitImageRun, ImageErrorIsReportedAndTheReportGoesOn) {
                   "Total pixelpackets = 3\n\n"
                   "=> Chunk counters:\nMVHDR_VX7TOATOT          2\n\n");
     EXPECT_EQ(r.err, "");
+  }
+}
+
+// The JSON report names the picture's error and does not call the run
+// completed; a merge that cannot write its picture fails the same way.
+TEST(HitImageRun, ImageErrorEndsJsonRunAndMergeWithStatus2) {
+  TempDir dir;
+  dir.write("a.mv", hitsFile({dataPacket(false, 0, 0)}));
+  const std::string missing = dir.file("gone/x.png");
+  RunResult r = runMvscan({"-p", "--json", "--image", missing, "a.mv"}, dir.path());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("\"image\":{\"error\":\"PNG error: " + missing +
+                       ": No such file or directory\",\"file\":\"" + missing + "\"}"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find(",\"run_end\":\"image_failed\"}\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "");
+
+  // The figures of that run are whole: its document still merges.
+  dir.write("a.json", FileBuilder().raw(r.out));
+  RunResult merged = runMvscan({"--merge", "--no-image", "a.json"}, dir.path());
+  EXPECT_EQ(merged.status, 0) << merged.out;
+
+  for (const char* json : {"", "--json"}) {
+    SCOPED_TRACE(json);
+    std::vector<std::string> args = {"--merge", "--image", missing, "a.json"};
+    if (*json != '\0') args.insert(args.begin(), json);
+    RunResult m = runMvscan(args, dir.path());
+    EXPECT_EQ(m.status, 2);
+    EXPECT_NE(m.out.find("PNG error: " + missing + ": No such file or directory"),
+              std::string::npos)
+        << m.out;
   }
 }
 

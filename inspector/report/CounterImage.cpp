@@ -1,6 +1,5 @@
-// The hit-count image: a 16-bit greyscale PNG of the pixel matrix, one
-// picture pixel per chip pixel, brightness proportional to the hits, with a
-// white separator stripe and a grey-scale bar at the right edge.
+#include "report/CounterImage.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -15,7 +14,6 @@
 #include <png++/png.hpp>
 
 #include "format/Packet.h"
-#include "scan/DataInspector.h"
 
 namespace morven {
 
@@ -105,14 +103,10 @@ uint16_t brightness(uint64_t count, uint64_t most) {
 
 }  // namespace
 
-void DataInspector::savePixelCounterImage(std::string baseName) {
-  savePixelCounterImageFile(baseName + ".png");
-}
-
-void DataInspector::savePixelCounterImageFile(const std::string& fileName) {
+std::string writeCounterImage(const uint64_t* pixelCounters, const std::string& fileName) {
   // Counters of the EoC addresses 224..255 belong to no pixel: they neither
   // set the scale nor appear in the picture.
-  const uint64_t* bottom = _pixelCounters.get();
+  const uint64_t* bottom = pixelCounters;
   const uint64_t* top = bottom + TOP_HALF_START;
   uint64_t most = 0;
   for (uint64_t i = 0; i < N_PIXELS; ++i) most = std::max({most, bottom[i], top[i]});
@@ -139,14 +133,10 @@ void DataInspector::savePixelCounterImageFile(const std::string& fileName) {
     if (file.open(fileName)) writePicture(file, image);
   } catch (const std::exception& e) {
     // A failed write is told below with the system's reason.
-    if (file.errNo() == 0) {
-      _out << "### PNG error: " << e.what() << std::endl;
-      return;
-    }
+    if (file.errNo() == 0) return std::string("PNG error: ") + e.what();
   }
-  if (!file.close()) {
-    _out << "### PNG error: " << fileName << ": " << std::strerror(file.errNo()) << std::endl;
-  }
+  if (!file.close()) return "PNG error: " + fileName + ": " + std::strerror(file.errNo());
+  return {};
 }
 
 }  // namespace morven

@@ -9,6 +9,7 @@
 #include "format/MorvenFormat.h"
 #include "format/Packet.h"
 #include "format/RegisterRecords.h"
+#include "report/CounterImage.h"
 #include "text/Format.h"
 
 namespace morven {
@@ -331,27 +332,6 @@ void writePacketLine(std::ostream& out, const RunSettings& s, uint64_t chunkType
 
 }  // namespace
 
-// ---- LastLineBuffer ---------------------------------------------------------
-
-LastLineBuffer::int_type LastLineBuffer::overflow(int_type c) {
-  if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-  const char ch = traits_type::to_char_type(c);
-  xsputn(&ch, 1);
-  return c;
-}
-
-std::streamsize LastLineBuffer::xsputn(const char* s, std::streamsize n) {
-  for (std::streamsize i = 0; i < n; ++i) {
-    if (s[i] == '\n') {
-      _last.swap(_line);
-      _line.clear();
-    } else if (_line.size() < kKept) {
-      _line += s[i];
-    }
-  }
-  return n;
-}
-
 // ---- Settings and statistics --------------------------------------------------
 
 json jsonSettings(const RunSettings& s) {
@@ -552,10 +532,11 @@ void JsonReport::statistics(DataInspector& inspector) {
   const std::string image = imageFileName(_s);
   _image = {{"file", image.empty() ? json() : json(image)}, {"error", nullptr}};
   if (!image.empty()) {
-    _inspectorText.clear();
-    inspector.savePixelCounterImageFile(image);
-    const std::string& said = _inspectorText.lastLine();
-    if (said.rfind("### ", 0) == 0) _image["error"] = said.substr(4);
+    const std::string error = writeCounterImage(inspector.pixelCounters(), image);
+    if (!error.empty()) {
+      _image["error"] = error;
+      pictureFailed();
+    }
   }
   _statistics = &inspector;
 }
@@ -578,11 +559,22 @@ void JsonReport::runEnded(RunEnd end) {
     _out << "}";
   }
   if (!_checkTotals.is_null()) writeMembers(_out, {{"totals", _checkTotals}});
-  const char* how = end == RunEnd::Completed    ? "completed"
-                    : end == RunEnd::FileFailed ? "file_failed"
-                                                : "output_failed";
-  writeMembers(_out, {{"run_end", how}});
+  writeMembers(_out, {{"run_end", runEndName(end, imageFailed())}});
   _out << "}" << std::endl;
+}
+
+const char* runEndName(RunEnd end, bool imageFailed) {
+  switch (end) {
+    case RunEnd::Completed:
+      return imageFailed ? "image_failed" : "completed";
+    case RunEnd::FileFailed:
+      return "file_failed";
+    case RunEnd::ImageFailed:
+      return "image_failed";
+    case RunEnd::OutputFailed:
+      break;
+  }
+  return "output_failed";
 }
 
 }  // namespace morven

@@ -41,21 +41,16 @@ nlohmann::json jsonSettings(const RunSettings& s);
 void writeStatisticsMembers(const RunSettings& s, const DataInspector& inspector,
                             std::ostream& out);
 
-// A stream buffer that takes everything and keeps only the last line: the
-// inspector's own text in a JSON run, of which only a picture's error is
-// wanted.
-class LastLineBuffer : public std::streambuf {
- public:
-  const std::string& lastLine() const { return _last; }
-  void clear() { _last.clear(), _line.clear(); }
+// A stream buffer that takes everything and keeps nothing: the inspector's
+// own text in a JSON run, whose facts reach the report as values.
+// The run_end member of a document: how the run ended, and whether a
+// picture it was asked for could not be written.
+const char* runEndName(RunEnd end, bool imageFailed);
 
+class DiscardBuffer : public std::streambuf {
  protected:
-  int_type overflow(int_type c) override;
-  std::streamsize xsputn(const char* s, std::streamsize n) override;
-
- private:
-  static constexpr size_t kKept = 1024;
-  std::string _line, _last;
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
 class JsonReport : public RunReport {
@@ -96,7 +91,7 @@ class JsonReport : public RunReport {
 
   const RunSettings& _s;
   std::ostream& _out;
-  LastLineBuffer _inspectorText;
+  DiscardBuffer _inspectorText;
   std::ostream _inspectorOut;
   bool _lines;  // the display: JSON Lines
   bool _firstFile = true;

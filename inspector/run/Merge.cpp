@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "report/CounterImage.h"
 #include "run/JsonReport.h"
 #include "scan/DataInspector.h"
 
@@ -50,7 +51,9 @@ std::string addDocument(const json& doc, Sums& sums) {
            std::to_string(JSON_FORMAT_VERSION);
   if (doc.value("mode", "") != "statistics")
     return "a " + doc.value("mode", std::string("?")) + " document, not statistics";
-  if (doc.value("run_end", "") != "completed") return "its run did not complete";
+  // A run whose picture could not be written still counted every packet.
+  const std::string end = doc.value("run_end", "");
+  if (end != "completed" && end != "image_failed") return "its run did not complete";
   try {
     const json& settings = doc.at("settings");
     json counting = json::object();
@@ -118,21 +121,21 @@ RunEnd mergeStatistics(const RunSettings& s, const std::vector<std::string>& doc
     DataInspector inspector(out, false);
     inspector.addTallies(sums.types.data(), sums.pixels.data(), sums.toas.data(), sums.packets,
                          sums.chunkCounts);
-    printStatistics(s, inspector, out);
-    return out ? RunEnd::Completed : RunEnd::OutputFailed;
+    const bool pictured = printStatistics(s, inspector, out);
+    if (!out) return RunEnd::OutputFailed;
+    return pictured ? RunEnd::Completed : RunEnd::ImageFailed;
   }
 
-  LastLineBuffer said;
-  std::ostream inspectorOut(&said);
+  DiscardBuffer discarded;
+  std::ostream inspectorOut(&discarded);
   DataInspector inspector(inspectorOut, false);
   inspector.addTallies(sums.types.data(), sums.pixels.data(), sums.toas.data(), sums.packets,
                        sums.chunkCounts);
   const std::string image = imageFileName(s);
   json imageMember = {{"file", image.empty() ? json() : json(image)}, {"error", nullptr}};
-  if (!image.empty()) {
-    inspector.savePixelCounterImageFile(image);
-    if (said.lastLine().rfind("### ", 0) == 0) imageMember["error"] = said.lastLine().substr(4);
-  }
+  const std::string imageError =
+      image.empty() ? std::string() : writeCounterImage(inspector.pixelCounters(), image);
+  if (!imageError.empty()) imageMember["error"] = imageError;
   json settings = jsonSettings(s);
   for (const char* key : COUNTING_SETTINGS) {
     if (sums.settings.is_object()) settings[key] = sums.settings[key];
@@ -146,8 +149,10 @@ RunEnd mergeStatistics(const RunSettings& s, const std::vector<std::string>& doc
   out << headText << ",\"statistics\":{\"image\":"
       << imageMember.dump(-1, ' ', false, json::error_handler_t::replace);
   writeStatisticsMembers(s, inspector, out);
-  out << "},\"run_end\":\"completed\"}" << std::endl;
-  return out ? RunEnd::Completed : RunEnd::OutputFailed;
+  const RunEnd end = imageError.empty() ? RunEnd::Completed : RunEnd::ImageFailed;
+  out << "},\"run_end\":\"" << runEndName(end, false) << "\"}" << std::endl;
+  if (!out) return RunEnd::OutputFailed;
+  return end;
 }
 
 }  // namespace morven

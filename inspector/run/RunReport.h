@@ -25,6 +25,8 @@ class RunReport {
   // Whether the file check calls chunk() for every chunk: a plain text
   // check of a file of a million chunks says nothing per chunk.
   bool followsChunks() const { return _followsChunks; }
+  // A picture that the run was asked for could not be written.
+  bool imageFailed() const { return _imageFailed; }
   // The stream the checks write their lines to.
   virtual std::ostream& checkStream() = 0;
 
@@ -58,10 +60,12 @@ class RunReport {
  protected:
   RunReport(const std::ostream& output, bool followsChunks)
       : _output(output), _followsChunks(followsChunks) {}
+  void pictureFailed() { _imageFailed = true; }
 
  private:
   const std::ostream& _output;
   const bool _followsChunks;
+  bool _imageFailed = false;
 };
 
 // The run loops over a report: the file check or the pixel scan as the

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "report/CounterImage.h"
 #include "run/JsonReport.h"
 #include "run/RunReport.h"
 #include "text/Format.h"
@@ -124,7 +125,9 @@ class TextReport : public RunReport {
     _out << "Total 'packets' = " << inspector.pixelCounterTotal() << std::endl;
     if (checked == 0) _out << "### Nothing was actually checked: check file contents\n";
   }
-  void statistics(DataInspector& inspector) override { printStatistics(_s, inspector, _out); }
+  void statistics(DataInspector& inspector) override {
+    if (!printStatistics(_s, inspector, _out)) pictureFailed();
+  }
   void scanFileEnded(DataInspector&) override {
     if (_severalFiles) _out << std::endl;
   }
@@ -221,7 +224,7 @@ RunEnd reportedRun(const RunSettings& s, const std::vector<std::string>& fileNam
                    DataInspector& inspector, RunReport& report) {
   const RunEnd end = runFiles(s, fileNames, inspector, report);
   report.runEnded(end);
-  return end;
+  return end == RunEnd::Completed && report.imageFailed() ? RunEnd::ImageFailed : end;
 }
 
 }  // namespace
@@ -247,17 +250,20 @@ std::string imageFileName(const RunSettings& s) {
 
 // The statistics block after each file: EoC list, picture, ToA histogram,
 // total, chunk counts.
-void printStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out) {
+bool printStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out) {
   if (s.eocList) {
     out << std::endl;
     inspector.logEocCounters(s.eocListAll);
   }
   const std::string image = imageFileName(s);
-  if (!image.empty()) inspector.savePixelCounterImageFile(image);
+  const std::string imageError =
+      image.empty() ? std::string() : writeCounterImage(inspector.pixelCounters(), image);
+  if (!imageError.empty()) out << "### " << imageError << std::endl;
   if (s.histogram) inspector.toaHistogram(out, s.histogramBins);
   out << "Total pixelpackets = " << inspector.pixelCounterTotal() << std::endl;
   out << std::endl;
   inspector.logChunkCounters();
+  return imageError.empty();
 }
 
 void printBanner(const RunSettings& s, bool severalFiles, std::ostream& out) {

@@ -79,6 +79,7 @@ enum class RunEnd {
   Completed,     // every file was read to its end
   FileFailed,    // a file could not be opened or is not a MORVEN data file
   OutputFailed,  // the output stream refused a write
+  ImageFailed,   // every file was read, but the picture could not be written
 };
 
 // How a run ended, and how many structural problems the chunk level found
@@ -118,8 +119,9 @@ RunSummary runReport(const RunSettings& s, const std::vector<std::string>& fileN
                      std::ostream& out);
 
 // The statistics block that a statistics run prints after each file, from
-// the type-count list to the chunk counts, with the picture drawn.
-void printStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out);
+// the type-count list to the chunk counts, with the picture drawn; false
+// when the picture could not be written (its error is in the block).
+bool printStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out);
 
 // The picture's file name of the settings; empty: no picture.
 std::string imageFileName(const RunSettings& s);

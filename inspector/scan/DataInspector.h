@@ -14,7 +14,6 @@
 //   report/ChunkReports.cpp   register listing, chunk-size histogram
 //   report/PixelDisplay.cpp   one line per packet
 //   report/Checks.cpp         test-generator and counter checks
-//   report/CounterImage.cpp   hit-count PNG
 #ifndef MORVEN_DATAINSPECTOR_H
 #define MORVEN_DATAINSPECTOR_H
 
@@ -177,8 +176,6 @@ class DataInspector {
   void setThreads(int threads) { _threads = threads; }
   uint64_t checkAsTestGenPixels(std::ostream& out, int links);
   uint64_t checkAsCounters(std::ostream& out, int links);
-  void savePixelCounterImage(std::string baseName);
-  void savePixelCounterImageFile(const std::string& fileName);
   // Adds tallies gathered elsewhere (statistics documents of other runs) to
   // this object's: types[256], pixels[PIXEL_COUNTERS] and toas[TOA_COUNTERS]
   // per index, the packet total and the chunk counts per key.
