@@ -16,10 +16,6 @@ struct FormatError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-bool startsWith(const std::string& text, const char* prefix) {
-  return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
 }  // namespace
 
 OpenFailure openFile(Inspection& in, const std::string& path, bool reset) {
@@ -30,15 +26,17 @@ OpenFailure openFile(Inspection& in, const std::string& path, bool reset) {
   f.failed = true;
   f.errNo = errno;
   f.readError = in.inspector.ferror();
-  if (in.problems.size() > before) f.message = in.problems.back().message;
+  if (in.problems.size() > before) {
+    f.message = in.problems.back().message;
+    f.systemRefused = in.problems.back().kind == ProblemKind::OpenFailed ||
+                      in.problems.back().kind == ProblemKind::StatFailed;
+  }
   return f;
 }
 
 void raiseOpenFailure(const std::string& path, const OpenFailure& failure) {
   const std::string& m = failure.message;
-  const bool systemFailure = startsWith(m, "Failed to open file") ||
-                             startsWith(m, "Failed to 'stat' file") || failure.readError;
-  if (systemFailure) {
+  if (failure.systemRefused || failure.readError) {
     errno = failure.errNo != 0 ? failure.errNo : EIO;
     PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
     throw py::error_already_set();

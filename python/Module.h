@@ -69,9 +69,10 @@ struct Inspection {
 // once it is held again.
 struct OpenFailure {
   bool failed = false;
-  int errNo = 0;           // errno right after the failure
-  bool readError = false;  // the header read failed (rather than ended early)
-  std::string message;     // the inspector's problem text
+  int errNo = 0;               // errno right after the failure
+  bool readError = false;      // the header read failed (rather than ended early)
+  bool systemRefused = false;  // the system refused to open or stat the file
+  std::string message;         // the inspector's problem text
 };
 
 // setFile on the inspection (GIL released by the caller); what went wrong,

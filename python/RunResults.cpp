@@ -185,7 +185,8 @@ idles, heartbeats the idle words and test-generator heartbeats passed over
 learned           words read while learning where each link stands
 checked           words judged after that; 0: nothing was checked
 packets           words read in all files (mvscan's "Total 'packets'")
-structure_errors  the chunk walk's problems, (offset, message) pairs)";
+structure_errors  the chunk walk's problems, (offset, message) pairs, as the
+                  file check reports them (a data chunk cut short included))";
 
 }  // namespace
 
@@ -209,7 +210,8 @@ hits              numpy array [y, x] of 512 by 448: hits per pixel, the counts
                   behind mvscan's picture (row 0 is the picture's bottom row)
 toa               numpy array of 65536: hits of ToA/ToT chunks per ToA value
 chunk_counts      accepted chunks per type name, as mvscan's chunk counters
-structure_errors  the chunk walk's problems, (offset, message) pairs)")
+structure_errors  the chunk walk's problems, (offset, message) pairs, as the
+                  file check reports them (a data chunk cut short included))")
       .def_readonly("packets", &Statistics::packets)
       .def_readonly("type_counts", &Statistics::typeCounts)
       .def_readonly("hits", &Statistics::hits)

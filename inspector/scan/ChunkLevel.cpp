@@ -124,7 +124,7 @@ bool DataInspector::setFile(const std::string& fileName, bool reset) {
 
   if (!_file.open(fileName)) {
     _out << "### Failed to open file " << fileName << std::endl;
-    tellProblem(0, "Failed to open file " + fileName);
+    tellProblem(ProblemKind::OpenFailed, 0, "Failed to open file " + fileName);
     _hasError = true;
     return false;
   }
@@ -133,7 +133,7 @@ bool DataInspector::setFile(const std::string& fileName, bool reset) {
   if (!_file.size(_fileSize)) {
     _errNo = errno;
     _out << "### Failed to 'stat' file " << fileName << std::endl;
-    tellProblem(0, "Failed to 'stat' file " + fileName);
+    tellProblem(ProblemKind::StatFailed, 0, "Failed to 'stat' file " + fileName);
     _hasError = true;
     return false;
   }
@@ -141,7 +141,7 @@ bool DataInspector::setFile(const std::string& fileName, bool reset) {
   unsigned char header[8];
   if (_file.read(header, 8) != 8) {
     _out << "### Failed to read file header" << std::endl;
-    tellProblem(0, "Failed to read file header");
+    tellProblem(ProblemKind::HeaderUnreadable, 0, "Failed to read file header");
     _hasError = true;
     return false;
   }
@@ -152,8 +152,9 @@ bool DataInspector::setFile(const std::string& fileName, bool reset) {
   _out << "### Doesn't look like a MORVEN data file:" << std::endl;
   _out << "    expected header 0x" << hexString(MVHDR_MAGIC, 16) << ", got 0x"
        << hexString(_fileHeader, 16) << std::dec << std::setfill(' ') << std::endl;
-  tellProblem(0, "Doesn't look like a MORVEN data file: expected header 0x" +
-                     hexString(MVHDR_MAGIC, 16) + ", got 0x" + hexString(_fileHeader, 16));
+  tellProblem(ProblemKind::NotMorven, 0,
+              "Doesn't look like a MORVEN data file: expected header 0x" +
+                  hexString(MVHDR_MAGIC, 16) + ", got 0x" + hexString(_fileHeader, 16));
   _hasError = true;
   return false;
 }
@@ -167,7 +168,8 @@ bool DataInspector::nextChunk() {
 
   if (_fileIndex > _fileSize || _chunkBytes > _fileSize - _fileIndex) {
     _out << "### Truncated last chunk #" << _headerTotal << std::endl;
-    tellProblem(_fileIndex - 8, "Truncated last chunk #" + std::to_string(_headerTotal));
+    tellProblem(ProblemKind::TruncatedChunk, _fileIndex - 8,
+                "Truncated last chunk #" + std::to_string(_headerTotal));
     _chunkBytes = _fileIndex > _fileSize ? 0 : _fileSize - _fileIndex;
     _hasError = true;
   }
@@ -186,8 +188,9 @@ bool DataInspector::nextChunk() {
   if (!isValidHeader(loadLE64(word))) {
     _out << "### Invalid header 0x" << hexString(_chunkType, 16) << std::dec << std::setfill(' ')
          << " @ index=" << (_fileIndex - 8) << std::endl;
-    tellProblem(_fileIndex - 8, "Invalid header 0x" + hexString(_chunkType, 16) +
-                                    " @ index=" + std::to_string(_fileIndex - 8));
+    tellProblem(ProblemKind::InvalidHeader, _fileIndex - 8,
+                "Invalid header 0x" + hexString(_chunkType, 16) +
+                    " @ index=" + std::to_string(_fileIndex - 8));
     _hasError = true;
     return false;
   }
@@ -250,13 +253,15 @@ void DataInspector::printJsonPayload() {
   }
   if (!complete) {
     _out << "### Failed to read JSON chunk " << chunkTypeString() << std::endl;
-    tellProblem(_fileIndex - 8, "Failed to read JSON chunk " + chunkTypeString());
+    tellProblem(ProblemKind::JsonUnreadable, _fileIndex - 8,
+                "Failed to read JSON chunk " + chunkTypeString());
     _hasError = true;
     return;
   }
   if (tooLong || jsonNestingDepth(text) > MAX_JSON_DEPTH) {
     _out << "### Error reading JSON from chunk " << chunkTypeString() << std::endl;
-    tellProblem(_fileIndex - 8, "Error reading JSON from chunk " + chunkTypeString());
+    tellProblem(ProblemKind::JsonInvalid, _fileIndex - 8,
+                "Error reading JSON from chunk " + chunkTypeString());
     return;
   }
   try {
@@ -265,7 +270,8 @@ void DataInspector::printJsonPayload() {
   } catch (const std::exception&) {
     _jsonString.clear();
     _out << "### Error reading JSON from chunk " << chunkTypeString() << std::endl;
-    tellProblem(_fileIndex - 8, "Error reading JSON from chunk " + chunkTypeString());
+    tellProblem(ProblemKind::JsonInvalid, _fileIndex - 8,
+                "Error reading JSON from chunk " + chunkTypeString());
   }
 }
 
@@ -290,13 +296,14 @@ void DataInspector::readConfigPayload() {
   }
   if (!complete) {
     _out << "### Failed to read VX7-config chunk " << chunkTypeString() << std::endl;
-    tellProblem(_fileIndex - 8, "Failed to read VX7-config chunk " + chunkTypeString());
+    tellProblem(ProblemKind::ConfigUnreadable, _fileIndex - 8,
+                "Failed to read VX7-config chunk " + chunkTypeString());
     _hasError = true;
   }
 }
 
-void DataInspector::tellProblem(uint64_t offset, std::string message) {
-  if (_problemSink) _problemSink(FileProblem{offset, std::move(message)});
+void DataInspector::tellProblem(ProblemKind kind, uint64_t offset, std::string message) {
+  if (_problemSink) _problemSink(FileProblem{offset, std::move(message), kind});
 }
 
 bool DataInspector::isValidHeader(uint64_t headerWord) {

@@ -39,12 +39,28 @@ template <typename Count>
 struct Tallies;  // PacketTally.h
 using TallyCounters = Tallies<uint64_t>;
 
-// A structural problem that the chunk level reports: the file offset it
-// concerns (the chunk's header word, or 0 for the file as a whole) and the
-// message as the report prints it, without its "### " mark.
+// What went wrong with a file, for callers that act on the kind rather than
+// on the text: the first two are the system's refusals (errno tells why),
+// the others the file's content.
+enum class ProblemKind {
+  OpenFailed,        // the file could not be opened
+  StatFailed,        // its size could not be had
+  HeaderUnreadable,  // fewer than 8 bytes, or the first read failed
+  NotMorven,         // the first 8 bytes are not the MORVEN header
+  TruncatedChunk,    // the file ends inside a chunk's payload
+  InvalidHeader,     // a chunk header of no accepted type
+  JsonUnreadable,    // a JSON chunk cut short by the end of the file
+  JsonInvalid,       // a JSON chunk whose text is not JSON
+  ConfigUnreadable,  // a chip-configuration chunk cut short
+};
+
+// A structural problem that the chunk level reports: its kind, the file
+// offset it concerns (the chunk's header word, or 0 for the file as a
+// whole) and the message as the report prints it, without its "### " mark.
 struct FileProblem {
   uint64_t offset;
   std::string message;
+  ProblemKind kind = ProblemKind::InvalidHeader;
 };
 
 class DataInspector {
@@ -198,7 +214,7 @@ class DataInspector {
   };
   bool nextRunWord(WordRun& run, uint64_t& word);
   void readConfigPayload();
-  void tellProblem(uint64_t offset, std::string message);
+  void tellProblem(ProblemKind kind, uint64_t offset, std::string message);
 
   FileReader _file;  // the open data file; closed when none is open
   std::string _fileName;

@@ -82,7 +82,8 @@ bool DataInspector::nextDataChunk() {
   while (_chunkWordsLeft == 0) {
     // The payload of the current chunk has been read here.
     _skipPayload = false;
-    while (nextChunk() && !chunkIsData()) {
+    bool accepted;
+    while ((accepted = nextChunk()) && !chunkIsData()) {
     }
     // A rejected header of a data type still has its payload read as
     // packets; any other end of the chunk walk ends the packet stream for
@@ -92,6 +93,14 @@ bool DataInspector::nextDataChunk() {
       return false;
     }
     _chunkWordsLeft = _chunkBytes / 8;
+    // The file check finds a data chunk that the file ends inside when it
+    // walks on past it; the packet stream ends inside that chunk instead,
+    // so the same problem is told here, to the callers that collect
+    // problems (the pixel modes' text says nothing of it).
+    if (accepted && (_fileIndex > _fileSize || _chunkBytes > _fileSize - _fileIndex)) {
+      tellProblem(ProblemKind::TruncatedChunk, chunkOffset(),
+                  "Truncated last chunk #" + std::to_string(_headerTotal));
+    }
   }
   return true;
 }

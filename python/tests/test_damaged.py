@@ -48,10 +48,11 @@ def test_problems_are_those_of_the_command_line(tmp_path, name, built, offsets):
     list(chunks)
     assert chunks.errors == problems
     # the packet words are those mvscan -R displays, and the statistics run
-    # reports the problems of its own walk
+    # reports the problems of the file check, a data chunk cut by the end of
+    # the file included (which the text of mvscan -p does not mention)
     assert np.array_equal(f.packets(), displayed_words(path))
     statistics = morven.statistics(path)
-    assert [m for _, m in statistics.structure_errors] == reported_problems(mvscan("-p", path))
+    assert statistics.structure_errors == problems
 
 
 def test_problem_offsets_name_the_chunk(tmp_path):
