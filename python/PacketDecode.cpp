@@ -1,7 +1,5 @@
 // morven.decode: packet words to a numpy structured array, one record per
 // word, every field taken by the library's packet decoder (Packet.h).
-#include <sched.h>
-
 #include <algorithm>
 #include <string>
 #include <system_error>
@@ -10,6 +8,7 @@
 
 #include "Module.h"
 #include "format/Packet.h"
+#include "io/Cores.h"
 
 namespace morven::python {
 
@@ -85,13 +84,6 @@ void decodeRecord(uint64_t w, Pc24Record& r) {
 
 using Words = py::array_t<uint64_t, py::array::c_style | py::array::forcecast>;
 
-// Cores this process may run on.
-unsigned availableCores() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof(set), &set) == 0) return unsigned(std::max(1, CPU_COUNT(&set)));
-  return std::max(1u, std::thread::hardware_concurrency());
-}
-
 // Large arrays are decoded in parts, one per core: the decode of a whole run
 // is bound by the processor, not by memory.
 constexpr size_t WORDS_PER_THREAD = size_t(1) << 20;
@@ -110,7 +102,7 @@ py::array decodeAll(const Words& words) {
   const size_t n = size_t(words.size());
   {
     py::gil_scoped_release release;
-    const size_t parts = std::min<size_t>(availableCores(), n / WORDS_PER_THREAD + 1);
+    const size_t parts = std::min<size_t>(size_t(availableCores()), n / WORDS_PER_THREAD + 1);
     const size_t step = (n + parts - 1) / parts;
     auto decodePart = [&](size_t p) {
       const size_t begin = std::min(n, p * step), end = std::min(n, begin + step);

@@ -21,7 +21,6 @@ constexpr size_t CHIP_COLUMNS = 448;
 constexpr size_t CHIP_ROWS = 512;
 // Hit counters of the top half start here (packet bit 63 is index bit 17).
 constexpr uint64_t TOP_HALF_START = 0x20000;
-constexpr size_t TOA_VALUES = 0x10000;
 
 struct Statistics {
   uint64_t packets;
@@ -129,7 +128,7 @@ Statistics statistics(const py::object& paths, uint64_t skip, bool reverseWords,
   return Statistics{d.pixelCounterTotal(),
                     copyCounters(d.typeCounters().data(), d.typeCounters().size()),
                     hitMap(d.pixelCounters()),
-                    copyCounters(d.toaCounters(), TOA_VALUES),
+                    copyCounters(d.toaCounters(), VX7_TOA_VALUES),
                     chunkCounts,
                     problemList(in.problems)};
 }

@@ -3,6 +3,7 @@
 #ifndef MORVEN_MORVENFORMAT_H
 #define MORVEN_MORVENFORMAT_H
 
+#include <cstddef>
 #include <cstdint>
 
 namespace morven {
@@ -112,6 +113,12 @@ constexpr uint64_t MORVEN_EMPTY_PACKET = 0xFF;
 constexpr uint64_t TESTGEN_HEARTBEAT = 0xFF;
 // Pixels per chip half: 224 EoC blocks of 512 pixel numbers.
 constexpr uint64_t N_PIXELS = 0x1C000;
+// The values a packet field can take, and so the sizes of the tallies over
+// them: the type byte, the 18-bit pixel index (half, EoC address, pixel
+// number; EoC addresses 224..255 belong to no pixel) and the 16-bit ToA.
+constexpr size_t VX7_TYPE_CODES = 0x100;
+constexpr size_t VX7_PIXEL_INDEXES = 0x40000;
+constexpr size_t VX7_TOA_VALUES = 0x10000;
 
 // ---- Whole words with a meaning of their own ------------------------------
 // Told apart from packets by their full 64-bit value: the IDLE word has type

@@ -288,7 +288,7 @@ struct TestGenCheck : CheckBase {
     const uint64_t b = e.eoc * 512 + e.pixnr;
     if (a < b) a += N_PIXELS;
     uint64_t t = f.toa;
-    if (t < e.toa) t += 0x10000;
+    if (t < e.toa) t += VX7_TOA_VALUES;
     const uint64_t since = (read - lastErrorMark[link]) / uint64_t(links);
     if (links > 1) {
       line.text(" (lnk=").hex(uint64_t(link)).text(")");

@@ -21,7 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "run/RunReport.h"
-#include "run/Runs.h"
+#include "run/RunSettings.h"
 #include "scan/CheckFindings.h"
 #include "scan/DataInspector.h"
 

@@ -10,7 +10,7 @@
 #include <ostream>
 #include <string>
 
-#include "run/Runs.h"
+#include "run/RunSettings.h"
 #include "scan/DataInspector.h"
 
 namespace morven {

@@ -243,11 +243,6 @@ void RunReport::display(const RunSettings& s, DataInspector& inspector, uint64_t
   }
 }
 
-std::string imageFileName(const RunSettings& s) {
-  if (!s.imageFile.empty()) return s.imageFile;
-  return s.imageBase.empty() ? std::string() : s.imageBase + ".png";
-}
-
 // The statistics block after each file: EoC list, picture, ToA histogram,
 // total, chunk counts.
 bool printStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out) {

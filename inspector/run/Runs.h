@@ -16,71 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "run/RunSettings.h"
 #include "scan/DataInspector.h"
 
 namespace morven {
-
-class RunProgress;
-
-struct RunSettings {
-  // The pixel scan and its modes; without pixelScan, the file check.
-  bool pixelScan = false;
-  bool displayPixels = false;  // -P, -R
-  bool showFields = false;     // -P, -Q
-  bool showRaw = false;        // -R
-  bool showCounter = false;    // -C
-  bool skipZeroPackets = false;
-  bool testGen = false;       // -Q
-  bool counterCheck = false;  // -q
-  bool eocList = false;
-  bool eocListAll = true;
-  // The file check's reports.
-  bool listChunks = false;
-  bool showJson = false;
-  bool showConfig = false;
-  bool histogram = false;  // ToA histogram in the statistics, chunk sizes in the check
-  // How the packet stream is read.
-  bool reverseBytes = false;
-  bool reverseWords = false;
-  bool fromPelvan = false;
-  int frameBits = 0;  // 0, 8 or 16
-  int histogramBins = 1;
-  int links = 1;  // links of the checks, stride of the display
-  uint64_t skipCount = 0;
-  // The output is a terminal: the display hands every line over as it
-  // ends rather than in batches.
-  bool lineByLine = false;
-  // Threads of the statistics scan; 0: the cores available to the process.
-  int threads = 0;
-  // Where the statistics run writes its hit-count picture (".png" is
-  // added); empty: no picture.
-  std::string imageBase = "inspect";
-  // The picture's whole file name; when set, it is used instead of
-  // imageBase.
-  std::string imageFile;
-  // One JSON document (the display: JSON Lines) instead of the text report.
-  bool json = false;
-  // Told how far the run has got; none: nullptr.
-  RunProgress* progress = nullptr;
-};
-
-// How far a run has got, for a progress line: each file as it is opened,
-// then the place reached in it, once per read piece of a data chunk and
-// every few thousand chunks.
-class RunProgress {
- public:
-  virtual ~RunProgress() = default;
-  virtual void fileStarted(size_t index, uint64_t size) = 0;
-  virtual void at(uint64_t offset) = 0;
-};
-
-// How a run ended.
-enum class RunEnd {
-  Completed,     // every file was read to its end
-  FileFailed,    // a file could not be opened or is not a MORVEN data file
-  OutputFailed,  // the output stream refused a write
-  ImageFailed,   // every file was read, but the picture could not be written
-};
 
 // How a run ended, and how many structural problems the chunk level found
 // in its files (damaged headers, cut payloads: the report's content).
@@ -122,9 +61,6 @@ RunSummary runReport(const RunSettings& s, const std::vector<std::string>& fileN
 // the type-count list to the chunk counts, with the picture drawn; false
 // when the picture could not be written (its error is in the block).
 bool printStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out);
-
-// The picture's file name of the settings; empty: no picture.
-std::string imageFileName(const RunSettings& s);
 
 }  // namespace morven
 

@@ -161,9 +161,9 @@ class DataInspector {
 
   // The tallies: one counter per type byte, per pixel index (18 bits: half,
   // EoC block, pixel number) and per ToA value.
-  static constexpr size_t TYPE_COUNTER_COUNT = 256;
-  static constexpr size_t PIXEL_COUNTER_COUNT = 0x40000;
-  static constexpr size_t TOA_COUNTER_COUNT = 0x10000;
+  static constexpr size_t TYPE_COUNTER_COUNT = VX7_TYPE_CODES;
+  static constexpr size_t PIXEL_COUNTER_COUNT = VX7_PIXEL_INDEXES;
+  static constexpr size_t TOA_COUNTER_COUNT = VX7_TOA_VALUES;
   const std::vector<uint64_t>& typeCounters() const { return _typeCounters; }
   const uint64_t* pixelCounters() const { return _pixelCounters.get(); }
   const uint64_t* toaCounters() const { return _toaCounters.get(); }

@@ -14,9 +14,9 @@
 
 namespace morven {
 
-constexpr size_t TYPE_COUNTERS = 256;
-constexpr size_t PIXEL_COUNTERS = 0x40000;
-constexpr size_t TOA_COUNTERS = 0x10000;
+constexpr size_t TYPE_COUNTERS = VX7_TYPE_CODES;
+constexpr size_t PIXEL_COUNTERS = VX7_PIXEL_INDEXES;
+constexpr size_t TOA_COUNTERS = VX7_TOA_VALUES;
 
 // One set of tallies: TYPE_COUNTERS, PIXEL_COUNTERS and TOA_COUNTERS
 // counters of type Count.

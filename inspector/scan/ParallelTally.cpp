@@ -1,7 +1,5 @@
 #include "scan/ParallelTally.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -16,17 +14,6 @@ namespace {
 constexpr size_t COUNTER_WORDS = TYPE_COUNTERS + PIXEL_COUNTERS + TOA_COUNTERS;
 
 }  // namespace
-
-int availableCores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    const int n = CPU_COUNT(&set);
-    if (n > 0) return n;
-  }
-  const unsigned n = std::thread::hardware_concurrency();
-  return n > 0 ? int(n) : 1;
-}
 
 void ParallelTally::FreeDeleter::operator()(uint32_t* p) const {
   std::free(p);

@@ -29,12 +29,10 @@
 #include <thread>
 #include <vector>
 
+#include "io/Cores.h"
 #include "scan/PacketTally.h"
 
 namespace morven {
-
-// The cores this process may run on (at least 1).
-int availableCores();
 
 class ParallelTally {
  public:

@@ -246,8 +246,9 @@ void DataInspector::toaHistogram(std::ostream& out, int bins) {
   // counter: all 65536 are summed for every histogram printed.
   std::vector<uint64_t> counts(nbins, 0);
   const uint64_t* toa = _toaCounters.get();
-  for (uint64_t j = 0, v = 0; v < 0x10000; ++j, v += width) {
-    counts[j] = std::accumulate(toa + v, toa + std::min<uint64_t>(v + width, 0x10000), uint64_t(0));
+  for (uint64_t j = 0, v = 0; v < VX7_TOA_VALUES; ++j, v += width) {
+    counts[j] =
+        std::accumulate(toa + v, toa + std::min<uint64_t>(v + width, VX7_TOA_VALUES), uint64_t(0));
   }
   out << "  ToA     Bin Count" << std::endl;
   out << "-------   ---------" << std::endl;
