@@ -1,7 +1,7 @@
 // The test-generator check (-Q) and the counter check (-q): golden cases run
 // through the mvscan binary on files built here, compared whole, and the
 // inspector's checks on a string stream for what the command line cannot
-// show (the stream's fill and base after a call, the results).
+// show (the stream's state after a call, the results).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -416,8 +416,8 @@ TEST(CheckRun, TestGenTotalsOverTwoFiles) {
 }
 
 // A data chunk behind a rejected header of a data type: the chunk layer's
-// message comes in the middle of the check and sets the stream's fill back
-// to a blank, and the counter lines after it are filled with blanks.
+// message comes in the middle of the check, and the counter lines after it
+// are filled with blanks.
 FileBuilder counterAcrossInvalidHeader() {
   return FileBuilder()
       .header()
@@ -459,47 +459,60 @@ class CheckStream : public ::testing::Test {
   std::unique_ptr<DataInspector> _inspector;
 };
 
-TEST_F(CheckStream, CounterCheckLeavesZeroFillAndDecimal) {
+// The checks write their lines whatever state the stream is in, and leave
+// that state as it was: the counter check zero-fills its numbers, the
+// test-generator check blank-fills its fields.
+TEST_F(CheckStream, CounterCheckZeroFillsWithoutTouchingTheStream) {
   DataInspector& inspector =
       inspect(FileBuilder().header().chunk(MVHDR_VX7PC24, with(count(1, 8), 4, 0x40)));
   out << std::hex;
+  out.fill('.');
   EXPECT_EQ(inspector.checkAsCounters(out, 1), 7u);
   EXPECT_EQ(out.str(),
             "### 0000005: 00000040, expected 00000005\n"
             "### 0000006: 00000006, expected 00000041\n"
             "### Consecutive errs : 2 (cnt=7)\n");
-  EXPECT_EQ(out.fill(), '0');
-  EXPECT_EQ(out.flags() & std::ios::basefield, std::ios::dec);
+  EXPECT_EQ(out.fill(), '.');
+  EXPECT_EQ(out.flags() & std::ios::basefield, std::ios::hex);
 }
 
-// Also without a single judged word the counter check leaves its fill.
-TEST_F(CheckStream, CounterCheckSetsFillWithNothingJudged) {
+TEST_F(CheckStream, CounterCheckWithNothingJudgedWritesNothing) {
   DataInspector& inspector = inspect(FileBuilder().header().chunk(MVHDR_VX7PC24, {1}));
   EXPECT_EQ(inspector.checkAsCounters(out, 1), 0u);
   EXPECT_EQ(out.str(), "");
-  EXPECT_EQ(out.fill(), '0');
+  EXPECT_EQ(out.fill(), ' ');
 }
 
-TEST_F(CheckStream, InvalidHeaderFillHoldsAfterTheCall) {
+// Blank fill from the invalid header on, in the library as on the command
+// line; a second check zero-fills again from its start.
+TEST_F(CheckStream, InvalidHeaderInTheMiddleBlankFillsTheRest) {
   DataInspector& inspector = inspect(counterAcrossInvalidHeader());
   EXPECT_EQ(inspector.checkAsCounters(out, 1), 11u);
   EXPECT_EQ(out.str(), ACROSS_INVALID_HEADER);
   EXPECT_EQ(out.fill(), ' ');
+
+  out.str("");
+  std::string bytes;
+  for (uint64_t w : {1, 2, 9, 4}) bytes += le64(w);
+  inspector.setDataChunk(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  EXPECT_EQ(inspector.checkAsCounters(out, 1), 3u);
+  EXPECT_EQ(out.str(),
+            "### 0000003: 00000009, expected 00000003\n"
+            "### 0000004: 00000004, expected 0000000a\n"
+            "### Consecutive errs (lnk=0): 2 (cnt=4)\n");
 }
 
-// The test-generator check fills its fields with the stream's fill of the
-// moment and changes neither fill nor (in the end) base.
-TEST_F(CheckStream, TestGenUsesTheStreamsFill) {
+TEST_F(CheckStream, TestGenBlankFillsWithoutTouchingTheStream) {
   DataInspector& inspector =
       inspect(FileBuilder().header().chunk(MVHDR_VX7TOATOT, with(ramp(6), 3, tg(0, 3, 3, 1))));
   out << std::hex;
   out.fill('.');
   EXPECT_EQ(inspector.checkAsTestGenPixels(out, 1), 5u);
   EXPECT_EQ(out.str(),
-            "### ......4: pixnr=..3 (..3), eoc=.0 (.0), toa ....3 (....3), fixed=.......1 "
+            "###       4: pixnr=  3 (  3), eoc= 0 ( 0), toa     3 (    3), fixed=       1 "
             "(diffs = 0, 0, pix=4)\n");
   EXPECT_EQ(out.fill(), '.');
-  EXPECT_EQ(out.flags() & std::ios::basefield, std::ios::dec);
+  EXPECT_EQ(out.flags() & std::ios::basefield, std::ios::hex);
 }
 
 // The result counts every judged word, idle words and heartbeats included;

@@ -121,19 +121,15 @@ int nextLink(int link, int links) {
 }
 
 // ---- Report lines and findings --------------------------------------------------
-// Each line is built in a LineWriter and written in one go, flushed. Fields
-// of a fixed width take the stream's fill character of the moment: the
-// counter check makes it '0', and a chunk-layer message written between two
-// lines may set it back to a blank. Every line that reports a finding adds
-// the same finding to the CheckFindings, when the caller gave one.
+// Each line is built in a LineWriter and written in one go, flushed; the
+// stream's formatting state is neither read nor changed. Fields of a fixed
+// width are filled with blanks, the counter check's with zeros until the
+// first "### Invalid header" line of the chunk walk that comes in the
+// middle of the check: from there on its lines are blank-filled too, as the
+// tool has always printed them. Every line that reports a finding adds the
+// same finding to the CheckFindings, when the caller gave one.
 
 using Line = LineWriter<256>;
-
-// A line that showed numbers in hexadecimal leaves the stream in decimal.
-void endHexLine(std::ostream& out, Line& line) {
-  out << std::dec;
-  line.end(out);
-}
 
 // label, the value found and, in parentheses, the value expected, both in
 // hexadecimal in the given width.
@@ -148,6 +144,12 @@ struct CheckBase {
   std::ostream& out;
   int links;
   CheckFindings* findings;
+  // The inspector's count of "### Invalid header" lines, and its value when
+  // the counter check began to zero-fill.
+  const uint64_t* invalidHeaderLines;
+  uint64_t zeroFillFrom = UINT64_MAX;
+
+  char fill() const { return *invalidHeaderLines == zeroFillFrom ? '0' : ' '; }
   uint64_t learned = 0;
   uint64_t judged = 0;
   uint64_t errorRun[MAX_LINKS] = {};
@@ -272,7 +274,7 @@ struct TestGenCheck : CheckBase {
   }
 
   void writeError(uint64_t w, const TestGenFields& f, const TestGenFields& e, int link) {
-    const char fill = out.fill();
+    const char fill = this->fill();
     const uint64_t read = packetsRead();
     const uint64_t fixed = testGenFixed(w);
     Line line;
@@ -296,7 +298,7 @@ struct TestGenCheck : CheckBase {
       line.text(" (diffs = ").dec(a - b).text(", ").dec(t - e.toa);
       line.text(", pix=").dec(since).text(")");
     }
-    endHexLine(out, line);
+    line.end(out);
     if (CheckError* r = newError(link)) {
       r->found = w;
       r->expected = expected[link] & ~PACKET_TOP_BIT;
@@ -331,11 +333,11 @@ struct CounterCheck : CheckBase {
       return;
     }
     if (++errorRun[link] <= MAX_ERROR_LINES) {
-      const char fill = out.fill();
+      const char fill = this->fill();
       Line line;
       line.text("### ").dec(packetsRead(), 7, fill).text(": ").hex(w, 8, fill);
       line.text(", expected ").hex(expected[link], 8, fill);
-      endHexLine(out, line);
+      line.end(out);
       if (CheckError* r = newError(link)) {
         r->found = w;
         r->expected = expected[link];
@@ -351,7 +353,8 @@ struct CounterCheck : CheckBase {
 uint64_t DataInspector::checkAsTestGenPixels(std::ostream& out, int links) {
   if (links < 1) links = 1;
   if (links > MAX_LINKS) links = MAX_LINKS;
-  TestGenCheck c{{out, links, _checkFindings}, VX7_EOC_MAX_COLS / uint64_t(links)};
+  TestGenCheck c{{out, links, _checkFindings, &_invalidHeaderLines},
+                 VX7_EOC_MAX_COLS / uint64_t(links)};
 
   // Learning: the first pixel word of each link, in link order, sets where
   // the link stands; idle words and heartbeats before it are passed over.
@@ -410,7 +413,7 @@ uint64_t DataInspector::checkAsTestGenPixels(std::ostream& out, int links) {
 uint64_t DataInspector::checkAsCounters(std::ostream& out, int links) {
   if (links < 1) links = 1;
   if (links > MAX_LINKS) links = MAX_LINKS;
-  CounterCheck c{{out, links, _checkFindings}};
+  CounterCheck c{{out, links, _checkFindings, &_invalidHeaderLines}};
 
   // Learning: the first word of each link, in link order, is its counter.
   uint64_t w = 0;
@@ -422,9 +425,8 @@ uint64_t DataInspector::checkAsCounters(std::ostream& out, int links) {
     c.expected[link++] = w + 1;
   }
 
-  // The counter lines print their numbers zero-filled, and the fill stays
-  // with the stream after the call.
-  out.fill('0');
+  // The counter lines print their numbers zero-filled from here on.
+  c.zeroFillFrom = _invalidHeaderLines;
   link = 0;
   const auto successor = [](uint64_t word) { return word + 1; };
   while (more) {

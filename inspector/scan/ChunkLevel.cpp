@@ -151,7 +151,7 @@ bool DataInspector::setFile(const std::string& fileName, bool reset) {
 
   _out << "### Doesn't look like a MORVEN data file:" << std::endl;
   _out << "    expected header 0x" << hexString(MVHDR_MAGIC, 16) << ", got 0x"
-       << hexString(_fileHeader, 16) << std::dec << std::setfill(' ') << std::endl;
+       << hexString(_fileHeader, 16) << std::endl;
   tellProblem(ProblemKind::NotMorven, 0,
               "Doesn't look like a MORVEN data file: expected header 0x" +
                   hexString(MVHDR_MAGIC, 16) + ", got 0x" + hexString(_fileHeader, 16));
@@ -186,8 +186,9 @@ bool DataInspector::nextChunk() {
   if (_headerTotal % PROGRESS_CHUNKS == 0 && _progressHook) _progressHook(_fileIndex);
 
   if (!isValidHeader(loadLE64(word))) {
-    _out << "### Invalid header 0x" << hexString(_chunkType, 16) << std::dec << std::setfill(' ')
+    _out << "### Invalid header 0x" << hexString(_chunkType, 16) << std::dec
          << " @ index=" << (_fileIndex - 8) << std::endl;
+    ++_invalidHeaderLines;
     tellProblem(ProblemKind::InvalidHeader, _fileIndex - 8,
                 "Invalid header 0x" + hexString(_chunkType, 16) +
                     " @ index=" + std::to_string(_fileIndex - 8));

@@ -190,6 +190,9 @@ class DataInspector {
   // Threads of the statistics scan (processAllPixels): 0 for the cores
   // available to the process.
   void setThreads(int threads) { _threads = threads; }
+  // The "### Invalid header" lines written so far; the counter check's
+  // lines change their fill after one.
+  uint64_t invalidHeaderLines() const { return _invalidHeaderLines; }
   uint64_t checkAsTestGenPixels(std::ostream& out, int links);
   uint64_t checkAsCounters(std::ostream& out, int links);
   // Adds tallies gathered elsewhere (statistics documents of other runs) to
@@ -230,6 +233,7 @@ class DataInspector {
   ProblemSink _problemSink;
   ProgressHook _progressHook;
   CheckFindings* _checkFindings = nullptr;
+  uint64_t _invalidHeaderLines = 0;
   int _threads = 1;
   bool _lineByLine = false;
   bool _reverseWords, _reverseBytes, _fromPelvan, _forceFrame;
