@@ -14,6 +14,8 @@
 #include <memory>
 #include <streambuf>
 
+#include "text/LineWriter.h"
+
 namespace mvscan {
 
 class StdoutBuffer : public std::streambuf {
@@ -39,7 +41,7 @@ class StdoutBuffer : public std::streambuf {
   int sync() override;
 
  private:
-  static constexpr size_t kBufferSize = 256 * 1024;
+  static constexpr size_t kBufferSize = morven::OUTPUT_BLOCK_BYTES;
 
   bool writeAll(const char* data, size_t n);
 

@@ -521,9 +521,9 @@ Shown formatPacket(Line& line, DisplayState& display, const StreamInfo& stream,
 
 class LineBatch {
  public:
-  // A full batch is larger than the program's output buffer (256 KiB), so
-  // it goes to the output without a copy there.
-  static constexpr size_t BYTES = 260 * 1024;
+  // A full batch is larger than an output block, so it goes to the output
+  // without a copy into the output buffer.
+  static constexpr size_t BYTES = OUTPUT_BLOCK_BYTES + 4 * 1024;
 
   bool full() const { return BYTES - _used < Line::CAPACITY; }
   // A line that must reach a terminal as it ends is in the batch.

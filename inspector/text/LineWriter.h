@@ -12,8 +12,7 @@
 // comparison per piece.
 //
 // Numbers are formatted with std::to_chars; the stream's own formatting
-// state (base, fill, case) is never read nor changed: a line that wants the
-// stream's fill passes out.fill().
+// state (base, fill, case) is never read nor changed.
 #ifndef MORVEN_LINEWRITER_H
 #define MORVEN_LINEWRITER_H
 
@@ -26,6 +25,11 @@
 #include <string_view>
 
 namespace morven {
+
+// Output into a file or a pipe goes out in blocks of this size: the
+// program's output buffer holds one, and a writer that hands over more at
+// once (the display's batches) is written without a copy into it.
+constexpr size_t OUTPUT_BLOCK_BYTES = 256 * 1024;
 
 // The longest chunk-type name a line shows.
 constexpr size_t CHUNK_NAME_MAX = 64;
