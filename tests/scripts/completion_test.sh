@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The bash completion offers every option that the command line reads: the
-# short ones of its option string and the long ones of its table.
-#   completion_test.sh SOURCE_DIR
+# short ones of its option string and the long ones that --help lists (made
+# from the command line's table).
+#   completion_test.sh SOURCE_DIR MVSCAN_BINARY
 set -euo pipefail
 src=$1
+mvscan=$2
 # shellcheck source=/dev/null
 source "$src/completion/mvscan.bash"
 complete_word() {
@@ -14,9 +16,9 @@ complete_word() {
   printf '%s\n' "${COMPREPLY[@]}"
 }
 offered=$(complete_word -)
-options=$(grep -o '"[0-9A-Za-z:]*", LONG_OPTIONS' "$src/app/CommandLine.cpp" | cut -d'"' -f2 |
+options=$(grep -o 'SHORT_OPTIONS\[\] = "[0-9A-Za-z:]*"' "$src/app/CommandLine.cpp" | cut -d'"' -f2 |
   tr -d ':' | grep -o . | sed 's/^/-/')
-options+=$'\n'$(sed -n 's/^ *{"\([a-z-]*\)", [a-z_]*argument.*/--\1/p' "$src/app/CommandLine.cpp")
+options+=$'\n'$("$mvscan" --help | sed -n 's/^  \(--[a-z-]*\).*/\1/p')
 [ "$(wc -l <<<"$options")" -gt 25 ] || { echo "FAIL: options not found in the source"; exit 1; }
 status=0
 for o in $options; do
