@@ -3,6 +3,7 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -97,9 +98,14 @@ bool readUnsigned(const char* text, uint64_t& value) {
   return end != text;
 }
 
+// The short options, as getopt reads them.
+constexpr char SHORT_OPTIONS[] = "0cCeEfF:hH:jL:pPQqrRs:VwW";
+
 // The long options have codes above any character.
-enum LongOption {
-  OPT_JSON = 256,
+enum LongOptionCode {
+  OPT_HELP = 256,
+  OPT_VERSION,
+  OPT_JSON,
   OPT_IMAGE,
   OPT_NO_IMAGE,
   OPT_MERGE,
@@ -108,23 +114,60 @@ enum LongOption {
   OPT_THREADS,
 };
 
-constexpr option LONG_OPTIONS[] = {
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {"json", no_argument, nullptr, OPT_JSON},
-    {"image", required_argument, nullptr, OPT_IMAGE},
-    {"no-image", no_argument, nullptr, OPT_NO_IMAGE},
-    {"merge", no_argument, nullptr, OPT_MERGE},
-    {"strict", no_argument, nullptr, OPT_STRICT},
-    {"no-progress", no_argument, nullptr, OPT_NO_PROGRESS},
-    {"threads", required_argument, nullptr, OPT_THREADS},
-    {nullptr, 0, nullptr, 0},
+// The one table of long options: getopt's table and the help text's list
+// are both made from it, and the tests hold the man page and the bash
+// completion to it.
+constexpr LongOption LONG_OPTIONS[] = {
+    {"help", nullptr, OPT_HELP, "Show this help text, with this list of long options."},
+    {"version", nullptr, OPT_VERSION, "Show version (the same as -V)."},
+    {"json", nullptr, OPT_JSON, "Write the report as one JSON document (JSON Lines with -P/-R)."},
+    {"image", "PATH", OPT_IMAGE, "Write the picture of -p to PATH instead of inspect.png."},
+    {"no-image", nullptr, OPT_NO_IMAGE, "Write no picture."},
+    {"merge", nullptr, OPT_MERGE, "Report the sum of statistics documents of -p --json runs."},
+    {"strict", nullptr, OPT_STRICT, "End with status 3 when a structural error was reported."},
+    {"no-progress", nullptr, OPT_NO_PROGRESS, "Show no progress line on standard error."},
+    {"threads", "N", OPT_THREADS,
+     "Scan the statistics on N threads (1..1024; default: all cores)."},
 };
+
+// getopt's table of the long options, ended by a zero entry.
+std::vector<option> getoptTable() {
+  std::vector<option> table;
+  for (const LongOption& o : LONG_OPTIONS) {
+    table.push_back(
+        {o.name, o.value != nullptr ? required_argument : no_argument, nullptr, o.code});
+  }
+  table.push_back({nullptr, 0, nullptr, 0});
+  return table;
+}
+
+// The option as the help text shows it: "--image=PATH".
+std::string optionText(const LongOption& o) {
+  return std::string("--") + o.name + (o.value != nullptr ? std::string("=") + o.value : "");
+}
+
+// What --help prints after the text of -h: every long option on one line,
+// the descriptions aligned.
+void longUsage(std::ostream& out) {
+  size_t width = 0;
+  for (const LongOption& o : LONG_OPTIONS) width = std::max(width, optionText(o).size());
+  out << std::endl
+      << "Long options (anywhere among the arguments; a value also as the next argument):"
+      << std::endl;
+  for (const LongOption& o : LONG_OPTIONS) {
+    const std::string text = optionText(o);
+    out << "  " << text << std::string(width + 2 - text.size(), ' ') << o.help << std::endl;
+  }
+}
 
 // Threads beyond any machine's cores make no scan faster.
 constexpr int MAX_THREADS = 1024;
 
 }  // namespace
+
+std::span<const LongOption> longOptions() {
+  return LONG_OPTIONS;
+}
 
 int readOptions(int argc, char** argv, Options& o, std::ostream& out) {
   morven::RunSettings& s = o.run;
@@ -132,8 +175,13 @@ int readOptions(int argc, char** argv, Options& o, std::ostream& out) {
   optind = 0;
   int c;
   long long number;
-  while ((c = getopt_long(argc, argv, "0cCeEfF:hH:jL:pPQqrRs:VwW", LONG_OPTIONS, nullptr)) != -1) {
+  const std::vector<option> table = getoptTable();
+  while ((c = getopt_long(argc, argv, SHORT_OPTIONS, table.data(), nullptr)) != -1) {
     switch (c) {
+      case OPT_HELP:
+        usage(out);
+        longUsage(out);
+        return 0;
       case OPT_JSON:
         s.json = true;
         break;
@@ -233,6 +281,7 @@ int readOptions(int argc, char** argv, Options& o, std::ostream& out) {
         if (!readUnsigned(optarg, s.skipCount)) return arg_error(out, 's');
         break;
       case 'V':
+      case OPT_VERSION:
         out << "Version " << std::hex << morven::VERSION_ID << std::dec << std::endl;
         return 0;
       case 'w':

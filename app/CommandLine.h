@@ -6,6 +6,7 @@
 #define MVSCAN_COMMANDLINE_H
 
 #include <ostream>
+#include <span>
 
 #include "run/Runs.h"
 
@@ -29,6 +30,19 @@ struct Options {
   bool strict = false;   // --strict
   bool progress = true;  // not --no-progress
 };
+
+// A long option of the command line: its name without "--", the name of
+// its value in the help text (nullptr for an option without a value), the
+// code getopt gives it, and its line of the help text.
+struct LongOption {
+  const char* name;
+  const char* value;
+  int code;
+  const char* help;
+};
+
+// Every long option, in the order of the help text.
+std::span<const LongOption> longOptions();
 
 // Reads all options into o; returns -1 to go on with the run, or the exit
 // status to end with (0 after the help or version text, 1 after an option

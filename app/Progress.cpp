@@ -1,6 +1,9 @@
 #include "Progress.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdio>
@@ -49,6 +52,23 @@ std::string timeText(double seconds) {
   return buf;
 }
 
+// Set by SIGWINCH: the terminal has a new size, to be asked for before the
+// next drawing. A flag is all a signal handler may safely touch.
+volatile std::sig_atomic_t resized = 0;
+
+void onResize(int) {
+  resized = 1;
+}
+
+// The width of a terminal that does not tell its own.
+constexpr int FALLBACK_WIDTH = 80;
+
+int terminalWidth(int fd) {
+  winsize size{};
+  if (::ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return FALLBACK_WIDTH;
+  return size.ws_col;
+}
+
 }  // namespace
 
 ProgressLine::Clock::duration ProgressLine::delayFromEnvironment() {
@@ -59,10 +79,19 @@ ProgressLine::Clock::duration ProgressLine::delayFromEnvironment() {
   return std::chrono::milliseconds(end == text || ms < 0 ? 1000 : ms);
 }
 
-ProgressLine::ProgressLine(int fd, Clock::duration delay) : _fd(fd), _delay(delay) {}
+ProgressLine::ProgressLine(int fd, Clock::duration delay) : _fd(fd), _delay(delay) {
+  struct sigaction action {};
+  action.sa_handler = onResize;
+  sigemptyset(&action.sa_mask);
+  // Reads and writes that the signal interrupts go on as if it had not come.
+  action.sa_flags = SA_RESTART;
+  _handlerSet = ::sigaction(SIGWINCH, &action, &_oldAction) == 0;
+  _width = terminalWidth(_fd);
+}
 
 ProgressLine::~ProgressLine() {
   erase();
+  if (_handlerSet) ::sigaction(SIGWINCH, &_oldAction, nullptr);
 }
 
 void ProgressLine::start(const std::vector<std::string>& fileNames) {
@@ -84,15 +113,38 @@ void ProgressLine::fileStarted(size_t index, uint64_t size) {
 }
 
 std::string ProgressLine::text(size_t file, size_t files, uint64_t done, uint64_t total,
-                               double seconds) {
-  std::string line = "mvscan: file " + std::to_string(file + 1) + "/" + std::to_string(files) +
-                     ", " + bytesText(double(done)) + " of " + bytesText(double(total));
+                               double seconds, int width) {
+  if (width <= 1) return "";
+  // The fields, most important first: the bytes done, the time left, the
+  // file, the rate.
+  const std::string name = "mvscan: ";
+  const std::string fileText = "file " + std::to_string(file + 1) + "/" + std::to_string(files);
+  const std::string bytes = bytesText(double(done)) + " of " + bytesText(double(total));
+  const std::string percent =
+      std::to_string(total > 0 ? int(100.0 * double(done) / double(total)) : 100) + "%";
+  std::string rate, left;
   if (seconds > 0) {
-    const double rate = double(done) / seconds;
-    line += ", " + bytesText(rate) + "/s";
-    if (rate > 0 && total >= done) line += ", " + timeText(double(total - done) / rate) + " left";
+    const double perSecond = double(done) / seconds;
+    rate = bytesText(perSecond) + "/s";
+    if (perSecond > 0 && total >= done) left = timeText(double(total - done) / perSecond) + " left";
   }
-  return line;
+  const auto join = [](std::initializer_list<std::string> fields) {
+    std::string line;
+    for (const std::string& f : fields) {
+      if (f.empty()) continue;
+      line += (line.empty() ? "" : ", ") + f;
+    }
+    return line;
+  };
+  // A line as wide as the terminal would wrap, and a wrapped line cannot be
+  // taken off again: the widest line shown leaves the last column free.
+  const size_t room = size_t(width - 1);
+  for (const std::string& line :
+       {join({fileText, bytes, rate, left}), join({fileText, bytes, left}), join({bytes, left}),
+        join({percent, left})}) {
+    if (name.size() + line.size() <= room) return name + line;
+  }
+  return (name + percent).substr(0, room);
 }
 
 void ProgressLine::at(uint64_t offset) {
@@ -101,7 +153,12 @@ void ProgressLine::at(uint64_t offset) {
   _drawn = now;
   const uint64_t done = _before + std::min(offset, _size);
   const double seconds = std::chrono::duration<double>(now - _started).count();
-  writeAll(_fd, ERASE + text(_file, _files, done, std::max(_total, done), seconds));
+  if (resized) {
+    resized = 0;
+    _width = terminalWidth(_fd);
+  }
+  const std::string line = text(_file, _files, done, std::max(_total, done), seconds, _width);
+  writeAll(_fd, ERASE + line);
   _shown = true;
 }
 

@@ -1,9 +1,13 @@
 // The progress line of a long run on standard error: files, bytes done of
 // the total, rate and time left, redrawn a few times a second once the run
 // has taken more than about a second, and erased at the end. Only on a
-// terminal; the command line decides when to show it at all.
+// terminal; the command line decides when to show it at all. The line fits
+// the terminal's width, asked for again after every change of size
+// (SIGWINCH): a line that wrapped could not be erased.
 #ifndef MVSCAN_PROGRESS_H
 #define MVSCAN_PROGRESS_H
+
+#include <signal.h>
 
 #include <chrono>
 #include <cstdint>
@@ -35,12 +39,19 @@ class ProgressLine : public morven::RunProgress {
   // line at once).
   static Clock::duration delayFromEnvironment();
 
-  // The line as drawn, for bytes done of total after seconds.
-  static std::string text(size_t file, size_t files, uint64_t done, uint64_t total, double seconds);
+  // The line as drawn, for bytes done of total after seconds, on a terminal
+  // of width columns: at most width - 1 columns, the least important
+  // fields left out first (the rate, then the file), then the bytes as a
+  // percentage, and cut off at the end on the narrowest terminals.
+  static std::string text(size_t file, size_t files, uint64_t done, uint64_t total, double seconds,
+                          int width);
 
  private:
   int _fd;
   Clock::duration _delay;
+  int _width;
+  bool _handlerSet = false;
+  struct sigaction _oldAction {};
   Clock::time_point _started{};
   Clock::time_point _drawn{};
   bool _shown = false;

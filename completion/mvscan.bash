@@ -1,7 +1,30 @@
-# bash completion for mvscan: every option, the arguments that have a fixed
-# choice, MORVEN data files (and statistics documents after --merge).
+# bash completion for mvscan: every option, the values that have a fixed
+# choice, and file names by what the run reads: MORVEN data files (*.mv,
+# and *.mv.zst, *.mv.gz for the compressed files to come), or statistics
+# documents (*.json) after --merge; directories always.
+
+# Offers the names that start with $cur and match one of the patterns, and
+# every directory.
+_mvscan_files() {
+  local IFS=$'\n' name pattern
+  COMPREPLY=()
+  for name in $(compgen -f -- "$cur"); do
+    if [[ -d $name ]]; then
+      COMPREPLY+=("$name")
+      continue
+    fi
+    for pattern in "$@"; do
+      # shellcheck disable=SC2053 # the pattern is meant to match
+      if [[ $name == $pattern ]]; then
+        COMPREPLY+=("$name")
+        break
+      fi
+    done
+  done
+}
+
 _mvscan() {
-  local cur prev
+  local cur prev word
   cur=${COMP_WORDS[COMP_CWORD]}
   prev=${COMP_WORDS[COMP_CWORD - 1]}
   case $prev in
@@ -14,6 +37,7 @@ _mvscan() {
       return
       ;;
     -H | -s | --threads)
+      COMPREPLY=()
       return
       ;;
     --image)
@@ -22,6 +46,10 @@ _mvscan() {
       ;;
   esac
   case $cur in
+    --image=*)
+      cur=${cur#--image=}
+      COMPREPLY=($(compgen -f -- "$cur"))
+      ;;
     --*)
       COMPREPLY=($(compgen -W "--help --version --json --image --no-image --merge --strict
         --no-progress --threads" -- "$cur"))
@@ -32,8 +60,12 @@ _mvscan() {
         --threads" -- "$cur"))
       ;;
     *)
-      COMPREPLY=($(compgen -f -- "$cur"))
+      for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
+        [[ $word == --merge ]] && { _mvscan_files '*.json'; return; }
+        [[ $word == -- ]] && break
+      done
+      _mvscan_files '*.mv' '*.mv.zst' '*.mv.gz'
       ;;
   esac
 }
-complete -o filenames -o bashdefault -F _mvscan mvscan
+complete -o filenames -F _mvscan mvscan

@@ -374,32 +374,52 @@ json       a JSON chunk's payload as Python objects (None if it did not
 json_text  that payload as mvscan -j prints it back, or None
 registers  a chip-configuration chunk's register records as a list of
            (address, bytes) pairs; None for other chunks)")
-      .def_readonly("offset", &Chunk::offset)
-      .def_readonly("header", &Chunk::header)
-      .def_readonly("type", &Chunk::type)
-      .def_readonly("type_name", &Chunk::typeName)
-      .def_readonly("stream_id", &Chunk::streamId)
-      .def_readonly("size", &Chunk::size)
-      .def_readonly("json", &Chunk::json)
-      .def_readonly("json_text", &Chunk::jsonText)
-      .def_readonly("registers", &Chunk::registers)
-      .def("__repr__", [](const Chunk& c) {
-        return "<morven.Chunk " + c.typeName + " at " + std::to_string(c.offset) + ", " +
-               std::to_string(c.size) + " bytes>";
-      });
+      .def_readonly("offset", &Chunk::offset,
+                    "File offset of the chunk's header word (JSON report: chunks[].offset).")
+      .def_readonly("header", &Chunk::header, "The header word as the file holds it.")
+      .def_readonly("type", &Chunk::type,
+                    "The chunk type field, bits 63..48 (JSON report: chunks[].type_number).")
+      .def_readonly("type_name", &Chunk::typeName,
+                    "The name of the chunk type, \"???\" for an unknown one (JSON report: "
+                    "chunks[].type).")
+      .def_readonly("stream_id", &Chunk::streamId,
+                    "The stream id field, bits 47..32 (JSON report: chunks[].stream).")
+      .def_readonly("size", &Chunk::size,
+                    "The payload size in bytes (JSON report: chunks[].bytes).")
+      .def_readonly("json", &Chunk::json,
+                    "A JSON chunk's payload as Python objects; None when it did not parse, and "
+                    "for other chunks (JSON report: chunks[].json).")
+      .def_readonly("json_text", &Chunk::jsonText, "A JSON chunk's payload as text, or None.")
+      .def_readonly("registers", &Chunk::registers,
+                    "A chip-configuration chunk's whole register records as (address, bytes) "
+                    "pairs; None for other chunks (JSON report: chunks[].registers).")
+      .def(
+          "__repr__",
+          [](const Chunk& c) {
+            return "<morven.Chunk " + c.typeName + " at " + std::to_string(c.offset) + ", " +
+                   std::to_string(c.size) + " bytes>";
+          },
+          "The chunk's type name, offset and size.");
 
   py::class_<ChunkIterator>(m, "ChunkIterator",
                             "An iterator over the chunks of a file; errors holds the structural "
                             "problems found so far.")
-      .def("__iter__", [](ChunkIterator& it) -> ChunkIterator& { return it; })
-      .def("__next__", &ChunkIterator::next)
+      .def(
+          "__iter__", [](ChunkIterator& it) -> ChunkIterator& { return it; },
+          "The iterator itself.")
+      .def("__next__", &ChunkIterator::next,
+           "The next chunk (morven.Chunk); StopIteration at the end of the walk.")
       .def_property_readonly("errors", &ChunkIterator::errors,
                              "The structural problems found so far, as (offset, message) pairs.");
 
   py::class_<PacketIterator>(m, "PacketIterator",
                              "An iterator over the packet words of a file, in numpy.uint64 arrays.")
-      .def("__iter__", [](PacketIterator& it) -> PacketIterator& { return it; })
-      .def("__next__", &PacketIterator::next);
+      .def(
+          "__iter__", [](PacketIterator& it) -> PacketIterator& { return it; },
+          "The iterator itself.")
+      .def("__next__", &PacketIterator::next,
+           "The next numpy.uint64 array of packet words, never empty; StopIteration at the "
+           "end of the stream.");
 
   py::class_<File>(m, "File", R"(A MORVEN data file, opened by morven.open(path).
 
@@ -408,14 +428,17 @@ header  the file header's text ("MORVEN")
 size    the file size in bytes
 errors  the structural problems of the chunk walk as (offset, message) pairs,
         the messages as mvscan prints them after "### "; offset is that of
-        the chunk header word concerned
+        the chunk header word concerned (JSON report: files[].errors)
 
 Also a context manager; after close() (or the end of a with block) its
 methods raise ValueError.)")
-      .def_property_readonly("path", &File::path)
-      .def_property_readonly("header", &File::header)
-      .def_property_readonly("size", &File::size)
-      .def_property_readonly("closed", &File::closed)
+      .def_property_readonly("path", &File::path,
+                             "The file name as given (JSON report: files[].name).")
+      .def_property_readonly("header", &File::header,
+                             "The file header's text, \"MORVEN\" (JSON report: files[].header).")
+      .def_property_readonly("size", &File::size,
+                             "The file size in bytes (JSON report: files[].size).")
+      .def_property_readonly("closed", &File::closed, "True after close().")
       .def_property_readonly("errors", &File::errors,
                              "The structural problems of the whole chunk walk, as (offset, "
                              "message) pairs.")
@@ -440,12 +463,19 @@ methods raise ValueError.)")
           "The words of packets(), in numpy.uint64 arrays of at most max_words words each: a "
           "file of any size in bounded memory (the arrays and about 20 MiB).")
       .def("close", &File::close, "Closes the file object.")
-      .def("__enter__", [](File& f) -> File& { return f; })
-      .def("__exit__", [](File& f, py::args) { f.close(); })
-      .def("__repr__", [](const File& f) {
-        return std::string("<morven.File ") + py::repr(py::str(f.path())).cast<std::string>() +
-               (f.closed() ? " (closed)>" : ">");
-      });
+      .def(
+          "__enter__", [](File& f) -> File& { return f; }, "The file itself, for a with block.")
+      .def(
+          "__exit__", [](File& f, py::args) { f.close(); },
+          "Closes the file at the end of a "
+          "with block.")
+      .def(
+          "__repr__",
+          [](const File& f) {
+            return std::string("<morven.File ") + py::repr(py::str(f.path())).cast<std::string>() +
+                   (f.closed() ? " (closed)>" : ">");
+          },
+          "The file name, and whether the file object is closed.");
 
   m.def(
       "open", [](const py::object& path) { return File(pathString(path)); }, py::arg("path"),

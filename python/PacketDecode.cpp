@@ -122,12 +122,62 @@ py::array decodeAll(const Words& words) {
   return records;
 }
 
+const char* const WORDS_TYPE =
+    "decode: words must be 64-bit integers (numpy.uint64 or numpy.int64), not ";
+
+// A list (or nested lists) of integers: every one taken modulo 2^64, so a
+// negative one by the bits of its 64-bit form. Converted here, item by
+// item: numpy would make floats of a list that mixes words of the top half
+// (2^63 and above) with others.
+Words fromIntegers(const py::object& words) {
+  const py::module_ numpy = py::module_::import("numpy");
+  const py::array objects = numpy.attr("array")(words, py::arg("dtype") = "object");
+  Words out(std::vector<py::ssize_t>(objects.shape(), objects.shape() + objects.ndim()));
+  uint64_t* dst = out.mutable_data();
+  const py::object integer = numpy.attr("integer");
+  for (const py::handle item : objects.attr("flat")) {
+    const bool isInt = PyLong_Check(item.ptr()) && !PyBool_Check(item.ptr());
+    if (!isInt && !py::isinstance(item, integer)) {
+      throw py::type_error(WORDS_TYPE +
+                           py::str(item.get_type().attr("__name__")).cast<std::string>());
+    }
+    const py::int_ value(py::reinterpret_borrow<py::object>(item));
+    *dst++ = PyLong_AsUnsignedLongLongMask(value.ptr());
+  }
+  return out;
+}
+
+// The words as decode takes them: an array of 64-bit integers, unsigned or
+// signed (a signed word is taken by its bits), of any shape; or integers in
+// a list. Other element types are refused rather than converted: numpy would
+// turn 1.5 into 1, and a word above 2^53 held as a float into another word.
+// An array that is not contiguous, or not in the machine's byte order, is
+// decoded from a contiguous copy.
+Words wordArray(const py::object& words) {
+  if (!py::isinstance<py::array>(words)) return fromIntegers(words);
+  const py::array a = py::reinterpret_borrow<py::array>(words);
+  const py::dtype type = a.dtype();
+  if ((type.kind() != 'u' && type.kind() != 'i') || type.itemsize() != 8) {
+    throw py::type_error(WORDS_TYPE + py::str(static_cast<py::handle>(type)).cast<std::string>());
+  }
+  return Words::ensure(a);
+}
+
 const char* const DECODE_DOC =
     R"(Decodes packet words into a numpy structured array, one record per word.
 
-words   packet words (a numpy.uint64 array from File.packets, or anything
-        numpy turns into one); the result has the same shape
+words   packet words: a numpy array of numpy.uint64 (as File.packets gives
+        them) or numpy.int64 (taken by its bits, so -1 is 0xFFFFFFFFFFFFFFFF),
+        or a list (or nested lists) of integers, each taken modulo 2^64; the
+        result has the same shape, any number of dimensions. An array that
+        is not contiguous (a slice with a step, a transposed view) or not in
+        the machine's byte order is decoded from a contiguous copy.
 layout  "toatot" for ToA/ToT runs, "pc24" for counting runs
+
+Raises TypeError, naming the type, for words of any other type (arrays of
+floats, of 32-bit integers, of bool, of objects; floats or bools in a list):
+they are not converted, as numpy would turn 1.5 into 1. Raises ValueError
+for an unknown layout.
 
 Fields of every record:
   top          True for a packet of the top chip half (bit 63)
@@ -144,7 +194,11 @@ pileup; "pc24" adds pc, the 24-bit count.
 
 Fields that do not apply to a packet are 0: for a control packet everything
 but top, type and timer; for a data packet the timer. Select the hits with
-records["type"] < 224.)";
+records["type"] < 224.
+
+The JSON Lines display (mvscan -P --json) names two of these otherwise:
+pixel is its "pixnr", timer its "value", and its "type" is the control
+type's name, with the number here in "type_number".)";
 
 }  // namespace
 
@@ -154,9 +208,9 @@ void addPacketDecode(py::module_& m) {
   PYBIND11_NUMPY_DTYPE(Pc24Record, top, type, eoc, pixel, x, y, pc, timer);
   m.def(
       "decode",
-      [](const Words& words, const std::string& layout) -> py::array {
-        if (layout == "toatot") return decodeAll<ToaTotRecord>(words);
-        if (layout == "pc24") return decodeAll<Pc24Record>(words);
+      [](const py::object& words, const std::string& layout) -> py::array {
+        if (layout == "toatot") return decodeAll<ToaTotRecord>(wordArray(words));
+        if (layout == "pc24") return decodeAll<Pc24Record>(wordArray(words));
         throw py::value_error("layout must be \"toatot\" or \"pc24\", not \"" + layout + "\"");
       },
       py::arg("words"), py::arg("layout") = "toatot", DECODE_DOC);

@@ -211,33 +211,70 @@ toa               numpy array of 65536: hits of ToA/ToT chunks per ToA value
 chunk_counts      accepted chunks per type name, as mvscan's chunk counters
 structure_errors  the chunk walk's problems, (offset, message) pairs, as the
                   file check reports them (a data chunk cut short included))")
-      .def_readonly("packets", &Statistics::packets)
-      .def_readonly("type_counts", &Statistics::typeCounts)
-      .def_readonly("hits", &Statistics::hits)
-      .def_readonly("toa", &Statistics::toa)
-      .def_readonly("chunk_counts", &Statistics::chunkCounts)
-      .def_readonly("structure_errors", &Statistics::structureErrors)
-      .def("__repr__", [](const Statistics& s) {
-        return "<morven.Statistics " + std::to_string(s.packets) + " packets>";
-      });
+      .def_readonly("packets", &Statistics::packets,
+                    "Words read in all files, skipped ones included (\"Total pixelpackets\"; "
+                    "JSON report: statistics.packets).")
+      .def_readonly("type_counts", &Statistics::typeCounts,
+                    "numpy array of 256: packets per type byte, the -e list (JSON report: "
+                    "statistics.types[].count, where types[i].type is i).")
+      .def_readonly("hits", &Statistics::hits,
+                    "numpy array [y, x] of 512 by 448: hits per pixel, row 0 the picture's "
+                    "bottom row (JSON report: statistics.hits, [pixel, x, y, count] of the pixels "
+                    "with hits).")
+      .def_readonly("toa", &Statistics::toa,
+                    "numpy array of 65536: hits of ToA/ToT chunks per ToA value (JSON report: "
+                    "statistics.toa.counts, [toa, count] of the values with hits).")
+      .def_readonly("chunk_counts", &Statistics::chunkCounts,
+                    "Accepted chunks per type name, a dict (JSON report: statistics.chunk_counts, "
+                    "[{type, type_number, count}]).")
+      .def_readonly("structure_errors", &Statistics::structureErrors,
+                    "The chunk walk's problems of all files as (offset, message) pairs (JSON "
+                    "report: files[].errors, per file).")
+      .def(
+          "__repr__",
+          [](const Statistics& s) {
+            return "<morven.Statistics " + std::to_string(s.packets) + " packets>";
+          },
+          "The packet total.");
 
   py::class_<CheckResult>(m, "CheckResult", CHECK_RESULT_DOC)
-      .def_readonly("errors", &CheckResult::errors)
-      .def_readonly("runs", &CheckResult::runs)
-      .def_readonly("heartbeat_errors", &CheckResult::heartbeatErrors)
-      .def_readonly("idles", &CheckResult::idles)
-      .def_readonly("heartbeats", &CheckResult::heartbeats)
-      .def_readonly("learned", &CheckResult::learned)
-      .def_readonly("checked", &CheckResult::checked)
-      .def_readonly("packets", &CheckResult::packets)
-      .def_readonly("structure_errors", &CheckResult::structureErrors)
+      .def_readonly("errors", &CheckResult::errors,
+                    "The error lines as a numpy structured array, see the class (JSON report: "
+                    "files[].check.errors).")
+      .def_readonly("runs", &CheckResult::runs,
+                    "The runs of two or more errors: link, length, packet, at_end (JSON report: "
+                    "files[].check.error_runs).")
+      .def_readonly("heartbeat_errors", &CheckResult::heartbeatErrors,
+                    "Test-generator heartbeats out of sequence: packet, found, expected (JSON "
+                    "report: files[].check.heartbeat_errors).")
+      .def_readonly("idles", &CheckResult::idles,
+                    "Idle words passed over (JSON report: files[].check.idles).")
+      .def_readonly("heartbeats", &CheckResult::heartbeats,
+                    "Test-generator heartbeats passed over (JSON report: "
+                    "files[].check.heartbeats, totals.heartbeats).")
+      .def_readonly("learned", &CheckResult::learned,
+                    "Words read while learning where each link stands (JSON report: "
+                    "files[].check.learned).")
+      .def_readonly("checked", &CheckResult::checked,
+                    "Words judged after that; 0: nothing was checked (JSON report: "
+                    "files[].check.checked).")
+      .def_readonly("packets", &CheckResult::packets,
+                    "Words read in all files (\"Total 'packets'\"; JSON report: "
+                    "totals.packets).")
+      .def_readonly("structure_errors", &CheckResult::structureErrors,
+                    "The chunk walk's problems of all files as (offset, message) pairs (JSON "
+                    "report: files[].errors, per file).")
       .def_property_readonly(
           "anything_checked", [](const CheckResult& r) { return r.checked != 0; },
-          "False when nothing was checked (mvscan: \"Nothing was actually checked\").")
-      .def("__repr__", [](const CheckResult& r) {
-        return "<morven.CheckResult " + std::to_string(py::len(r.errors)) + " errors in " +
-               std::to_string(r.checked) + " words checked>";
-      });
+          "False when nothing was checked (mvscan: \"Nothing was actually checked\"; JSON "
+          "report: totals.anything_checked).")
+      .def(
+          "__repr__",
+          [](const CheckResult& r) {
+            return "<morven.CheckResult " + std::to_string(py::len(r.errors)) + " errors in " +
+                   std::to_string(r.checked) + " words checked>";
+          },
+          "The number of errors and of words checked.");
 
   m.def("statistics", &statistics, py::arg("paths"), py::arg("skip") = 0,
         py::arg("reverse_words") = false, py::arg("reverse_bytes") = false,

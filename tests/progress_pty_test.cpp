@@ -6,7 +6,9 @@
 // here (MVSCAN_PROGRESS_DELAY_MS=0), rather than after a second.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +18,9 @@
 #include <vector>
 
 #include "FileBuilder.h"
+#include "Progress.h"
 #include "RunTool.h"
+#include "TerminalScreen.h"
 #include "format/MorvenFormat.h"
 
 namespace {
@@ -29,12 +33,16 @@ struct PtyRun {
 };
 
 // Runs mvscan with standard error (and standard output, without outFile) on
-// a new pseudo-terminal.
+// a new pseudo-terminal, of columns columns when that is not 0 (a terminal
+// that does not tell its width otherwise).
 PtyRun runOnTerminal(const std::vector<std::string>& args, const std::string& dir,
-                     const std::string& outFile = "") {
+                     const std::string& outFile = "", unsigned short columns = 0) {
   PtyRun run;
   int master = -1;
-  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = columns;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, columns > 0 ? &size : nullptr);
   if (pid < 0) return run;
   if (pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(126);
@@ -74,7 +82,7 @@ const std::string ERASE = "\r\033[K";
 // The terminal's text with every drawing and erasing of the progress line
 // taken out; each drawing must start where a line of the report has ended.
 std::string withoutProgress(const std::string& terminal, int* drawings) {
-  static const std::regex line("\r\033\\[K(mvscan: file [^\r\n]*)?");
+  static const std::regex line("\r\033\\[K(mvscan: [^\r\n]*)?");
   std::string rest;
   *drawings = 0;
   auto at = std::sregex_iterator(terminal.begin(), terminal.end(), line);
@@ -171,6 +179,143 @@ TEST(Progress, NeverOnAFile) {
   unsetenv("MVSCAN_PROGRESS_DELAY_MS");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
+}
+
+// Every drawing of the progress line in terminal, from offset from on.
+std::vector<std::string> drawings(const std::string& terminal, size_t from = 0) {
+  static const std::regex line("\r\033\\[K(mvscan: [^\r\n]*)");
+  std::vector<std::string> found;
+  for (auto at = std::sregex_iterator(terminal.begin() + long(from), terminal.end(), line);
+       at != std::sregex_iterator(); ++at) {
+    found.push_back((*at)[1]);
+  }
+  return found;
+}
+
+// On a narrow terminal the line is cut to fit, field by field, and never
+// wraps: a wrapped line could not be erased, and its first part would stay
+// on the screen after the run.
+TEST(Progress, FitsANarrowTerminal) {
+  TempDir dir;
+  dir.write("a.mv", dataFile(10));
+  dir.write("b.mv", dataFile(3));
+  struct Case {
+    std::vector<std::string> args;
+    bool outputToFile;
+  };
+  for (unsigned short columns : {40, 20, 12}) {
+    for (const Case& c :
+         {Case{{"-p", "--no-image", "a.mv", "b.mv"}, true}, Case{{"-f", "a.mv", "b.mv"}, false}}) {
+      SCOPED_TRACE(std::to_string(columns) + " columns, " + c.args[0]);
+      const PtyRun run =
+          runOnTerminal(c.args, dir.path(), c.outputToFile ? dir.file("out") : "", columns);
+      EXPECT_EQ(run.status, 0);
+      const std::vector<std::string> drawn = drawings(run.terminal);
+      EXPECT_GE(drawn.size(), 1u);
+      for (const std::string& d : drawn) EXPECT_LT(d.size(), size_t(columns)) << d;
+      TerminalScreen screen(columns), plain(columns);
+      EXPECT_TRUE(screen.write(run.terminal));
+      plain.write(c.outputToFile ? "" : asOnTerminal(runMvscan(c.args, dir.path()).out));
+      EXPECT_EQ(screen.text(), plain.text());
+    }
+  }
+}
+
+// The fields that fit, most important first.
+TEST(Progress, TextByWidth) {
+  const uint64_t MiB = 1 << 20;
+  struct Case {
+    int width;
+    std::string line;
+  };
+  for (const Case& c : {
+           Case{80, "mvscan: file 2/3, 40.0 MiB of 100.0 MiB, 10.0 MiB/s, 0:06 left"},
+           Case{64, "mvscan: file 2/3, 40.0 MiB of 100.0 MiB, 10.0 MiB/s, 0:06 left"},
+           Case{63, "mvscan: file 2/3, 40.0 MiB of 100.0 MiB, 10.0 MiB/s, 0:06 left"},
+           Case{62, "mvscan: file 2/3, 40.0 MiB of 100.0 MiB, 0:06 left"},
+           Case{51, "mvscan: file 2/3, 40.0 MiB of 100.0 MiB, 0:06 left"},
+           Case{50, "mvscan: 40.0 MiB of 100.0 MiB, 0:06 left"},
+           Case{41, "mvscan: 40.0 MiB of 100.0 MiB, 0:06 left"},
+           Case{40, "mvscan: 40%, 0:06 left"},
+           Case{23, "mvscan: 40%, 0:06 left"},
+           Case{22, "mvscan: 40%"},
+           Case{8, "mvscan:"},
+           Case{2, "m"},
+           Case{1, ""},
+       }) {
+    EXPECT_EQ(mvscan::ProgressLine::text(1, 3, 40 * MiB, 100 * MiB, 4, c.width), c.line) << c.width;
+  }
+}
+
+// A terminal made narrower during the run: after SIGWINCH the line fits the
+// new width. Standard output is a pipe read here bit by bit, which keeps the
+// run going until a drawing after the change has come.
+TEST(Progress, FollowsAResize) {
+  TempDir dir;
+  FileBuilder big;
+  big.header();
+  for (int c = 0; c < 16; ++c) big.chunk(morven::MVHDR_VX7TOATOT, std::vector<uint64_t>(65536, 7));
+  dir.write("big.mv", big);
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  int master = -1;
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = 40;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (chdir(dir.path().c_str()) != 0) _exit(126);
+    setenv("MVSCAN_PROGRESS_DELAY_MS", "0", 1);
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    execl(MVSCAN_BINARY, MVSCAN_BINARY, "-R", "big.mv", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string terminal;
+  bool terminalOpen = true, outputOpen = true;
+  // Reads what the terminal has within waitMs; false when nothing came.
+  const auto readTerminal = [&](int waitMs) {
+    pollfd p{master, POLLIN, 0};
+    if (!terminalOpen || poll(&p, 1, waitMs) <= 0) return false;
+    char buf[4096];
+    const ssize_t n = read(master, buf, sizeof buf);
+    if (n <= 0) terminalOpen = false;
+    if (n > 0) terminal.append(buf, size_t(n));
+    return n > 0;
+  };
+  // The first drawing, then quiet: the run waits for its output to be read.
+  while (terminalOpen && drawings(terminal).empty()) readTerminal(1000);
+  while (readTerminal(300)) {
+  }
+  const size_t resizedAt = terminal.size();
+  size.ws_col = 20;
+  ASSERT_EQ(ioctl(master, TIOCSWINSZ, &size), 0);
+  char buf[16384];
+  while (outputOpen || terminalOpen) {
+    const bool paced = outputOpen && drawings(terminal, resizedAt).empty();
+    if (outputOpen) {
+      const ssize_t n = read(out[0], buf, sizeof buf);
+      if (n <= 0 && !(n < 0 && errno == EINTR)) outputOpen = false;
+    }
+    readTerminal(paced ? 2 : outputOpen ? 0 : 1000);
+  }
+  close(out[0]);
+  close(master);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
+  for (const std::string& d : drawings(terminal.substr(0, resizedAt))) EXPECT_LT(d.size(), 40u);
+  const std::vector<std::string> after = drawings(terminal, resizedAt);
+  EXPECT_GE(after.size(), 1u);
+  for (const std::string& d : after) EXPECT_LT(d.size(), 20u) << d;
+  TerminalScreen screen(40);
+  EXPECT_TRUE(screen.write(terminal.substr(0, resizedAt)));
+  screen.resize(20);
+  EXPECT_TRUE(screen.write(terminal.substr(resizedAt)));
+  EXPECT_EQ(screen.text(), "");
 }
 
 }  // namespace
