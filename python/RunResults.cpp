@@ -19,8 +19,6 @@ namespace {
 // The chip: 448 columns by 512 rows.
 constexpr size_t CHIP_COLUMNS = 448;
 constexpr size_t CHIP_ROWS = 512;
-// Hit counters of the top half start here (packet bit 63 is index bit 17).
-constexpr uint64_t TOP_HALF_START = 0x20000;
 
 struct Statistics {
   uint64_t packets;
@@ -102,9 +100,9 @@ py::array_t<uint64_t> hitMap(const uint64_t* counters) {
   py::array_t<uint64_t> hits({CHIP_ROWS, CHIP_COLUMNS});
   auto h = hits.mutable_unchecked<2>();
   for (uint64_t i = 0; i < N_PIXELS; ++i) {
-    const PixelPlace b = pixelPlace(i), t = pixelPlace(TOP_HALF_START + i);
+    const PixelPlace b = pixelPlace(i), t = pixelPlace(PIXEL_INDEX_TOP_HALF + i);
     h(b.y, b.x) = counters[i];
-    h(t.y, t.x) = counters[TOP_HALF_START + i];
+    h(t.y, t.x) = counters[PIXEL_INDEX_TOP_HALF + i];
   }
   return hits;
 }

@@ -36,7 +36,7 @@ uint64_t pixelBits(int64_t x, int64_t y) {
 
 // The chip pixel of position index (EoC x 512 + pixel number) of a half.
 void pixelPosition(bool top, uint64_t index, int64_t& x, int64_t& y) {
-  const morven::PixelPlace p = morven::pixelPlace(uint64_t(top) << 17 | index);
+  const morven::PixelPlace p = morven::pixelPlace((top ? morven::PIXEL_INDEX_TOP_HALF : 0) | index);
   x = p.x;
   y = p.y;
 }
@@ -496,7 +496,8 @@ class TestGenContent final : public Content {
     if (e != nullptr && e->kind == ErrorKind::Toa) l.toa = (l.toa + TOA_JUMP) & 0xFFFF;
     const uint64_t fixed =
         e != nullptr && e->kind == ErrorKind::Fixed ? TESTGEN_BAD_FIXED : TESTGEN_FIXED;
-    const uint64_t w = morven::pixelPacket(l.eoc << 9 | l.pixnr, l.toa << 30 | fixed);
+    const uint64_t w =
+        morven::pixelPacket(morven::pixelIndex(false, l.eoc, l.pixnr), l.toa << 30 | fixed);
     advance(l);
     _current = (_current + 1) % _links;
     ++_pixels;

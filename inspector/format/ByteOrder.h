@@ -24,6 +24,21 @@ inline uint64_t byteSwap64(uint64_t v) {
   return __builtin_bswap64(v);
 }
 
+// A packet word as read with -w (its 32-bit halves swapped) and -r (its
+// bytes swapped), the halves first: the forms in which a readout that got
+// the word order wrong wrote its packets.
+inline uint64_t reversed(uint64_t w, bool words, bool bytes) {
+  if (words) w = (w << 32) | (w >> 32);
+  if (bytes) w = byteSwap64(w);
+  return w;
+}
+
+// reversed() over words in place; nothing to do when neither is asked for.
+inline void reverseInPlace(uint64_t* w, size_t count, bool words, bool bytes) {
+  if (!words && !bytes) return;
+  for (size_t i = 0; i < count; ++i) w[i] = reversed(w[i], words, bytes);
+}
+
 // Turns words read raw from the file into native values, in place; nothing
 // to do on a little-endian host.
 inline void wordsFromLE(uint64_t* words, size_t count) {

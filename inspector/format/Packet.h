@@ -42,6 +42,10 @@ constexpr bool packetIsData(uint64_t w) {
 constexpr uint64_t packetPixelIndex(uint64_t w) {
   return w >> VX7_PIXELNR_SHIFT;
 }
+constexpr uint64_t PIXEL_INDEX_TOP_HALF = uint64_t(1) << 17;
+constexpr uint64_t pixelIndex(bool top, uint64_t eoc, uint64_t pixnr) {
+  return (top ? PIXEL_INDEX_TOP_HALF : 0) | eoc << 9 | pixnr;
+}
 constexpr uint64_t packetToa(uint64_t w) {
   return bitField(w, 45, 30);
 }
@@ -184,6 +188,26 @@ constexpr uint64_t testGenHeartbeatCount(uint64_t w) {
 // packet bit 60.
 constexpr uint64_t testGenCounter46(uint64_t w) {
   return (w >> 46) & 0x3BFFF;
+}
+// The 16-bit counter from bit 30 (where a pixel packet has its ToA).
+constexpr uint64_t testGenCounter30(uint64_t w) {
+  return bitField(w, 45, 30);
+}
+
+// ---- Frame data ------------------------------------------------------------------
+// A packet of a frame segment carries pixel values instead of fields: eight
+// 8-bit values, the odd bytes from the top down, then the even ones; or
+// four 16-bit values, each the pair of bytes two apart with the upper one
+// the high byte (bytes 7:5, 3:1, 6:4, 2:0).
+constexpr uint64_t frame8Value(uint64_t w, int i) {
+  constexpr int READOUT_BYTES[8] = {7, 5, 3, 1, 6, 4, 2, 0};
+  const int b = READOUT_BYTES[i];
+  return bitField(w, 8 * b + 7, 8 * b);
+}
+constexpr uint64_t frame16Value(uint64_t w, int i) {
+  constexpr int HIGH_BYTE[4] = {7, 3, 6, 2};
+  const int b = HIGH_BYTE[i];
+  return bitField(w, 8 * b + 7, 8 * b) << 8 | bitField(w, 8 * b - 9, 8 * b - 16);
 }
 
 // ---- Pelvan framing ------------------------------------------------------------

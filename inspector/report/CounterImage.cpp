@@ -25,8 +25,6 @@ constexpr uint32_t IMAGE_HEIGHT = 512;
 constexpr uint32_t MATRIX_COLUMNS = 448;
 constexpr uint32_t SEPARATOR_END = 450;
 constexpr uint16_t WHITE = 0xFFFF;
-// Hit counters of the top half start here (packet bit 63 is index bit 17).
-constexpr uint64_t TOP_HALF_START = 0x20000;
 
 // Where png++ writes the encoded picture. It keeps the system's error number
 // of the first failed write or close, so that a full disk is reported with
@@ -107,7 +105,7 @@ std::string writeCounterImage(const uint64_t* pixelCounters, const std::string& 
   // Counters of the EoC addresses 224..255 belong to no pixel: they neither
   // set the scale nor appear in the picture.
   const uint64_t* bottom = pixelCounters;
-  const uint64_t* top = bottom + TOP_HALF_START;
+  const uint64_t* top = bottom + PIXEL_INDEX_TOP_HALF;
   uint64_t most = 0;
   for (uint64_t i = 0; i < N_PIXELS; ++i) most = std::max({most, bottom[i], top[i]});
 
@@ -125,7 +123,7 @@ std::string writeCounterImage(const uint64_t* pixelCounters, const std::string& 
     if (most > 0) {
       // Chip row 0 is the picture's bottom row and chip row 511 its top.
       for (uint64_t i = 0; i < N_PIXELS; ++i) {
-        const PixelPlace b = pixelPlace(i), t = pixelPlace(TOP_HALF_START + i);
+        const PixelPlace b = pixelPlace(i), t = pixelPlace(PIXEL_INDEX_TOP_HALF + i);
         image[IMAGE_HEIGHT - 1 - b.y][b.x] = brightness(bottom[i], most);
         image[IMAGE_HEIGHT - 1 - t.y][t.x] = brightness(top[i], most);
       }

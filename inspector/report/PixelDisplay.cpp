@@ -210,25 +210,15 @@ void putDataPacket(Line& line, const StreamInfo& stream, uint64_t w, bool rawSho
 
 // ---- Frame segment values -----------------------------------------------------
 
-// The values of a frame-mode packet: the odd bytes from the top down, then
-// the even ones.
+// The values of a frame-mode packet, in readout order.
 void putFrame8Values(Line& line, uint64_t w) {
-  static constexpr int READOUT_BYTES[8] = {7, 5, 3, 1, 6, 4, 2, 0};
   line.text(", pix0-7:");
-  for (int b : READOUT_BYTES) {
-    line.text(" ").text({&HEX_PAIRS[2 * bitField(w, 8 * b + 7, 8 * b)], 2});
-  }
+  for (int i = 0; i < 8; ++i) line.text(" ").text({&HEX_PAIRS[2 * frame8Value(w, i)], 2});
 }
 
-// 16-bit values: each the pair of bytes two apart, the upper one the high
-// byte (7:5, 3:1, 6:4, 2:0).
 void putFrame16Values(Line& line, uint64_t w) {
-  static constexpr int HIGH_BYTE[4] = {7, 3, 6, 2};
   line.text(", pix0-3:");
-  for (int b : HIGH_BYTE) {
-    const uint64_t value = bitField(w, 8 * b + 7, 8 * b) << 8 | bitField(w, 8 * b - 9, 8 * b - 16);
-    line.text(" ").hex(value, 4, '0');
-  }
+  for (int i = 0; i < 4; ++i) line.text(" ").hex(frame16Value(w, i), 4, '0');
 }
 
 // Every packet of an open segment is pixel values, even one that looks like

@@ -284,20 +284,20 @@ void writePacketLine(std::ostream& out, const RunSettings& s, uint64_t chunkType
   p = put(hexWord(put(p, ",\"raw\":\""), w), "\"");
   const PacketFields f = decodePacket(w);
   if (s.fromPelvan && index % PELVAN_BLOCK_WORDS == 1) {
-    p = small(put(p, ",\"kind\":\"pelvan_header\",\"seq_high\":"), bitField(w, 47, 43));
-    p = small(put(p, ",\"seq_low\":"), bitField(w, 15, 11));
-    p = small(put(p, ",\"link\":"), bitField(w, 10, 6));
+    p = small(put(p, ",\"kind\":\"pelvan_header\",\"seq_high\":"), pelvanSeqHigh(w));
+    p = small(put(p, ",\"seq_low\":"), pelvanSeqLow(w));
+    p = small(put(p, ",\"link\":"), pelvanLink(w));
   } else if (s.fromPelvan && index % PELVAN_BLOCK_WORDS == 0) {
-    p = small(put(p, ",\"kind\":\"pelvan_trailer\",\"payload\":"), bitField(w, 9, 0));
+    p = small(put(p, ",\"kind\":\"pelvan_trailer\",\"payload\":"), pelvanPayload(w));
   } else if (w == IDLE_WORD) {
     p = put(p, ",\"kind\":\"idle\"");
   } else if (w == EMPTY_PACKET_WORD) {
     p = put(p, ",\"kind\":\"empty\"");
   } else if (s.testGen) {
     p = small(put(p, ",\"kind\":\"testgen\",\"top\":"), f.top);
-    p = small(put(p, ",\"cntr30\":"), (w >> 30) & 0xFFFF);
-    p = small(put(p, ",\"cntr46\":"), (w >> 46) & 0x3BFFF);
-    p = num(put(p, ",\"constant\":"), w & 0x3FFFFFFF);
+    p = small(put(p, ",\"cntr30\":"), testGenCounter30(w));
+    p = small(put(p, ",\"cntr46\":"), testGenCounter46(w));
+    p = num(put(p, ",\"constant\":"), testGenFixed(w));
   } else if (f.type <= VX7_EOC_MAX_COLNR) {
     const bool forced = s.frameBits != 0;
     if (chunkType == MVHDR_VX7TOATOT && !forced) {

@@ -291,9 +291,7 @@ inline bool DataInspector::nextPixel(uint64_t* out) {
     return false;
   }
   ++_pixelCounterTotal;
-  // Word reversal (a swap of the 32-bit halves) comes before byte reversal.
-  if (_reverseWords) *_pixel = (*_pixel << 32) | (*_pixel >> 32);
-  if (_reverseBytes) *_pixel = byteSwap64(*_pixel);
+  *_pixel = reversed(*_pixel, _reverseWords, _reverseBytes);
   if (out != nullptr) *out = *_pixel;
   return true;
 }

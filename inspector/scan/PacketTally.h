@@ -37,12 +37,6 @@ struct PacketForm {
   bool pelvan;
 };
 
-inline uint64_t reversed(uint64_t w, bool words, bool bytes) {
-  if (words) w = (w << 32) | (w >> 32);
-  if (bytes) w = byteSwap64(w);
-  return w;
-}
-
 // A packet feeds the tally of its type byte, and pixel data also the tally
 // of its pixel and, in ToA/ToT chunks only, that of its ToA value. The type
 // of a data packet is also part of its pixel number (bits 16..9), so tallies

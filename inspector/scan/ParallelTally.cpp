@@ -170,7 +170,7 @@ void ParallelTally::flush(Worker& w) {
     uint64_t n = c.types[t];
     if (t < VX7_EOC_MAX_COLS) {
       for (size_t half = 0; half < 2; ++half) {
-        const uint32_t* p = c.pixels + (half << 17) + (t << 9);
+        const uint32_t* p = c.pixels + pixelIndex(half != 0, t, 0);
         for (size_t i = 0; i < 512; ++i) n += p[i];
       }
     }

@@ -138,10 +138,7 @@ TallyCounters DataInspector::tallyCounters() {
 uint64_t DataInspector::takeWaitingWords() {
   const uint64_t n = _wordsAvail;
   if (n == 0) return 0;
-  uint64_t* const words = _pixel + 1;
-  if (_reverseWords || _reverseBytes) {
-    for (uint64_t i = 0; i < n; ++i) words[i] = reversed(words[i], _reverseWords, _reverseBytes);
-  }
+  reverseInPlace(_pixel + 1, n, _reverseWords, _reverseBytes);
   _pixel += n;
   _wordsAvail = 0;
   _pixelCounterTotal += n;
@@ -290,10 +287,7 @@ size_t DataInspector::takePackets(uint64_t* dst, size_t max) {
         uint64_t* const words = dst + n;
         const size_t got = size_t(readChunkWords(words, std::min<uint64_t>(max - n, BUFFER_WORDS)));
         if (got == 0) break;
-        if (_reverseWords || _reverseBytes) {
-          for (size_t i = 0; i < got; ++i)
-            words[i] = reversed(words[i], _reverseWords, _reverseBytes);
-        }
+        reverseInPlace(words, got, _reverseWords, _reverseBytes);
         _pixelCounterTotal += got;
         _pixel = _buffer.get();
         *_pixel = words[got - 1];
@@ -306,10 +300,8 @@ size_t DataInspector::takePackets(uint64_t* dst, size_t max) {
     }
     const size_t k = size_t(std::min<uint64_t>(_wordsAvail, max - n));
     uint64_t* const words = _pixel + 1;
-    if (_reverseWords || _reverseBytes) {
-      // Reversed in place as well, like the current packet of nextPixel.
-      for (size_t i = 0; i < k; ++i) words[i] = reversed(words[i], _reverseWords, _reverseBytes);
-    }
+    // Reversed in place as well, like the current packet of nextPixel.
+    reverseInPlace(words, k, _reverseWords, _reverseBytes);
     std::memcpy(dst + n, words, k * 8);
     _pixel += k;
     _wordsAvail -= k;
