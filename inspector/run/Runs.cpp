@@ -330,7 +330,10 @@ RunSummary runReport(const RunSettings& s, const std::vector<std::string>& fileN
   }
   printBanner(s, fileNames.size() > 1, out);
   DataInspector inspector(out, true);
-  inspector.setProblemSink([&](const FileProblem&) { ++summary.problems; });
+  inspector.setProblemSink([&](const FileProblem& p) {
+    ++summary.problems;
+    if (p.shownInText) out << problemText(p) << std::flush;
+  });
   TextReport report(s, fileNames.size() > 1, out);
   summary.end = reportedRun(s, fileNames, inspector, report);
   return summary;

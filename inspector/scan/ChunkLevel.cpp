@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <iomanip>
 #include <memory>
 
 #include <nlohmann/json.hpp>
@@ -123,7 +122,6 @@ bool DataInspector::setFile(const std::string& fileName, bool reset) {
   _fileHeader = 0;
 
   if (!_file.open(fileName)) {
-    _out << "### Failed to open file " << fileName << std::endl;
     tellProblem(ProblemKind::OpenFailed, 0, "Failed to open file " + fileName);
     _hasError = true;
     return false;
@@ -132,7 +130,6 @@ bool DataInspector::setFile(const std::string& fileName, bool reset) {
   // to a moment later.
   if (!_file.size(_fileSize)) {
     _errNo = errno;
-    _out << "### Failed to 'stat' file " << fileName << std::endl;
     tellProblem(ProblemKind::StatFailed, 0, "Failed to 'stat' file " + fileName);
     _hasError = true;
     return false;
@@ -140,7 +137,6 @@ bool DataInspector::setFile(const std::string& fileName, bool reset) {
 
   unsigned char header[8];
   if (_file.read(header, 8) != 8) {
-    _out << "### Failed to read file header" << std::endl;
     tellProblem(ProblemKind::HeaderUnreadable, 0, "Failed to read file header");
     _hasError = true;
     return false;
@@ -149,9 +145,6 @@ bool DataInspector::setFile(const std::string& fileName, bool reset) {
   _fileIndex = 8;
   if (_fileHeader == MVHDR_MAGIC) return true;
 
-  _out << "### Doesn't look like a MORVEN data file:" << std::endl;
-  _out << "    expected header 0x" << hexString(MVHDR_MAGIC, 16) << ", got 0x"
-       << hexString(_fileHeader, 16) << std::endl;
   tellProblem(ProblemKind::NotMorven, 0,
               "Doesn't look like a MORVEN data file: expected header 0x" +
                   hexString(MVHDR_MAGIC, 16) + ", got 0x" + hexString(_fileHeader, 16));
@@ -167,7 +160,6 @@ bool DataInspector::nextChunk() {
   _skipPayload = true;
 
   if (_fileIndex > _fileSize || _chunkBytes > _fileSize - _fileIndex) {
-    _out << "### Truncated last chunk #" << _headerTotal << std::endl;
     tellProblem(ProblemKind::TruncatedChunk, _fileIndex - 8,
                 "Truncated last chunk #" + std::to_string(_headerTotal));
     _chunkBytes = _fileIndex > _fileSize ? 0 : _fileSize - _fileIndex;
@@ -186,12 +178,10 @@ bool DataInspector::nextChunk() {
   if (_headerTotal % PROGRESS_CHUNKS == 0 && _progressHook) _progressHook(_fileIndex);
 
   if (!isValidHeader(loadLE64(word))) {
-    _out << "### Invalid header 0x" << hexString(_chunkType, 16) << std::dec
-         << " @ index=" << (_fileIndex - 8) << std::endl;
-    ++_invalidHeaderLines;
     tellProblem(ProblemKind::InvalidHeader, _fileIndex - 8,
                 "Invalid header 0x" + hexString(_chunkType, 16) +
                     " @ index=" + std::to_string(_fileIndex - 8));
+    ++_invalidHeaderLines;
     _hasError = true;
     return false;
   }
@@ -253,14 +243,12 @@ void DataInspector::printJsonPayload() {
     }
   }
   if (!complete) {
-    _out << "### Failed to read JSON chunk " << chunkTypeString() << std::endl;
     tellProblem(ProblemKind::JsonUnreadable, _fileIndex - 8,
                 "Failed to read JSON chunk " + chunkTypeString());
     _hasError = true;
     return;
   }
   if (tooLong || jsonNestingDepth(text) > MAX_JSON_DEPTH) {
-    _out << "### Error reading JSON from chunk " << chunkTypeString() << std::endl;
     tellProblem(ProblemKind::JsonInvalid, _fileIndex - 8,
                 "Error reading JSON from chunk " + chunkTypeString());
     return;
@@ -270,7 +258,6 @@ void DataInspector::printJsonPayload() {
     _jsonString = value.dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
   } catch (const std::exception&) {
     _jsonString.clear();
-    _out << "### Error reading JSON from chunk " << chunkTypeString() << std::endl;
     tellProblem(ProblemKind::JsonInvalid, _fileIndex - 8,
                 "Error reading JSON from chunk " + chunkTypeString());
   }
@@ -296,15 +283,33 @@ void DataInspector::readConfigPayload() {
     }
   }
   if (!complete) {
-    _out << "### Failed to read VX7-config chunk " << chunkTypeString() << std::endl;
     tellProblem(ProblemKind::ConfigUnreadable, _fileIndex - 8,
                 "Failed to read VX7-config chunk " + chunkTypeString());
     _hasError = true;
   }
 }
 
-void DataInspector::tellProblem(ProblemKind kind, uint64_t offset, std::string message) {
-  if (_problemSink) _problemSink(FileProblem{offset, std::move(message), kind});
+void DataInspector::tellProblem(ProblemKind kind, uint64_t offset, std::string message,
+                                bool shownInText) {
+  const FileProblem problem{offset, std::move(message), kind, shownInText};
+  if (_problemSink) {
+    _problemSink(problem);
+  } else if (shownInText) {
+    _out << problemText(problem) << std::flush;
+  }
+}
+
+std::string problemText(const FileProblem& problem) {
+  if (problem.kind == ProblemKind::NotMorven) {
+    // "...file: expected header 0x..., got 0x...", the header on a line of
+    // its own.
+    const size_t colon = problem.message.find(": ");
+    if (colon != std::string::npos) {
+      return "### " + problem.message.substr(0, colon + 1) + "\n    " +
+             problem.message.substr(colon + 2) + "\n";
+    }
+  }
+  return "### " + problem.message + "\n";
 }
 
 bool DataInspector::isValidHeader(uint64_t headerWord) {

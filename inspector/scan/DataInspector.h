@@ -57,11 +57,19 @@ enum class ProblemKind {
 // A structural problem that the chunk level reports: its kind, the file
 // offset it concerns (the chunk's header word, or 0 for the file as a
 // whole) and the message as the report prints it, without its "### " mark.
+// A data chunk that the packet stream finds cut short is no part of the
+// pixel modes' text report (shownInText false); every other problem is.
 struct FileProblem {
   uint64_t offset;
   std::string message;
   ProblemKind kind = ProblemKind::InvalidHeader;
+  bool shownInText = true;
 };
+
+// The lines of the text report for a problem, each ended by a newline: the
+// message after "### ", the header of a file that is no MORVEN file on two
+// lines.
+std::string problemText(const FileProblem& problem);
 
 class DataInspector {
  public:
@@ -75,8 +83,10 @@ class DataInspector {
   DataInspector& operator=(const DataInspector&) = delete;
 
   // ---- File and chunk level -----------------------------------------------
-  // Every problem the chunk level prints is also handed to this sink, for
-  // callers that collect them (the JSON report, the Python module).
+  // Every problem the chunk level finds goes to this sink, at the moment
+  // it is found: a text report writes its lines (problemText), the JSON
+  // report and the Python module keep it. Without a sink the problem's
+  // lines go to the output stream.
   using ProblemSink = std::function<void(const FileProblem&)>;
   void setProblemSink(ProblemSink sink) { _problemSink = std::move(sink); }
   // Told the file offset reached, once per read piece of a data chunk and
@@ -217,7 +227,7 @@ class DataInspector {
   };
   bool nextRunWord(WordRun& run, uint64_t& word);
   void readConfigPayload();
-  void tellProblem(ProblemKind kind, uint64_t offset, std::string message);
+  void tellProblem(ProblemKind kind, uint64_t offset, std::string message, bool shownInText = true);
 
   FileReader _file;  // the open data file; closed when none is open
   std::string _fileName;

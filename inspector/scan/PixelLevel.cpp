@@ -99,7 +99,7 @@ bool DataInspector::nextDataChunk() {
     // problems (the pixel modes' text says nothing of it).
     if (accepted && (_fileIndex > _fileSize || _chunkBytes > _fileSize - _fileIndex)) {
       tellProblem(ProblemKind::TruncatedChunk, chunkOffset(),
-                  "Truncated last chunk #" + std::to_string(_headerTotal));
+                  "Truncated last chunk #" + std::to_string(_headerTotal), false);
     }
   }
   return true;
