@@ -45,12 +45,19 @@ uint64_t testGenPixel(uint64_t eoc, uint64_t pixnr, uint64_t toa) {
   return eoc << 55 | pixnr << 46 | (toa & 0xFFFF) << 30 | 0x2AEBA954;
 }
 
-void chunkSeeds(const std::filesystem::path& dir) {
-  const std::string plain = opt({0, 3});
-  writeSeed(dir, "empty", plain, FileBuilder());
-  writeSeed(dir, "header_only", plain, FileBuilder().header());
-  writeSeed(dir, "short_header", plain, FileBuilder().raw("MORV"));
-  writeSeed(dir, "wrong_magic", plain, FileBuilder().raw("MORVEN\1\0"));
+// The option bytes of a chunk seed that asks for no report but the walk.
+const std::string PLAIN = opt({0, 3});
+
+// Files that end before or inside the file header.
+void fileHeaderSeeds(const std::filesystem::path& dir) {
+  writeSeed(dir, "empty", PLAIN, FileBuilder());
+  writeSeed(dir, "header_only", PLAIN, FileBuilder().header());
+  writeSeed(dir, "short_header", PLAIN, FileBuilder().raw("MORV"));
+  writeSeed(dir, "wrong_magic", PLAIN, FileBuilder().raw("MORVEN\1\0"));
+}
+
+// Every named chunk type, user chunks, and chunk types that are refused.
+void chunkTypeSeeds(const std::filesystem::path& dir) {
   writeSeed(
       dir, "all_named_types", opt({2, 7}),
       FileBuilder()
@@ -68,7 +75,7 @@ void chunkSeeds(const std::filesystem::path& dir) {
           .configChunk({configRecord(0x10, {1, 2, 3, 4}), configRecord(0x11, {0xAB, 0xCD}),
                         configRecord(0x12, {}), configRecord(0x13, std::vector<uint8_t>(9, 7)),
                         configRecord(0x14, std::vector<uint8_t>(33, 0x5A))}));
-  writeSeed(dir, "user_chunks", plain,
+  writeSeed(dir, "user_chunks", PLAIN,
             FileBuilder()
                 .header()
                 .chunk(0x7001ULL << 48, {1})
@@ -90,34 +97,25 @@ void chunkSeeds(const std::filesystem::path& dir) {
                 .chunk(0x0010ULL << 48, {3})
                 .chunk(0x8000ULL << 48, {})
                 .chunk(MVHDR_VX7PC24, {4}));
-  writeSeed(dir, "truncated_data", plain,
+}
+
+// Chunks whose declared size the file does not hold.
+void declaredSizeSeeds(const std::filesystem::path& dir) {
+  writeSeed(dir, "truncated_data", PLAIN,
             FileBuilder().header().chunkHeader(MVHDR_VX7TOATOT, 100).words({1, 2, 3}));
   writeSeed(dir, "huge_declared_size", opt({6, 1}),
             FileBuilder().header().chunkHeader(MVHDR_VX7PC24, 0xFFFFFFFF).words({1}));
-  writeSeed(dir, "huge_json", plain,
+  writeSeed(dir, "huge_json", PLAIN,
             FileBuilder().header().chunkHeader(MVHDR_RUNINFO, 0xFFFFFFFF).raw("{\"a\":1}"));
   writeSeed(
       dir, "huge_config", opt({8, 0}),
       FileBuilder().header().chunkHeader(MVHDR_VX7CFG, 0xFFFFFFFF).raw(configRecord(1, {1, 2})));
-  writeSeed(dir, "config_cut_record", plain,
+  writeSeed(dir, "config_cut_record", PLAIN,
             FileBuilder()
                 .header()
                 .chunkHeader(MVHDR_VX7CFG, 3)
                 .raw(testing_files::le32(5) + testing_files::le32(200) + std::string(16, '\x11')));
-  writeSeed(
-      dir, "json_cut", plain,
-      FileBuilder().header().jsonChunk(MVHDR_CHIPINFO, "{\"key\": [1, 2, 3]}").truncateTo(30));
-  writeSeed(dir, "json_deep", plain,
-            FileBuilder().header().jsonChunk(MVHDR_CHIPINFO,
-                                             std::string(600, '[') + std::string(600, ']')));
-  writeSeed(dir, "json_bad_utf8", plain,
-            FileBuilder().header().jsonChunk(MVHDR_BOARDINFO, "\"\xC3\x28\""));
-  writeSeed(dir, "json_report_bad_utf8", opt({16 | 2, 3}),
-            FileBuilder()
-                .header()
-                .jsonChunk(MVHDR_BOARDINFO, "\"\xC3\x28\"")
-                .chunk(MVHDR_VX7PC24, {1, 2}));
-  writeSeed(dir, "partial_header_word", plain,
+  writeSeed(dir, "partial_header_word", PLAIN,
             FileBuilder().header().chunk(MVHDR_VX7PC24, {1}).raw("\1\2\3"));
   writeSeed(dir, "many_sizes", opt({0, 15}),
             FileBuilder()
@@ -128,7 +126,32 @@ void chunkSeeds(const std::filesystem::path& dir) {
                 .chunk(MVHDR_VX7FRAME16, {}));
 }
 
-void packetSeeds(const std::filesystem::path& dir) {
+// JSON text cut short, nested deep, or not UTF-8.
+void jsonSeeds(const std::filesystem::path& dir) {
+  writeSeed(
+      dir, "json_cut", PLAIN,
+      FileBuilder().header().jsonChunk(MVHDR_CHIPINFO, "{\"key\": [1, 2, 3]}").truncateTo(30));
+  writeSeed(dir, "json_deep", PLAIN,
+            FileBuilder().header().jsonChunk(MVHDR_CHIPINFO,
+                                             std::string(600, '[') + std::string(600, ']')));
+  writeSeed(dir, "json_bad_utf8", PLAIN,
+            FileBuilder().header().jsonChunk(MVHDR_BOARDINFO, "\"\xC3\x28\""));
+  writeSeed(dir, "json_report_bad_utf8", opt({16 | 2, 3}),
+            FileBuilder()
+                .header()
+                .jsonChunk(MVHDR_BOARDINFO, "\"\xC3\x28\"")
+                .chunk(MVHDR_VX7PC24, {1, 2}));
+}
+
+void chunkSeeds(const std::filesystem::path& dir) {
+  fileHeaderSeeds(dir);
+  chunkTypeSeeds(dir);
+  declaredSizeSeeds(dir);
+  jsonSeeds(dir);
+}
+
+// ToA/ToT packets in every display layout, and counting packets.
+void pixelSeeds(const std::filesystem::path& dir) {
   std::vector<uint64_t> toa;
   for (uint64_t i = 0; i < 40; ++i)
     toa.push_back(pixel(i & 1, i * 5 % 224, i * 13, i * 0x123456789));
@@ -141,7 +164,10 @@ void packetSeeds(const std::filesystem::path& dir) {
   writeSeed(dir, "pc24", opt({8, 0, 0, 0, 3}),
             FileBuilder().header().chunk(MVHDR_VX7PC24,
                                          {pixel(0, 3, 7, 0xABCDEF), pixel(1, 223, 511, 0xFFFFFF)}));
+}
 
+// A full segment in both frame widths, a forced width, a segment of no width.
+void frameSeeds(const std::filesystem::path& dir) {
   std::vector<uint64_t> frame = {control(0, 0xF0, 0), control(0, 0xF2, uint64_t(3) << 52)};
   for (uint64_t i = 0; i < 1792; ++i) frame.push_back(0x0706050403020100ULL + i);
   frame.push_back(control(0, 0xF3, uint64_t(3) << 52));
@@ -157,7 +183,10 @@ void packetSeeds(const std::filesystem::path& dir) {
   writeSeed(dir, "segment_without_width", opt({8, 0, 0, 0, 3}),
             FileBuilder().header().chunk(MVHDR_VX7FRAME8,
                                          {control(0, 0xF2, 0), 42, control(0, 0xF1, 0)}));
+}
 
+// Every timer and control code, and Pelvan blocks of two links.
+void timerAndPelvanSeeds(const std::filesystem::path& dir) {
   writeSeed(
       dir, "timers", opt({2 | 8, 0, 0, 0, 3}),
       FileBuilder().header().chunk(
@@ -180,7 +209,10 @@ void packetSeeds(const std::filesystem::path& dir) {
   }
   writeSeed(dir, "pelvan_blocks", opt({2 | 8 | 64, 0, 0, 0, 3}),
             FileBuilder().header().chunk(MVHDR_VX7FRAME8, pelvan));
+}
 
+// Streams for the test-generator and counter checks, with faults.
+void checkSeeds(const std::filesystem::path& dir) {
   std::vector<uint64_t> testGen;
   for (uint64_t i = 0; i < 60; ++i) {
     if (i == 10) testGen.push_back(0x1E);
@@ -201,7 +233,11 @@ void packetSeeds(const std::filesystem::path& dir) {
   for (uint64_t i = 0; i < 60; ++i) counters3.push_back((i % 3) * 1000 + i / 3);
   writeSeed(dir, "counter_three_links", opt({4, 2, 1, 0, 3}),
             FileBuilder().header().chunk(MVHDR_VX7PC24, counters3));
+}
 
+// Data split over chunks of other kinds, cut inside a word, or declared
+// larger than the file.
+void chunkBoundarySeeds(const std::filesystem::path& dir) {
   writeSeed(dir, "chunks_between_data", opt({4 | 8, 128, 1, 7, 3}),
             FileBuilder()
                 .header()
@@ -217,6 +253,14 @@ void packetSeeds(const std::filesystem::path& dir) {
   writeSeed(
       dir, "data_huge_declared", opt({4, 0, 0, 0, 3}),
       FileBuilder().header().chunkHeader(MVHDR_VX7TOATOT, 0xFFFFFFFF).words({pixel(0, 1, 2, 3)}));
+}
+
+void packetSeeds(const std::filesystem::path& dir) {
+  pixelSeeds(dir);
+  frameSeeds(dir);
+  timerAndPelvanSeeds(dir);
+  checkSeeds(dir);
+  chunkBoundarySeeds(dir);
 }
 
 }  // namespace
