@@ -106,6 +106,9 @@ enum LongOption {
   OPT_STRICT,
   OPT_NO_PROGRESS,
   OPT_THREADS,
+  OPT_HTML,
+  OPT_HOT_PIXELS,
+  OPT_HOT_FACTOR,
 };
 
 constexpr option LONG_OPTIONS[] = {
@@ -118,11 +121,44 @@ constexpr option LONG_OPTIONS[] = {
     {"strict", no_argument, nullptr, OPT_STRICT},
     {"no-progress", no_argument, nullptr, OPT_NO_PROGRESS},
     {"threads", required_argument, nullptr, OPT_THREADS},
+    {"html", required_argument, nullptr, OPT_HTML},
+    {"hot-pixels", required_argument, nullptr, OPT_HOT_PIXELS},
+    {"hot-factor", required_argument, nullptr, OPT_HOT_FACTOR},
     {nullptr, 0, nullptr, 0},
 };
 
 // Threads beyond any machine's cores make no scan faster.
 constexpr int MAX_THREADS = 1024;
+
+// The quick-look options: a file name each, and the hot-pixel factor (a
+// number above 1). -1: taken; otherwise the exit status of a bad argument.
+int readQuickLookOption(int c, const char* arg, morven::RunSettings& s, std::ostream& out) {
+  const char* name = c == OPT_HTML         ? "--html"
+                     : c == OPT_HOT_PIXELS ? "--hot-pixels"
+                                           : "--hot-factor";
+  if (*arg == '\0') {
+    out << "### " << name << ": error in argument" << std::endl;
+    return EXIT_USAGE;
+  }
+  if (c == OPT_HTML) {
+    s.htmlFile = arg;
+  } else if (c == OPT_HOT_PIXELS) {
+    s.hotPixelsFile = arg;
+  } else {
+    char* end = nullptr;
+    const double k = std::strtod(arg, &end);
+    if (*end != '\0') {
+      out << "### " << name << ": error in argument" << std::endl;
+      return EXIT_USAGE;
+    }
+    if (!(k > 1 && k <= 1e9)) {
+      out << "### " << name << ": argument not in range (above 1, at most 1e9)" << std::endl;
+      return EXIT_USAGE;
+    }
+    s.hotFactor = k;
+  }
+  return -1;
+}
 
 }  // namespace
 
@@ -167,6 +203,11 @@ int readOptions(int argc, char** argv, Options& o, std::ostream& out) {
           return EXIT_USAGE;
         }
         s.threads = int(number);
+        break;
+      case OPT_HTML:
+      case OPT_HOT_PIXELS:
+      case OPT_HOT_FACTOR:
+        if (int status = readQuickLookOption(c, optarg, s, out); status >= 0) return status;
         break;
       case '0':
         s.skipZeroPackets = true;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "run/JsonReport.h"
+#include "run/QuickLookRun.h"
 #include "run/RunReport.h"
 #include "text/Format.h"
 
@@ -240,6 +241,10 @@ void RunReport::display(const RunSettings& s, DataInspector& inspector, uint64_t
   }
 }
 
+bool isStatisticsRun(const RunSettings& s) {
+  return s.pixelScan && !s.displayPixels && !s.testGen && !s.counterCheck;
+}
+
 std::string imageFileName(const RunSettings& s) {
   if (!s.imageFile.empty()) return s.imageFile;
   return s.imageBase.empty() ? std::string() : s.imageBase + ".png";
@@ -316,22 +321,39 @@ RunEnd run(const RunSettings& s, const std::vector<std::string>& fileNames, std:
 RunSummary runReport(const RunSettings& s, const std::vector<std::string>& fileNames,
                      std::ostream& out) {
   RunSummary summary;
+  // The quick-look page and list need the hit tallies; the statistics
+  // document carries them.
+  const bool quickLook = isStatisticsRun(s) && (!s.htmlFile.empty() || !s.hotPixelsFile.empty());
   if (s.json) {
     JsonReport report(s, out);
     DataInspector inspector(report.inspectorStream(), true);
+    inspector.setHitTallies(isStatisticsRun(s));
     report.watch(inspector);
+    QuickLookRun look(s, report, inspector, out);
+    look.onWritten = [&](const std::vector<std::string>& failures) {
+      report.quickLookWritten(failures);
+    };
     inspector.setProblemSink([&](const FileProblem& p) {
       ++summary.problems;
       report.problem(p);
+      look.problem(p);
     });
-    summary.end = reportedRun(s, fileNames, inspector, report);
+    summary.end = reportedRun(s, fileNames, inspector, quickLook ? look : (RunReport&)report);
     return summary;
   }
   printBanner(s, fileNames.size() > 1, out);
   DataInspector inspector(out, true);
-  inspector.setProblemSink([&](const FileProblem&) { ++summary.problems; });
+  inspector.setHitTallies(quickLook);
   TextReport report(s, fileNames.size() > 1, out);
-  summary.end = reportedRun(s, fileNames, inspector, report);
+  QuickLookRun look(s, report, inspector, out);
+  look.onWritten = [&](const std::vector<std::string>& failures) {
+    for (const std::string& line : failures) out << "### " << line << std::endl;
+  };
+  inspector.setProblemSink([&](const FileProblem& p) {
+    ++summary.problems;
+    look.problem(p);
+  });
+  summary.end = reportedRun(s, fileNames, inspector, quickLook ? look : (RunReport&)report);
   return summary;
 }
 

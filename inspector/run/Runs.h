@@ -60,6 +60,12 @@ struct RunSettings {
   std::string imageFile;
   // One JSON document (the display: JSON Lines) instead of the text report.
   bool json = false;
+  // The quick-look page and the hot-pixel list of a statistics run, written
+  // after its last file; empty: none. A pixel is hot above hotFactor times
+  // the median hits of the hit pixels.
+  std::string htmlFile;
+  std::string hotPixelsFile;
+  double hotFactor = 10.0;
   // Told how far the run has got; none: nullptr.
   RunProgress* progress = nullptr;
 };
@@ -120,6 +126,9 @@ RunSummary runReport(const RunSettings& s, const std::vector<std::string>& fileN
 // The statistics block that a statistics run prints after each file, from
 // the type-count list to the chunk counts, with the picture drawn.
 void printStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out);
+
+// A statistics run (-p): not the display nor a check.
+bool isStatisticsRun(const RunSettings& s);
 
 // The picture's file name of the settings; empty: no picture.
 std::string imageFileName(const RunSettings& s);
