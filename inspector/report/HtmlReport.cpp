@@ -280,20 +280,23 @@ void typesSection(std::ostream& out, const QuickLook& q) {
   c.id = "eoc-hits", c.title = "Hits per EoC block (both halves)", c.xLabel = "EoC block";
   c.yLabel = "hits";
   chartSvg(out, c, eocHits);
-  uint64_t most = 1;
-  for (uint64_t n : q.types) most = std::max(most, n);
+  uint64_t data = 0;
+  for (size_t t = 0; t < VX7_EOC_MAX_COLS; ++t) data += q.types[t];
+  uint64_t most = std::max<uint64_t>(data, 1);
+  for (size_t t = VX7_EOC_MAX_COLS; t < q.types.size(); ++t) most = std::max(most, q.types[t]);
   out << "<table id=\"types\"><tr><th class=\"n\">Type</th><th>Name</th><th class=\"n\">Packets"
          "</th><th></th></tr>\n";
-  for (size_t t = 0; t < q.types.size(); ++t) {
-    if (q.types[t] == 0) continue;
-    const std::string name =
-        t < VX7_EOC_MAX_COLS ? "EoC block " + num(t) : DataInspector::pixelTypeString(t);
-    out << "<tr><td class=\"n\">" << t << "</td><td>" << escape(name) << "</td><td class=\"n\">"
-        << q.types[t] << "</td><td><span class=\"bar\" style=\"width:"
-        << std::max(1.0, 200.0 * double(q.types[t]) / double(most)) << "px\"></span></td></tr>\n";
+  auto row = [&](const std::string& type, const std::string& name, uint64_t count) {
+    out << "<tr><td class=\"n\">" << type << "</td><td>" << escape(name) << "</td><td class=\"n\">"
+        << count << "</td><td><span class=\"bar\" style=\"width:"
+        << std::max(1.0, 200.0 * double(count) / double(most)) << "px\"></span></td></tr>\n";
+  };
+  row("0..223", "data (EoC blocks)", data);
+  for (size_t t = VX7_EOC_MAX_COLS; t < q.types.size(); ++t) {
+    if (q.types[t] > 0) row(num(t), DataInspector::pixelTypeString(t), q.types[t]);
   }
   out << "</table></div>\n<p class=\"note\">The type table counts every packet word read, as "
-         "the text report does (IDLE words as EoC block 0).</p>\n";
+         "the text report does (IDLE words as data of EoC block 0).</p>\n";
 }
 
 void rateSection(std::ostream& out, const QuickLook& q) {
