@@ -1,6 +1,7 @@
 #include "report/QuickLook.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -34,7 +35,7 @@ void takeOutNonHits(const DataInspector& inspector, QuickLook& q) {
   q.hits[idleWord] -= std::min(q.hits[idleWord], q.idle);
   const uint64_t* toas = inspector.toaCounters();
   q.toas.assign(toas, toas + DataInspector::TOA_COUNTER_COUNT);
-  q.tots = h.tots;
+  q.tots = h.totCounts();
   q.pcs = h.pcs;
   const uint64_t idleToa = h.idle[size_t(ChunkKind::ToaTot)];
   const uint64_t idlePc = h.idle[size_t(ChunkKind::Pc24)];
@@ -67,22 +68,37 @@ uint64_t medianOfHitPixels(const QuickLook& q) {
 // the beam, and one that outshines its neighbours is, wherever it lies.
 void findHotPixels(QuickLook& q) {
   q.median = medianOfHitPixels(q);
-  std::vector<uint64_t> near;
+  // The counts as the chip lies, [y][x], with a border of two empty rows
+  // and columns: a neighbourhood is then 25 plain loads.
+  constexpr int W = 448 + 4, H = 512 + 4;
+  std::vector<uint64_t> grid(size_t(W) * H, 0);
+  std::vector<uint8_t> onChip(size_t(W) * H, 0);
+  for (uint64_t half : {uint64_t(0), TOP_HALF_START}) {
+    for (uint64_t i = half; i < half + N_PIXELS; ++i) {
+      const PixelPlace p = pixelPlace(i);
+      grid[size_t(p.y + 2) * W + p.x + 2] = q.hits[i];
+      onChip[size_t(p.y + 2) * W + p.x + 2] = 1;
+    }
+  }
+  std::array<uint64_t, 24> near{};
   for (uint64_t half : {uint64_t(0), TOP_HALF_START}) {
     for (uint64_t i = half; i < half + N_PIXELS; ++i) {
       const uint64_t count = q.hits[i];
       if (double(count) <= q.hotFactor) continue;
       const PixelPlace p = pixelPlace(i);
-      near.clear();
+      size_t n = 0;
       for (int dy = -2; dy <= 2; ++dy) {
         for (int dx = -2; dx <= 2; ++dx) {
-          const int x = p.x + dx, y = p.y + dy;
-          if ((dx == 0 && dy == 0) || x < 0 || x >= 448 || y < 0 || y >= 512) continue;
-          near.push_back(q.hits[pixelIndexAt(uint64_t(x), uint64_t(y))]);
+          const size_t at = size_t(p.y + 2 + dy) * W + size_t(p.x + 2 + dx);
+          if ((dx != 0 || dy != 0) && onChip[at]) near[n++] = grid[at];
         }
       }
-      std::nth_element(near.begin(), near.begin() + near.size() / 2, near.end());
-      const double typical = double(std::max<uint64_t>(near[near.size() / 2], 1));
+      // The median (the (n/2)-th smallest, from 0) is at least the smallest
+      // of any n - n/2 of the counts: most pixels are judged by that alone.
+      const uint64_t floor = *std::min_element(near.begin(), near.begin() + (n - n / 2));
+      if (double(count) <= q.hotFactor * double(std::max<uint64_t>(floor, 1))) continue;
+      std::nth_element(near.begin(), near.begin() + n / 2, near.begin() + n);
+      const double typical = double(std::max<uint64_t>(near[n / 2], 1));
       if (double(count) > q.hotFactor * typical) q.hot.push_back(HotPixel{i, p.x, p.y, count});
     }
   }

@@ -41,6 +41,10 @@ constexpr size_t CHUNK_KINDS = 4;
 // their spectrum has bins of one value below 16, and eight bins per octave
 // above (the three bits below the leading one).
 constexpr size_t TOT_COUNTERS = 0x800;
+// ToT values crowd into a few hundred counters, and the increments of one
+// counter in quick succession wait for each other: the tally spreads them
+// over TOT_LANES copies by the word's place, summed when read.
+constexpr size_t TOT_LANES = 4;
 constexpr size_t PC_COUNTERS = 16 + 20 * 8;
 constexpr uint64_t pcBin(uint64_t pc) {
   if (pc < 16) return pc;
@@ -60,7 +64,7 @@ constexpr uint64_t pcBinLow(uint64_t bin) {
 // run of words come back from tallyHitWords.
 template <typename Count>
 struct HitCounters {
-  Count* tots;         // TOT_COUNTERS, ToA/ToT chunks
+  Count* tots;         // TOT_LANES x TOT_COUNTERS, ToA/ToT chunks
   Count* pcs;          // PC_COUNTERS, counting chunks
   Count* framePixels;  // PIXEL_COUNTERS: the pixel tally of frame chunks alone
 };
@@ -72,7 +76,7 @@ struct WordCounts {
 
 // The hit tallies of a run, summed over its files.
 struct HitTotals {
-  std::vector<uint64_t> tots = std::vector<uint64_t>(TOT_COUNTERS, 0);
+  std::vector<uint64_t> tots = std::vector<uint64_t>(TOT_LANES * TOT_COUNTERS, 0);
   std::vector<uint64_t> pcs = std::vector<uint64_t>(PC_COUNTERS, 0);
   std::vector<uint64_t> framePixels = std::vector<uint64_t>(0x40000, 0);
   // Whole-word IDLE words by chunk kind (those of frame chunks are frame
@@ -84,6 +88,12 @@ struct HitTotals {
   std::deque<uint64_t> chunkHits;
   std::vector<uint64_t> fileChunks;
   HitCounters<uint64_t> counters() { return {tots.data(), pcs.data(), framePixels.data()}; }
+  // The ToT counts, the lanes summed.
+  std::vector<uint64_t> totCounts() const {
+    std::vector<uint64_t> sums(TOT_COUNTERS, 0);
+    for (size_t i = 0; i < tots.size(); ++i) sums[i % TOT_COUNTERS] += tots[i];
+    return sums;
+  }
   // Counts one run of words of a chunk of the given kind.
   void addWords(const WordCounts& w, ChunkKind kind) {
     empty += w.empty;
@@ -140,37 +150,63 @@ inline void tallyWords(const Tallies<Count>& c, const uint64_t* words, uint64_t 
 }
 
 // tallyWords with the hit tallies as well: every count of tallyWords is the
-// same, so the text report and the picture do not change.
+// same, so the text report and the picture do not change. One loop for each
+// kind of chunk, and the word counts in local variables: kept in a struct,
+// they went through memory on every word.
+template <bool dataTypes, ChunkKind kind, typename Count>
+inline WordCounts tallyHitWordsOf(const Tallies<Count>& c, const HitCounters<Count>& h,
+                                  const uint64_t* words, uint64_t n, uint64_t delivered,
+                                  PacketForm form) {
+  Count* const types = c.types;
+  Count* const pixels = c.pixels;
+  Count* const toas = c.toas;
+  Count* const tots = h.tots;
+  Count* const pcs = h.pcs;
+  Count* const framePixels = h.framePixels;
+  uint64_t data = 0, idle = 0, empty = 0;
+  for (uint64_t i = 0; i < n; ++i) {
+    uint64_t w = words[i];
+    if (form.reverseWords || form.reverseBytes)
+      w = reversed(w, form.reverseWords, form.reverseBytes);
+    if (form.pelvan && notAPelvanPacket(delivered + i + 1, w)) continue;
+    const uint64_t t = packetType(w);
+    if (dataTypes || t >= VX7_EOC_MAX_COLS) ++types[t];
+    if (t >= VX7_EOC_MAX_COLS) {
+      empty += w == EMPTY_PACKET_WORD;
+      continue;
+    }
+    const uint64_t pixel = packetPixelIndex(w);
+    ++pixels[pixel];
+    ++data;
+    idle += w == IDLE_WORD;
+    if constexpr (kind == ChunkKind::ToaTot) {
+      ++toas[packetToa(w)];
+      ++tots[(i % TOT_LANES) * TOT_COUNTERS + packetTot(w)];
+    } else if constexpr (kind == ChunkKind::Pc24) {
+      ++pcs[pcBin(packetPc(w))];
+    } else if constexpr (kind == ChunkKind::Frame) {
+      ++framePixels[pixel];
+    }
+  }
+  WordCounts counts;
+  counts.data = data, counts.idle = idle, counts.empty = empty;
+  return counts;
+}
+
 template <bool dataTypes, typename Count>
 inline WordCounts tallyHitWords(const Tallies<Count>& c, const HitCounters<Count>& h,
                                 const uint64_t* words, uint64_t n, uint64_t delivered,
                                 ChunkKind kind, PacketForm form) {
-  const bool reverse = form.reverseWords || form.reverseBytes;
-  WordCounts counts;
-  for (uint64_t i = 0; i < n; ++i) {
-    uint64_t w = words[i];
-    if (reverse) w = reversed(w, form.reverseWords, form.reverseBytes);
-    if (form.pelvan && notAPelvanPacket(delivered + i + 1, w)) continue;
-    const uint64_t t = packetType(w);
-    if (dataTypes || t >= VX7_EOC_MAX_COLS) ++c.types[t];
-    if (t >= VX7_EOC_MAX_COLS) {
-      counts.empty += w == EMPTY_PACKET_WORD;
-      continue;
-    }
-    const uint64_t pixel = packetPixelIndex(w);
-    ++c.pixels[pixel];
-    ++counts.data;
-    counts.idle += w == IDLE_WORD;
-    if (kind == ChunkKind::ToaTot) {
-      ++c.toas[packetToa(w)];
-      ++h.tots[packetTot(w)];
-    } else if (kind == ChunkKind::Pc24) {
-      ++h.pcs[pcBin(packetPc(w))];
-    } else if (kind == ChunkKind::Frame) {
-      ++h.framePixels[pixel];
-    }
+  switch (kind) {
+    case ChunkKind::ToaTot:
+      return tallyHitWordsOf<dataTypes, ChunkKind::ToaTot>(c, h, words, n, delivered, form);
+    case ChunkKind::Pc24:
+      return tallyHitWordsOf<dataTypes, ChunkKind::Pc24>(c, h, words, n, delivered, form);
+    case ChunkKind::Frame:
+      return tallyHitWordsOf<dataTypes, ChunkKind::Frame>(c, h, words, n, delivered, form);
+    default:
+      return tallyHitWordsOf<dataTypes, ChunkKind::Other>(c, h, words, n, delivered, form);
   }
-  return counts;
 }
 
 }  // namespace morven
