@@ -270,7 +270,29 @@ def main():
         errors = ["%d: %s" % (e["offset"], e["message"]) for e in doc["files"][0]["errors"]]
         check(errors and dom.tables["files"][1][5] == "".join(errors),
               "bad: structural errors %s" % dom.tables["files"][1][5])
-        print("4 passed, 0 failed")
+        # A merge of three documents draws the page of one run over the files.
+        names = []
+        for seed, kind in ((1, "toatot"), (2, "pc24"), (3, "toatot")):
+            name = "part%d.mv" % seed
+            subprocess.run([MVGEN, "-k", kind, "-n", "60000", "-s", str(seed), "-o",
+                            os.path.join(work, name)], check=True, capture_output=True)
+            _, out = mvscan("-p", "--json", "--no-image", name, cwd=work)
+            with open(os.path.join(work, name + ".json"), "wb") as f:
+                f.write(out)
+            names.append(name)
+        code, out = mvscan("--merge", "--json", "--no-image", "--html", "merged.html",
+                           "--hot-pixels", "merged.csv", *[n + ".json" for n in names], cwd=work)
+        check(code == 0, "merge: exit %d" % code)
+        merged = json.loads(out)
+        dom = loaded_page(os.path.join(work, "merged.html"), work)
+        compare_with_document(dom, merged, "merged")
+        check(dom.number("sum-pc-hits") > 0, "merged: the counting run's hits")
+        mvscan("-p", "--no-image", "--html", "single.html", "--hot-pixels", "single.csv", *names,
+               cwd=work)
+        for a, b in (("merged.html", "single.html"), ("merged.csv", "single.csv")):
+            with open(os.path.join(work, a), "rb") as f, open(os.path.join(work, b), "rb") as g:
+                check(f.read() == g.read(), "%s is not %s" % (a, b))
+        print("5 passed, 0 failed")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
