@@ -155,7 +155,8 @@ void mapSection(std::ostream& out, const QuickLook& q, const std::vector<uint64_
   out << "<h2>Hit map</h2>\n<p id=\"scale-choice\" hidden><label><input type=\"checkbox\" "
          "id=\"linear\"> linear colour scale (log by default)</label></p>\n";
   out << "<svg id=\"map\" width=\"" << MAP_LEFT + w + 120 << "\" height=\"" << MAP_TOP + h + 50
-      << "\" role=\"img\"><title>Hit map</title><text class=\"ct\" x=\"" << MAP_LEFT + w / 2
+      << "\" role=\"img\"><title>Hit map</title><text class=\"ct\" id=\"map-title\" x=\""
+      << MAP_LEFT + w / 2
       << "\" y=\"18\">Hits per pixel, log colour scale (x 0..447, y 0..511)</text>";
   out << "<image id=\"map-image\" x=\"" << MAP_LEFT << "\" y=\"" << MAP_TOP << "\" width=\"" << w
       << "\" height=\"" << h << "\" preserveAspectRatio=\"none\" href=\"data:image/png;base64,"
@@ -164,8 +165,8 @@ void mapSection(std::ostream& out, const QuickLook& q, const std::vector<uint64_
       << "\" width=\"" << w << "\" height=\"" << h << "\"/>";
   const double mid = MAP_TOP + 256 * S;
   out << "<line class=\"half\" x1=\"" << MAP_LEFT << "\" x2=\"" << MAP_LEFT + w << "\" y1=\"" << mid
-      << "\" y2=\"" << mid << "\"/><text x=\"" << MAP_LEFT + 4 << "\" y=\"" << MAP_TOP + 14
-      << "\">top half</text><text x=\"" << MAP_LEFT + 4 << "\" y=\"" << mid + 14
+      << "\" y2=\"" << mid << "\"/><text class=\"hl\" x=\"" << MAP_LEFT + 4 << "\" y=\"" << mid - 6
+      << "\">top half</text><text class=\"hl\" x=\"" << MAP_LEFT + 4 << "\" y=\"" << mid + 16
       << "\">bottom half</text>";
   for (double t : niceTicks(0, MAP_W, 8)) {
     const double x = MAP_LEFT + t * S;

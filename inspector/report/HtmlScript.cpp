@@ -26,6 +26,7 @@ td.n, th.n { text-align: right; font-variant-numeric: tabular-nums; }
 .chart .ml { fill: #c33; }
 .frame { fill: none; stroke: #444; }
 #map .half { stroke: #fff; stroke-width: 1.5; stroke-dasharray: 6 4; }
+#map .hl { fill: #fff; stroke: #000; stroke-width: 3px; paint-order: stroke; font-weight: bold; }
 #map .hot { fill: none; stroke: #e8175d; stroke-width: 1.5; }
 #map .dead { fill: none; stroke: #e8175d; stroke-dasharray: 3 2; }
 #map image { image-rendering: pixelated; }
@@ -82,6 +83,9 @@ const char* const SCRIPT = R"JS(
       image.setAttribute('href', toggle.checked ? linearSource : logSource);
       document.getElementById('cbar-log').style.display = toggle.checked ? 'none' : '';
       document.getElementById('cbar-lin').style.display = toggle.checked ? '' : 'none';
+      var title = document.getElementById('map-title');
+      title.textContent = title.textContent.replace(toggle.checked ? 'log' : 'linear',
+                                                    toggle.checked ? 'linear' : 'log');
     });
     var readout = document.getElementById('readout');
     var indexAt = function (x, y) {
