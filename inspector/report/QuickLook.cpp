@@ -27,8 +27,8 @@ void takeOutNonHits(const DataInspector& inspector, QuickLook& q) {
   const uint64_t* pixels = inspector.pixelCounters();
   q.hits.assign(pixels, pixels + DataInspector::PIXEL_COUNTER_COUNT);
   for (size_t i = 0; i < q.hits.size(); ++i) {
-    q.hits[i] -= std::min(q.hits[i], h.framePixels[i]);
-    q.frameWords += h.framePixels[i];
+    q.hits[i] -= std::min(q.hits[i], h.framePixel(i));
+    q.frameWords += h.framePixel(i);
   }
   for (uint64_t n : h.idle) q.idle += n;
   const uint64_t idleWord = packetPixelIndex(IDLE_WORD);

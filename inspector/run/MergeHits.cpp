@@ -60,6 +60,7 @@ std::string addHitMembers(const json& st, HitTotals& hits) {
   addTo(hits.idle[size_t(ChunkKind::Other)], idle.at("other"));
   addTo(hits.empty, st.at("empty"));
   for (const json& e : st.at("frame_hits")) {
+    hits.haveFramePixels();
     addTo(hits.framePixels[below(e.at(0), hits.framePixels.size())], e.at(1));
   }
   for (const json& file : st.at("chunk_hits")) {

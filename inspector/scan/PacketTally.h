@@ -78,7 +78,8 @@ struct WordCounts {
 struct HitTotals {
   std::vector<uint64_t> tots = std::vector<uint64_t>(TOT_LANES * TOT_COUNTERS, 0);
   std::vector<uint64_t> pcs = std::vector<uint64_t>(PC_COUNTERS, 0);
-  std::vector<uint64_t> framePixels = std::vector<uint64_t>(0x40000, 0);
+  // Empty until a frame chunk is tallied: most runs have none.
+  std::vector<uint64_t> framePixels;
   // Whole-word IDLE words by chunk kind (those of frame chunks are frame
   // values like any other), and whole-word empty packets.
   uint64_t idle[CHUNK_KINDS] = {};
@@ -87,7 +88,15 @@ struct HitTotals {
   // chunk in stream order, and how many data chunks each file had.
   std::deque<uint64_t> chunkHits;
   std::vector<uint64_t> fileChunks;
-  HitCounters<uint64_t> counters() { return {tots.data(), pcs.data(), framePixels.data()}; }
+  // The counters for a chunk of the given kind.
+  HitCounters<uint64_t> counters(ChunkKind kind) {
+    if (kind == ChunkKind::Frame) haveFramePixels();
+    return {tots.data(), pcs.data(), framePixels.data()};
+  }
+  void haveFramePixels() {
+    if (framePixels.empty()) framePixels.assign(0x40000, 0);
+  }
+  uint64_t framePixel(size_t i) const { return framePixels.empty() ? 0 : framePixels[i]; }
   // The ToT counts, the lanes summed.
   std::vector<uint64_t> totCounts() const {
     std::vector<uint64_t> sums(TOT_COUNTERS, 0);

@@ -174,7 +174,10 @@ void ParallelTally::tallySlot(Worker& w, Slot& s) {
     const WordCounts c =
         tallyHitWords<false>(w.tallies, w.hits, words, n, delivered, seg.kind, _form);
     w.empty += c.empty;
-    if (seg.kind == ChunkKind::Frame) continue;
+    if (seg.kind == ChunkKind::Frame) {
+      w.frames = true;
+      continue;
+    }
     w.idle[size_t(seg.kind)] += c.idle;
     seg.hits = c.data - c.idle;
   }
@@ -225,10 +228,16 @@ void ParallelTally::flush(Worker& w) {
     const HitCounters<uint32_t>& h = w.hits;
     for (size_t i = 0; i < TOT_LANES * TOT_COUNTERS; ++i) _hits->tots[i] += h.tots[i];
     for (size_t i = 0; i < PC_COUNTERS; ++i) _hits->pcs[i] += h.pcs[i];
-    for (size_t i = 0; i < PIXEL_COUNTERS; ++i) _hits->framePixels[i] += h.framePixels[i];
+    // The frame tallies are read only when something was tallied there.
+    if (w.frames) {
+      _hits->haveFramePixels();
+      for (size_t i = 0; i < PIXEL_COUNTERS; ++i) _hits->framePixels[i] += h.framePixels[i];
+      std::fill_n(h.framePixels, PIXEL_COUNTERS, uint32_t(0));
+      w.frames = false;
+    }
     for (size_t k = 0; k < CHUNK_KINDS; ++k) _hits->idle[k] += std::exchange(w.idle[k], 0);
     _hits->empty += std::exchange(w.empty, 0);
-    std::fill_n(h.tots, HIT_COUNTER_WORDS, uint32_t(0));
+    std::fill_n(h.tots, TOT_LANES * TOT_COUNTERS + PC_COUNTERS, uint32_t(0));
   }
   w.words = 0;
 }

@@ -103,7 +103,8 @@ class ParallelTally {
     HitCounters<uint32_t> hits;
     uint64_t idle[CHUNK_KINDS] = {};
     uint64_t empty = 0;
-    uint64_t words = 0;  // tallied since the last flush
+    bool frames = false;  // frame chunks tallied since the last flush
+    uint64_t words = 0;   // tallied since the last flush
   };
   void work(Worker& w);
   // Tallies one slot into w's tallies.

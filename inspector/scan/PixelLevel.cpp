@@ -146,7 +146,7 @@ ChunkKind DataInspector::chunkKind() const {
 // Tallies n packets, reversed and chosen already, with the hit tallies.
 void DataInspector::tallyHitRun(const uint64_t* words, uint64_t n) {
   const ChunkKind kind = chunkKind();
-  const WordCounts c = tallyHitWords<true>(tallyCounters(), _hitTotals->counters(), words, n, 0,
+  const WordCounts c = tallyHitWords<true>(tallyCounters(), _hitTotals->counters(kind), words, n, 0,
                                            kind, PacketForm{false, false, false});
   _hitTotals->addWords(c, kind);
 }
@@ -178,8 +178,8 @@ void DataInspector::tallyWaitingWords() {
   const PacketForm form{_reverseWords, _reverseBytes, _fromPelvan};
   if (_hitTotals) {
     const ChunkKind kind = chunkKind();
-    const WordCounts c = tallyHitWords<true>(tallyCounters(), _hitTotals->counters(), _pixel + 1, n,
-                                             _pixelCounterTotal, kind, form);
+    const WordCounts c = tallyHitWords<true>(tallyCounters(), _hitTotals->counters(kind),
+                                             _pixel + 1, n, _pixelCounterTotal, kind, form);
     _hitTotals->addWords(c, kind);
   } else {
     tallyWords<true>(tallyCounters(), _pixel + 1, n, _pixelCounterTotal,

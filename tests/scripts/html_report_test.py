@@ -12,6 +12,7 @@ of three statistics documents.
     html_report_test.py MVSCAN MVGEN
 Exit 77 (skipped) when chromium is not installed.
 """
+import concurrent.futures
 import html.parser
 import json
 import os
@@ -43,7 +44,7 @@ def check(condition, message):
 def chromium(page, work, screenshot=None):
     """The page's DOM after its scripts ran, and the URLs the page requested."""
     profile = tempfile.mkdtemp(dir=work)
-    netlog = os.path.join(work, "net.json")
+    netlog = os.path.join(profile, "net.json")
     args = [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
             "--no-first-run", "--disable-background-networking", "--disable-component-update",
             "--disable-sync", "--user-data-dir=" + profile, "--log-net-log=" + netlog,
@@ -199,20 +200,77 @@ def chip_file(path, chunks):
             f.write(struct.pack("<%dQ" % len(words), *words))
 
 
-def run_case(work, name, files, extra=()):
-    """-p with --json and --html over the files; the page loaded and compared."""
+def make_case(work, name, files):
+    """-p with --json, --html and --hot-pixels over the files: the document."""
     code, out = mvscan("-p", "--json", "--no-image", "--html", name + ".html",
-                       "--hot-pixels", name + ".csv", *extra, *files, cwd=work)
+                       "--hot-pixels", name + ".csv", *files, cwd=work)
     check(code in (0, 3), "%s: mvscan exit %d" % (name, code))
-    doc = json.loads(out)
-    dom = loaded_page(os.path.join(work, name + ".html"), work)
+    return json.loads(out)
+
+
+def check_case(work, name, dom, doc):
+    """The loaded page against the document and the hot-pixel list."""
     compare_with_document(dom, doc, name)
     with open(os.path.join(work, name + ".csv"), encoding="ascii") as f:
         csv = [line.strip().split(",") for line in f][1:]
     check(dom.number("hot-count") == len(csv), name + ": hot-pixel count")
     shown = [[r[0], r[1], r[2], r[5]] for r in dom.tables["hot-pixels"][1:] if len(r) == 6]
     check(shown == [[x, y, i, n] for x, y, i, n in csv[:len(shown)]], name + ": hot-pixel table")
-    return dom, doc
+
+
+def make_merge(work):
+    """Three documents merged (--merge --html) and one run over their files
+    (--html): the merged document."""
+    names = []
+    for seed, kind in ((1, "toatot"), (2, "pc24"), (3, "toatot")):
+        name = "part%d.mv" % seed
+        subprocess.run([MVGEN, "-k", kind, "-n", "60000", "-s", str(seed), "-o",
+                        os.path.join(work, name)], check=True, capture_output=True)
+        _, out = mvscan("-p", "--json", "--no-image", name, cwd=work)
+        with open(os.path.join(work, name + ".json"), "wb") as f:
+            f.write(out)
+        names.append(name)
+    code, out = mvscan("--merge", "--json", "--no-image", "--html", "merged.html",
+                       "--hot-pixels", "merged.csv", *[n + ".json" for n in names], cwd=work)
+    check(code == 0, "merge: exit %d" % code)
+    mvscan("-p", "--no-image", "--html", "single.html", "--hot-pixels", "single.csv", *names,
+           cwd=work)
+    for a, b in (("merged.html", "single.html"), ("merged.csv", "single.csv")):
+        with open(os.path.join(work, a), "rb") as f, open(os.path.join(work, b), "rb") as g:
+            check(f.read() == g.read(), "%s is not %s" % (a, b))
+    return json.loads(out)
+
+
+def make_files(work):
+    """The data files of the cases: an mvgen run, one without hits, one of
+    IDLE words and frame data only, one with a damaged chunk header."""
+    subprocess.run([MVGEN, "-k", "toatot", "-n", "300000", "-s", "5", "-o",
+                    os.path.join(work, "run.mv")], check=True, capture_output=True)
+    subprocess.run([MVGEN, "-n", "0", "-o", os.path.join(work, "none.mv")], check=True,
+                   capture_output=True)
+    chip_file(os.path.join(work, "idle.mv"),
+              [(TOATOT, [IDLE] * 100), (FRAME16, [0x0123456789ABCDEF] * 50)])
+    # A damaged chunk header: the walk ends there, with a structural error.
+    _, check_out = mvscan("--json", "-f", "run.mv", cwd=work)
+    chunks = json.loads(check_out)["files"][0]["chunks"]
+    offset = [c["offset"] for c in chunks if c["type"] == "MVHDR_VX7TOATOT"][3]
+    with open(os.path.join(work, "run.mv"), "rb") as f:
+        damaged = bytearray(f.read())
+    damaged[offset:offset + 8] = b"\xee" * 8
+    with open(os.path.join(work, "bad.mv"), "wb") as f:
+        f.write(damaged)
+
+
+def text_report_unchanged(work):
+    """The text report and the picture do not change with --html."""
+    os.mkdir(os.path.join(work, "plain"))
+    run_mv = os.path.join(work, "run.mv")
+    plain = mvscan("-p", "-E", "-H", "16", run_mv, cwd=os.path.join(work, "plain"))
+    with_html = mvscan("-p", "-E", "-H", "16", "--html", "x.html", run_mv, cwd=work)
+    check(plain == with_html, "the text report changes with --html")
+    with open(os.path.join(work, "plain", "inspect.png"), "rb") as a, \
+            open(os.path.join(work, "inspect.png"), "rb") as b:
+        check(a.read() == b.read(), "the picture changes with --html")
 
 
 def main():
@@ -225,74 +283,37 @@ def main():
         leak = os.path.join(work, "leak.html")
         with open(leak, "w", encoding="ascii") as f:
             f.write('<html><body><img src="http://127.0.0.1:9/x.png"></body></html>')
-        check(chromium(leak, work)[1] != [], "the request detector sees no request")
-
-        subprocess.run([MVGEN, "-k", "toatot", "-n", "300000", "-s", "5", "-o",
-                        os.path.join(work, "run.mv")], check=True, capture_output=True)
-        dom, doc = run_case(work, "run", ["run.mv"])
-        check(dom.number("sum-idle") > 0 and dom.number("hot-count") > 0, "run: mvgen's idle "
-              "words and hot pixels")
-        # The text report and the picture do not change with --html.
-        os.mkdir(os.path.join(work, "plain"))
-        run_mv = os.path.join(work, "run.mv")
-        plain = mvscan("-p", "-E", "-H", "16", run_mv, cwd=os.path.join(work, "plain"))
-        with_html = mvscan("-p", "-E", "-H", "16", "--html", "x.html", run_mv, cwd=work)
-        check(plain == with_html, "the text report changes with --html")
-        with open(os.path.join(work, "plain", "inspect.png"), "rb") as a, \
-                open(os.path.join(work, "inspect.png"), "rb") as b:
-            check(a.read() == b.read(), "the picture changes with --html")
+        make_files(work)
+        cases = ["run", "none", "idle", "bad"]
+        docs = {name: make_case(work, name, [name + ".mv"]) for name in cases}
+        docs["merged"] = make_merge(work)
+        text_report_unchanged(work)
+        # The browser runs, a few at a time.
         shot = os.path.join(work, "run.png")
-        chromium(os.path.join(work, "run.html"), work, screenshot=shot)
-        x, y = beam_in_screenshot(shot, doc)
+        with concurrent.futures.ThreadPoolExecutor(max_workers=3) as pool:
+            leaked = pool.submit(chromium, leak, work)
+            screenshot = pool.submit(chromium, os.path.join(work, "run.html"), work, shot)
+            doms = {name: pool.submit(loaded_page, os.path.join(work, name + ".html"), work)
+                    for name in docs}
+            check(leaked.result()[1] != [], "the request detector sees no request")
+            doms = {name: future.result() for name, future in doms.items()}
+            screenshot.result()
+        for name in cases:
+            check_case(work, name, doms[name], docs[name])
+        compare_with_document(doms["merged"], docs["merged"], "merged")
+        check(doms["merged"].number("sum-pc-hits") > 0, "merged: the counting run's hits")
+        check(doms["run"].number("sum-idle") > 0 and doms["run"].number("hot-count") > 0,
+              "run: mvgen's idle words and hot pixels")
+        check(doms["none"].number("sum-hits") == 0 and doms["none"].number("hot-count") == 0,
+              "none: hits")
+        check([doms["idle"].number(k) for k in ("sum-words", "sum-hits", "sum-idle", "sum-frame")]
+              == [150, 0, 100, 50], "idle: words, hits, IDLE and frame words")
+        errors = ["%d: %s" % (e["offset"], e["message"]) for e in docs["bad"]["files"][0]["errors"]]
+        check(errors and doms["bad"].tables["files"][1][5] == "".join(errors),
+              "bad: structural errors %s" % doms["bad"].tables["files"][1][5])
+        x, y = beam_in_screenshot(shot, docs["run"])
         print("beam spot in the screenshot at x %.0f, y %.0f" % (x, y))
-
-        subprocess.run([MVGEN, "-n", "0", "-o", os.path.join(work, "none.mv")], check=True,
-                       capture_output=True)
-        dom, _ = run_case(work, "none", ["none.mv"])
-        check(dom.number("sum-hits") == 0 and dom.number("hot-count") == 0, "none: hits")
-
-        chip_file(os.path.join(work, "idle.mv"),
-                  [(TOATOT, [IDLE] * 100), (FRAME16, [0x0123456789ABCDEF] * 50)])
-        dom, _ = run_case(work, "idle", ["idle.mv"])
-        check([dom.number(k) for k in ("sum-words", "sum-hits", "sum-idle", "sum-frame")] ==
-              [150, 0, 100, 50], "idle: words, hits, IDLE and frame words")
-
-        # A damaged chunk header: the walk ends there, with a structural error.
-        _, check_out = mvscan("--json", "-f", "run.mv", cwd=work)
-        chunks = json.loads(check_out)["files"][0]["chunks"]
-        offset = [c["offset"] for c in chunks if c["type"] == "MVHDR_VX7TOATOT"][3]
-        with open(os.path.join(work, "run.mv"), "rb") as f:
-            damaged = bytearray(f.read())
-        damaged[offset:offset + 8] = b"\xee" * 8
-        with open(os.path.join(work, "bad.mv"), "wb") as f:
-            f.write(damaged)
-        dom, doc = run_case(work, "bad", ["bad.mv"])
-        errors = ["%d: %s" % (e["offset"], e["message"]) for e in doc["files"][0]["errors"]]
-        check(errors and dom.tables["files"][1][5] == "".join(errors),
-              "bad: structural errors %s" % dom.tables["files"][1][5])
-        # A merge of three documents draws the page of one run over the files.
-        names = []
-        for seed, kind in ((1, "toatot"), (2, "pc24"), (3, "toatot")):
-            name = "part%d.mv" % seed
-            subprocess.run([MVGEN, "-k", kind, "-n", "60000", "-s", str(seed), "-o",
-                            os.path.join(work, name)], check=True, capture_output=True)
-            _, out = mvscan("-p", "--json", "--no-image", name, cwd=work)
-            with open(os.path.join(work, name + ".json"), "wb") as f:
-                f.write(out)
-            names.append(name)
-        code, out = mvscan("--merge", "--json", "--no-image", "--html", "merged.html",
-                           "--hot-pixels", "merged.csv", *[n + ".json" for n in names], cwd=work)
-        check(code == 0, "merge: exit %d" % code)
-        merged = json.loads(out)
-        dom = loaded_page(os.path.join(work, "merged.html"), work)
-        compare_with_document(dom, merged, "merged")
-        check(dom.number("sum-pc-hits") > 0, "merged: the counting run's hits")
-        mvscan("-p", "--no-image", "--html", "single.html", "--hot-pixels", "single.csv", *names,
-               cwd=work)
-        for a, b in (("merged.html", "single.html"), ("merged.csv", "single.csv")):
-            with open(os.path.join(work, a), "rb") as f, open(os.path.join(work, b), "rb") as g:
-                check(f.read() == g.read(), "%s is not %s" % (a, b))
-        print("5 passed, 0 failed")
+        print("6 passed, 0 failed")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
