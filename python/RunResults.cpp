@@ -232,18 +232,8 @@ checked           words judged after that; 0: nothing was checked
 packets           words read in all files (mvscan's "Total 'packets'")
 structure_errors  the chunk walk's problems, (offset, message) pairs)";
 
-}  // namespace
-
-void addRunResults(py::module_& m) {
-  PYBIND11_NUMPY_DTYPE_EX(
-      CheckError, packet, "packet", link, "link", found, "found", expected, "expected", pixel,
-      "pixel", expectedPixel, "expected_pixel", eoc, "eoc", expectedEoc, "expected_eoc", toa, "toa",
-      expectedToa, "expected_toa", fixedWrong, "fixed_wrong", fixed, "fixed", hasJumps, "has_jumps",
-      pixelJump, "pixel_jump", toaJump, "toa_jump", sincePrevious, "since_previous");
-  PYBIND11_NUMPY_DTYPE_EX(ErrorRun, link, "link", length, "length", packet, "packet", atEnd,
-                          "at_end");
-  PYBIND11_NUMPY_DTYPE_EX(HeartbeatError, packet, "packet", found, "found", expected, "expected");
-
+// The class morven.Statistics.
+void bindStatistics(py::module_& m) {
   py::class_<Statistics>(m, "Statistics",
                          R"(The figures of a statistics run, as mvscan -p gathers them.
 
@@ -296,6 +286,21 @@ plot()            matplotlib figure of the hit map and the spectra)")
       .def("__repr__", [](const Statistics& s) {
         return "<morven.Statistics " + std::to_string(s.packets) + " packets>";
       });
+}
+
+}  // namespace
+
+void addRunResults(py::module_& m) {
+  PYBIND11_NUMPY_DTYPE_EX(
+      CheckError, packet, "packet", link, "link", found, "found", expected, "expected", pixel,
+      "pixel", expectedPixel, "expected_pixel", eoc, "eoc", expectedEoc, "expected_eoc", toa, "toa",
+      expectedToa, "expected_toa", fixedWrong, "fixed_wrong", fixed, "fixed", hasJumps, "has_jumps",
+      pixelJump, "pixel_jump", toaJump, "toa_jump", sincePrevious, "since_previous");
+  PYBIND11_NUMPY_DTYPE_EX(ErrorRun, link, "link", length, "length", packet, "packet", atEnd,
+                          "at_end");
+  PYBIND11_NUMPY_DTYPE_EX(HeartbeatError, packet, "packet", found, "found", expected, "expected");
+
+  bindStatistics(m);
 
   py::class_<CheckResult>(m, "CheckResult", CHECK_RESULT_DOC)
       .def_readonly("errors", &CheckResult::errors)
