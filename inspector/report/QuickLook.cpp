@@ -35,7 +35,7 @@ void takeOutNonHits(const DataInspector& inspector, QuickLook& q) {
   q.hits[idleWord] -= std::min(q.hits[idleWord], q.idle);
   const uint64_t* toas = inspector.toaCounters();
   q.toas.assign(toas, toas + DataInspector::TOA_COUNTER_COUNT);
-  q.tots = h.totCounts();
+  q.tots = h.tots;
   q.pcs = h.pcs;
   const uint64_t idleToa = h.idle[size_t(ChunkKind::ToaTot)];
   const uint64_t idlePc = h.idle[size_t(ChunkKind::Pc24)];

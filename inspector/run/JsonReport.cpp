@@ -387,7 +387,7 @@ uint64_t same(uint64_t v) {
 
 void writeHitMembers(const HitTotals& h, std::ostream& out) {
   NumberWriter numbers(out);
-  writePairs(numbers, ",\"tot\":{\"counts\":[", h.totCounts(), same);
+  writePairs(numbers, ",\"tot\":{\"counts\":[", h.tots, same);
   writePairs(numbers, "},\"pc\":{\"counts\":[", h.pcs, pcBinLow);
   numbers.text("},\"idle\":{\"toatot\":").number(h.idle[size_t(ChunkKind::ToaTot)]);
   numbers.text(",\"pc24\":").number(h.idle[size_t(ChunkKind::Pc24)]);

@@ -41,10 +41,6 @@ constexpr size_t CHUNK_KINDS = 4;
 // their spectrum has bins of one value below 16, and eight bins per octave
 // above (the three bits below the leading one).
 constexpr size_t TOT_COUNTERS = 0x800;
-// ToT values crowd into a few hundred counters, and the increments of one
-// counter in quick succession wait for each other: the tally spreads them
-// over TOT_LANES copies by the word's place, summed when read.
-constexpr size_t TOT_LANES = 4;
 constexpr size_t PC_COUNTERS = 16 + 20 * 8;
 constexpr uint64_t pcBin(uint64_t pc) {
   if (pc < 16) return pc;
@@ -64,7 +60,7 @@ constexpr uint64_t pcBinLow(uint64_t bin) {
 // run of words come back from tallyHitWords.
 template <typename Count>
 struct HitCounters {
-  Count* tots;         // TOT_LANES x TOT_COUNTERS, ToA/ToT chunks
+  Count* tots;         // TOT_COUNTERS, ToA/ToT chunks
   Count* pcs;          // PC_COUNTERS, counting chunks
   Count* framePixels;  // PIXEL_COUNTERS: the pixel tally of frame chunks alone
 };
@@ -76,7 +72,7 @@ struct WordCounts {
 
 // The hit tallies of a run, summed over its files.
 struct HitTotals {
-  std::vector<uint64_t> tots = std::vector<uint64_t>(TOT_LANES * TOT_COUNTERS, 0);
+  std::vector<uint64_t> tots = std::vector<uint64_t>(TOT_COUNTERS, 0);
   std::vector<uint64_t> pcs = std::vector<uint64_t>(PC_COUNTERS, 0);
   // Empty until a frame chunk is tallied: most runs have none.
   std::vector<uint64_t> framePixels;
@@ -97,12 +93,6 @@ struct HitTotals {
     if (framePixels.empty()) framePixels.assign(0x40000, 0);
   }
   uint64_t framePixel(size_t i) const { return framePixels.empty() ? 0 : framePixels[i]; }
-  // The ToT counts, the lanes summed.
-  std::vector<uint64_t> totCounts() const {
-    std::vector<uint64_t> sums(TOT_COUNTERS, 0);
-    for (size_t i = 0; i < tots.size(); ++i) sums[i % TOT_COUNTERS] += tots[i];
-    return sums;
-  }
   // Counts one run of words of a chunk of the given kind.
   void addWords(const WordCounts& w, ChunkKind kind) {
     empty += w.empty;
@@ -190,7 +180,7 @@ inline WordCounts tallyHitWordsOf(const Tallies<Count>& c, const HitCounters<Cou
     idle += w == IDLE_WORD;
     if constexpr (kind == ChunkKind::ToaTot) {
       ++toas[packetToa(w)];
-      ++tots[(i % TOT_LANES) * TOT_COUNTERS + packetTot(w)];
+      ++tots[packetTot(w)];
     } else if constexpr (kind == ChunkKind::Pc24) {
       ++pcs[pcBin(packetPc(w))];
     } else if constexpr (kind == ChunkKind::Frame) {

@@ -15,7 +15,7 @@ namespace morven {
 namespace {
 
 constexpr size_t COUNTER_WORDS = TYPE_COUNTERS + PIXEL_COUNTERS + TOA_COUNTERS;
-constexpr size_t HIT_COUNTER_WORDS = TOT_LANES * TOT_COUNTERS + PC_COUNTERS + PIXEL_COUNTERS;
+constexpr size_t HIT_COUNTER_WORDS = TOT_COUNTERS + PC_COUNTERS + PIXEL_COUNTERS;
 
 }  // namespace
 
@@ -55,7 +55,7 @@ std::unique_ptr<ParallelTally::Worker> ParallelTally::makeWorker() const {
   uint32_t* p = w->counts.get();
   w->tallies = {p, p + TYPE_COUNTERS, p + TYPE_COUNTERS + PIXEL_COUNTERS};
   p += COUNTER_WORDS;
-  w->hits = {p, p + TOT_LANES * TOT_COUNTERS, p + TOT_LANES * TOT_COUNTERS + PC_COUNTERS};
+  w->hits = {p, p + TOT_COUNTERS, p + TOT_COUNTERS + PC_COUNTERS};
   return w;
 }
 
@@ -226,7 +226,7 @@ void ParallelTally::flush(Worker& w) {
   std::fill_n(w.counts.get(), COUNTER_WORDS, uint32_t(0));
   if (_hits != nullptr) {
     const HitCounters<uint32_t>& h = w.hits;
-    for (size_t i = 0; i < TOT_LANES * TOT_COUNTERS; ++i) _hits->tots[i] += h.tots[i];
+    for (size_t i = 0; i < TOT_COUNTERS; ++i) _hits->tots[i] += h.tots[i];
     for (size_t i = 0; i < PC_COUNTERS; ++i) _hits->pcs[i] += h.pcs[i];
     // The frame tallies are read only when something was tallied there.
     if (w.frames) {
@@ -237,7 +237,7 @@ void ParallelTally::flush(Worker& w) {
     }
     for (size_t k = 0; k < CHUNK_KINDS; ++k) _hits->idle[k] += std::exchange(w.idle[k], 0);
     _hits->empty += std::exchange(w.empty, 0);
-    std::fill_n(h.tots, TOT_LANES * TOT_COUNTERS + PC_COUNTERS, uint32_t(0));
+    std::fill_n(h.tots, TOT_COUNTERS + PC_COUNTERS, uint32_t(0));
   }
   w.words = 0;
 }
