@@ -112,6 +112,9 @@ enum LongOptionCode {
   OPT_STRICT,
   OPT_NO_PROGRESS,
   OPT_THREADS,
+  OPT_HTML,
+  OPT_HOT_PIXELS,
+  OPT_HOT_FACTOR,
 };
 
 // The one table of long options: getopt's table and the help text's list
@@ -120,14 +123,17 @@ enum LongOptionCode {
 constexpr LongOption LONG_OPTIONS[] = {
     {"help", nullptr, OPT_HELP, "Show this help text, with this list of long options."},
     {"version", nullptr, OPT_VERSION, "Show version (the same as -V)."},
-    {"json", nullptr, OPT_JSON, "Write the report as one JSON document (JSON Lines with -P/-R)."},
+    {"json", nullptr, OPT_JSON, "One JSON document as the report (JSON Lines with -P/-R)."},
     {"image", "PATH", OPT_IMAGE, "Write the picture of -p to PATH instead of inspect.png."},
     {"no-image", nullptr, OPT_NO_IMAGE, "Write no picture."},
     {"merge", nullptr, OPT_MERGE, "Report the sum of statistics documents of -p --json runs."},
     {"strict", nullptr, OPT_STRICT, "End with status 3 when a structural error was reported."},
     {"no-progress", nullptr, OPT_NO_PROGRESS, "Show no progress line on standard error."},
-    {"threads", "N", OPT_THREADS,
-     "Scan the statistics on N threads (1..1024; default: all cores)."},
+    {"threads", "N", OPT_THREADS, "Tally the statistics on N threads (default: every core)."},
+    {"html", "PATH", OPT_HTML, "Write the quick-look page of -p or --merge to PATH."},
+    {"hot-pixels", "PATH", OPT_HOT_PIXELS, "Write the hot pixels of -p or --merge to PATH as CSV."},
+    {"hot-factor", "K", OPT_HOT_FACTOR,
+     "A pixel is hot above K x the median around it (default 10)."},
 };
 
 // getopt's table of the long options, ended by a zero entry.
@@ -162,6 +168,36 @@ void longUsage(std::ostream& out) {
 
 // Threads beyond any machine's cores make no scan faster.
 constexpr int MAX_THREADS = 1024;
+
+// The quick-look options: a file name each, and the hot-pixel factor (a
+// number above 1). -1: taken; otherwise the exit status of a bad argument.
+int readQuickLookOption(int c, const char* arg, morven::RunSettings& s, std::ostream& out) {
+  const char* name = c == OPT_HTML         ? "--html"
+                     : c == OPT_HOT_PIXELS ? "--hot-pixels"
+                                           : "--hot-factor";
+  if (*arg == '\0') {
+    out << "### " << name << ": error in argument" << std::endl;
+    return EXIT_USAGE;
+  }
+  if (c == OPT_HTML) {
+    s.htmlFile = arg;
+  } else if (c == OPT_HOT_PIXELS) {
+    s.hotPixelsFile = arg;
+  } else {
+    char* end = nullptr;
+    const double k = std::strtod(arg, &end);
+    if (*end != '\0') {
+      out << "### " << name << ": error in argument" << std::endl;
+      return EXIT_USAGE;
+    }
+    if (!(k > 1 && k <= 1e9)) {
+      out << "### " << name << ": argument not in range (above 1, at most 1e9)" << std::endl;
+      return EXIT_USAGE;
+    }
+    s.hotFactor = k;
+  }
+  return -1;
+}
 
 }  // namespace
 
@@ -215,6 +251,11 @@ int readOptions(int argc, char** argv, Options& o, std::ostream& out) {
           return EXIT_USAGE;
         }
         s.threads = int(number);
+        break;
+      case OPT_HTML:
+      case OPT_HOT_PIXELS:
+      case OPT_HOT_FACTOR:
+        if (int status = readQuickLookOption(c, optarg, s, out); status >= 0) return status;
         break;
       case '0':
         s.skipZeroPackets = true;

@@ -17,14 +17,9 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-mvscan=$(realpath "${1:-$here/../build/mvscan}")
-mib=${2:-1024}
-runs=${RUNS:-7}
-mvgen=${MVGEN:-$(dirname "$mvscan")/tools/mvgen}
-[[ -x $mvscan ]] || { echo "mvscan not found: $mvscan" >&2; exit 1; }
-[[ -x $mvgen ]] || { echo "mvgen not found: $mvgen" >&2; exit 1; }
 # shellcheck source=pairs.sh
 source "$here/pairs.sh"
+bench_programs "$@"
 
 work=$(mktemp -d /tmp/bench-checks-XXXXXX)
 cleanup() { [[ ${KEEP:-0} == 1 ]] || rm -rf "$work"; }

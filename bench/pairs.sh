@@ -51,3 +51,16 @@ pairs() {
     "$c" "$bc" \
     "$(printf '%s\n' "${cpuRatio[@]}" | median_range | awk '{ printf "%s (%s-%s)", $1, $2, $3 }')"
 }
+
+# The programs and sizes of a benchmark over mvgen files, from its
+# arguments [path/to/mvscan] [size-in-MiB] and the environment (RUNS,
+# MVGEN): sets mvscan, mib, runs and mvgen, and stops if a program is
+# missing.
+bench_programs() {
+  mvscan=$(realpath "${1:-$here/../build/mvscan}")
+  mib=${2:-1024}
+  runs=${RUNS:-7}
+  mvgen=${MVGEN:-$(dirname "$mvscan")/tools/mvgen}
+  [[ -x $mvscan ]] || { echo "mvscan not found: $mvscan" >&2; exit 1; }
+  [[ -x $mvgen ]] || { echo "mvgen not found: $mvgen" >&2; exit 1; }
+}

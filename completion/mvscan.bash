@@ -36,11 +36,11 @@ _mvscan() {
       COMPREPLY=($(compgen -W "1 2 3 4 5 6 7 8" -- "$cur"))
       return
       ;;
-    -H | -s | --threads)
+    -H | -s | --threads | --hot-factor)
       COMPREPLY=()
       return
       ;;
-    --image)
+    --image | --html | --hot-pixels)
       COMPREPLY=($(compgen -f -- "$cur"))
       return
       ;;
@@ -52,12 +52,12 @@ _mvscan() {
       ;;
     --*)
       COMPREPLY=($(compgen -W "--help --version --json --image --no-image --merge --strict
-        --no-progress --threads" -- "$cur"))
+        --no-progress --threads --html --hot-pixels --hot-factor" -- "$cur"))
       ;;
     -*)
       COMPREPLY=($(compgen -W "-0 -c -C -e -E -f -F -h -H -j -L -p -P -Q -q -r -R -s -V -w -W
         --help --version --json --image --no-image --merge --strict --no-progress
-        --threads" -- "$cur"))
+        --threads --html --hot-pixels --hot-factor" -- "$cur"))
       ;;
     *)
       for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do

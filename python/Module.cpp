@@ -19,4 +19,5 @@ The library reads and decodes with the GIL released.)";
   addFileObject(m);
   addPacketDecode(m);
   addRunResults(m);
+  addPlot(m);
 }

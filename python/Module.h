@@ -34,6 +34,8 @@ void addFileErrors(py::module_& m);
 void addFileObject(py::module_& m);
 void addPacketDecode(py::module_& m);
 void addRunResults(py::module_& m);
+// Statistics.plot (Plot.cpp); after addRunResults.
+void addPlot(py::module_& m);
 
 // The inspector writes its report lines to a stream; the module takes the
 // same findings as data (problem sink, tallies, check findings), so the

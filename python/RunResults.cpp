@@ -10,7 +10,9 @@
 #include "Module.h"
 #include "format/ChunkTypes.h"
 #include "format/Packet.h"
+#include "report/QuickLook.h"
 #include "run/Runs.h"
+#include "scan/PacketTally.h"
 
 namespace morven::python {
 
@@ -21,12 +23,23 @@ constexpr size_t CHIP_COLUMNS = 448;
 constexpr size_t CHIP_ROWS = 512;
 
 struct Statistics {
-  uint64_t packets;
+  uint64_t packets = 0;
   py::array_t<uint64_t> typeCounts;
   py::array_t<uint64_t> hits;
   py::array_t<uint64_t> toa;
   py::dict chunkCounts;
   py::list structureErrors;
+  // The quick-look figures: hits only (IDLE words, empty packets and frame
+  // data left out).
+  py::array_t<uint64_t> hitMap;
+  py::array_t<uint64_t> toaHits;
+  py::array_t<uint64_t> tot;
+  py::array_t<uint64_t> pcBins;
+  py::array_t<uint64_t> pcCounts;
+  uint64_t hitTotal = 0, idle = 0, empty = 0, frameWords = 0, median = 0;
+  py::list chunkHits;
+  py::array_t<uint64_t> hotPixels;
+  py::list deadBlocks;
 };
 
 struct CheckResult {
@@ -107,8 +120,36 @@ py::array_t<uint64_t> hitMap(const uint64_t* counters) {
   return hits;
 }
 
+// The hot pixels as rows of x, y, pixel index, count.
+py::array_t<uint64_t> hotPixelRows(const std::vector<HotPixel>& hot) {
+  py::array_t<uint64_t> rows({hot.size(), size_t(4)});
+  auto r = rows.mutable_unchecked<2>();
+  for (size_t i = 0; i < hot.size(); ++i) {
+    r(i, 0) = hot[i].x, r(i, 1) = hot[i].y, r(i, 2) = hot[i].index, r(i, 3) = hot[i].count;
+  }
+  return rows;
+}
+
+void addQuickLook(Statistics& st, const QuickLook& q) {
+  st.hitMap = hitMap(q.hits.data());
+  st.toaHits = copyCounters(q.toas.data(), q.toas.size());
+  st.tot = copyCounters(q.tots.data(), q.tots.size());
+  std::vector<uint64_t> lows(PC_COUNTERS);
+  for (size_t b = 0; b < PC_COUNTERS; ++b) lows[b] = pcBinLow(b);
+  st.pcBins = copyCounters(lows.data(), lows.size());
+  st.pcCounts = copyCounters(q.pcs.data(), q.pcs.size());
+  st.hitTotal = q.hitTotal, st.idle = q.idle, st.empty = q.empty;
+  st.frameWords = q.frameWords, st.median = q.median;
+  for (const std::vector<uint64_t>& file : q.chunkHits)
+    st.chunkHits.append(copyCounters(file.data(), file.size()));
+  st.hotPixels = hotPixelRows(q.hot);
+  for (const DeadBlock& d : q.dead)
+    st.deadBlocks.append(py::make_tuple(d.top ? "top" : "bottom", d.eoc));
+}
+
 Statistics statistics(const py::object& paths, uint64_t skip, bool reverseWords, bool reverseBytes,
-                      bool pelvan, const py::object& frameBits) {
+                      bool pelvan, const py::object& frameBits, double hotFactor) {
+  if (!(hotFactor > 1)) throw py::value_error("hot_factor must be above 1");
   RunSettings s = readingSettings(skip, reverseWords, reverseBytes, pelvan);
   if (!frameBits.is_none()) {
     s.frameBits = frameBits.cast<int>();
@@ -117,18 +158,22 @@ Statistics statistics(const py::object& paths, uint64_t skip, bool reverseWords,
   const std::vector<std::string> names = pathList(paths);
   checkFilesOpen(names);
   Inspection in(true);
+  in.inspector.setHitTallies(true);
   scan(s, names, in);
 
   const DataInspector& d = in.inspector;
   py::dict chunkCounts;
   for (const auto& [key, count] : d.chunkTypeCounters())
     chunkCounts[py::str(chunkTypeName(key))] = count;
-  return Statistics{d.pixelCounterTotal(),
-                    copyCounters(d.typeCounters().data(), d.typeCounters().size()),
-                    hitMap(d.pixelCounters()),
-                    copyCounters(d.toaCounters(), VX7_TOA_VALUES),
-                    chunkCounts,
-                    problemList(in.problems)};
+  Statistics st;
+  st.packets = d.pixelCounterTotal();
+  st.typeCounts = copyCounters(d.typeCounters().data(), d.typeCounters().size());
+  st.hits = hitMap(d.pixelCounters());
+  st.toa = copyCounters(d.toaCounters(), VX7_TOA_VALUES);
+  st.chunkCounts = chunkCounts;
+  st.structureErrors = problemList(in.problems);
+  addQuickLook(st, quickLookOf(d, hotFactor));
+  return st;
 }
 
 template <typename T>
@@ -185,18 +230,8 @@ packets           words read in all files (mvscan's "Total 'packets'")
 structure_errors  the chunk walk's problems, (offset, message) pairs, as the
                   file check reports them (a data chunk cut short included))";
 
-}  // namespace
-
-void addRunResults(py::module_& m) {
-  PYBIND11_NUMPY_DTYPE_EX(
-      CheckError, packet, "packet", link, "link", found, "found", expected, "expected", pixel,
-      "pixel", expectedPixel, "expected_pixel", eoc, "eoc", expectedEoc, "expected_eoc", toa, "toa",
-      expectedToa, "expected_toa", fixedWrong, "fixed_wrong", fixed, "fixed", hasJumps, "has_jumps",
-      pixelJump, "pixel_jump", toaJump, "toa_jump", sincePrevious, "since_previous");
-  PYBIND11_NUMPY_DTYPE_EX(ErrorRun, link, "link", length, "length", packet, "packet", atEnd,
-                          "at_end");
-  PYBIND11_NUMPY_DTYPE_EX(HeartbeatError, packet, "packet", found, "found", expected, "expected");
-
+// The class morven.Statistics.
+void bindStatistics(py::module_& m) {
   py::class_<Statistics>(m, "Statistics",
                          R"(The figures of a statistics run, as mvscan -p gathers them.
 
@@ -208,10 +243,29 @@ hits              numpy array [y, x] of 512 by 448: hits per pixel, the counts
 toa               numpy array of 65536: hits of ToA/ToT chunks per ToA value
 chunk_counts      accepted chunks per type name, as mvscan's chunk counters
 structure_errors  the chunk walk's problems, (offset, message) pairs, as the
-                  file check reports them (a data chunk cut short included))")
+                  file check reports them (a data chunk cut short included)
+
+The figures of the quick-look page (mvscan --html), hits only: whole-word
+IDLE words, empty packets and the words of frame-data chunks left out.
+hit_map           numpy array [y, x] of 512 by 448: hits per pixel
+toa_hits          numpy array of 65536: hits per ToA value
+tot               numpy array of 2048: hits of ToA/ToT chunks per ToT value
+pc_bins, pc_counts  the counts of counting (PC24) hits: the lowest count of
+                  each bin (one value below 16, eighths of an octave above)
+                  and the hits in it
+hit_total         hits in all
+idle, empty, frame_words  the words left out
+chunk_hits        per file, a numpy array of the hits of each data chunk
+hot_pixels        numpy array of rows x, y, pixel index, count, by count:
+                  pixels with more than hot_factor times the median count
+                  of the 24 around them (at least 1)
+median            the median count of the hit pixels
+dead_blocks       (half, EoC block) of blocks without a hit whose
+                  neighbours in that half have hits
+plot()            matplotlib figure of the hit map and the spectra)")
       .def_readonly("packets", &Statistics::packets,
-                    "Words read in all files, skipped ones included (\"Total pixelpackets\"; "
-                    "JSON report: statistics.packets).")
+                    "Words read in all files, skipped ones included (\"Total pixelpackets\"; JSON "
+                    "report: statistics.packets).")
       .def_readonly("type_counts", &Statistics::typeCounts,
                     "numpy array of 256: packets per type byte, the -e list (JSON report: "
                     "statistics.types[].count, where types[i].type is i).")
@@ -226,14 +280,61 @@ structure_errors  the chunk walk's problems, (offset, message) pairs, as the
                     "Accepted chunks per type name, a dict (JSON report: statistics.chunk_counts, "
                     "[{type, type_number, count}]).")
       .def_readonly("structure_errors", &Statistics::structureErrors,
-                    "The chunk walk's problems of all files as (offset, message) pairs (JSON "
-                    "report: files[].errors, per file).")
+                    "The chunk walk's problems of all files as (offset, message) pairs, a data "
+                    "chunk cut short by the end of its file included (JSON report: "
+                    "files[].errors, per file).")
+      .def_readonly(
+          "hit_map", &Statistics::hitMap,
+          "numpy array [y, x] of 512 by 448: hits per pixel of the quick-look page, IDLE and empty "
+          "words and frame data left out (JSON report: statistics.hits less those words).")
+      .def_readonly("toa_hits", &Statistics::toaHits,
+                    "numpy array of 65536: hits per ToA value, the page's ToA spectrum.")
+      .def_readonly("tot", &Statistics::tot,
+                    "numpy array of 2048: hits of ToA/ToT chunks per ToT value (JSON report: "
+                    "statistics.tot).")
+      .def_readonly("pc_bins", &Statistics::pcBins,
+                    "numpy array: the lowest count of each bin of the counting (PC24) spectrum.")
+      .def_readonly("pc_counts", &Statistics::pcCounts,
+                    "numpy array: the hits in each bin of pc_bins (JSON report: statistics.pc).")
+      .def_readonly("hit_total", &Statistics::hitTotal, "Hits in all: the sum of hit_map.")
+      .def_readonly("idle", &Statistics::idle,
+                    "Whole-word IDLE words, left out of the hits (JSON report: statistics.idle).")
+      .def_readonly("empty", &Statistics::empty,
+                    "Empty packets, left out of the hits (JSON report: statistics.empty).")
+      .def_readonly(
+          "frame_words", &Statistics::frameWords,
+          "Words of frame-data chunks, left out of the hits (JSON report: statistics.frame_hits).")
+      .def_readonly("median", &Statistics::median, "The median count of the hit pixels.")
+      .def_readonly("chunk_hits", &Statistics::chunkHits,
+                    "Per file, a numpy array of the hits of each data chunk (JSON report: "
+                    "statistics.chunk_hits).")
+      .def_readonly("hot_pixels", &Statistics::hotPixels,
+                    "numpy array of rows x, y, pixel index, count, by count: the hot pixels "
+                    "(mvscan --hot-pixels).")
+      .def_readonly(
+          "dead_blocks", &Statistics::deadBlocks,
+          "(half, EoC block) of the blocks without a hit whose neighbours in that half have hits.")
       .def(
           "__repr__",
           [](const Statistics& s) {
             return "<morven.Statistics " + std::to_string(s.packets) + " packets>";
           },
           "The packet total.");
+}
+
+}  // namespace
+
+void addRunResults(py::module_& m) {
+  PYBIND11_NUMPY_DTYPE_EX(
+      CheckError, packet, "packet", link, "link", found, "found", expected, "expected", pixel,
+      "pixel", expectedPixel, "expected_pixel", eoc, "eoc", expectedEoc, "expected_eoc", toa, "toa",
+      expectedToa, "expected_toa", fixedWrong, "fixed_wrong", fixed, "fixed", hasJumps, "has_jumps",
+      pixelJump, "pixel_jump", toaJump, "toa_jump", sincePrevious, "since_previous");
+  PYBIND11_NUMPY_DTYPE_EX(ErrorRun, link, "link", length, "length", packet, "packet", atEnd,
+                          "at_end");
+  PYBIND11_NUMPY_DTYPE_EX(HeartbeatError, packet, "packet", found, "found", expected, "expected");
+
+  bindStatistics(m);
 
   py::class_<CheckResult>(m, "CheckResult", CHECK_RESULT_DOC)
       .def_readonly("errors", &CheckResult::errors,
@@ -277,11 +378,14 @@ structure_errors  the chunk walk's problems, (offset, message) pairs, as the
   m.def("statistics", &statistics, py::arg("paths"), py::arg("skip") = 0,
         py::arg("reverse_words") = false, py::arg("reverse_bytes") = false,
         py::arg("pelvan") = false, py::arg("frame_bits") = py::none(),
+        py::arg("hot_factor") = DEFAULT_HOT_FACTOR,
         (std::string("The statistics of mvscan -p over the files, by the same run; a "
                      "morven.Statistics.\n") +
          READING_ARGS_DOC +
          "\npelvan         the stream is in 1 KiB Pelvan blocks (mvscan -W)"
          "\nframe_bits     8 or 16: take the data as frame data (mvscan -F)"
+         "\nhot_factor     a pixel is hot above this many times the median of the 24"
+         "\n               around it (mvscan --hot-factor, default 10)"
          "\n\nRaises OSError or morven.FormatError for a file that cannot be read.")
             .c_str());
   m.def(

@@ -71,6 +71,19 @@ TEST(LongOptions, UsageErrors) {
       {"EmptyImageName", {"-p", "--image=", "a.mv"}, "### --image: error in argument\n", ""},
       {"NoFileName", {"--json"}, "### Provide a file name\n", ""},
       {"MergeWithoutFile", {"--merge"}, "### Provide a file name\n", ""},
+      {"EmptyHtmlName", {"-p", "--html=", "a.mv"}, "### --html: error in argument\n", ""},
+      {"EmptyHotPixelsName",
+       {"-p", "--hot-pixels=", "a.mv"},
+       "### --hot-pixels: error in argument\n",
+       ""},
+      {"HotFactorOne",
+       {"--hot-factor", "1", "-p", "a.mv"},
+       "### --hot-factor: argument not in range (above 1, at most 1e9)\n",
+       ""},
+      {"HotFactorNotANumber",
+       {"--hot-factor=5x", "a.mv"},
+       "### --hot-factor: error in argument\n",
+       ""},
   };
   for (const UsageCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -167,6 +180,35 @@ TEST(Image, PathAndNone) {
   EXPECT_NE(failed.out.find("### PNG error: nowhere/x.png: No such file or directory\n"),
             std::string::npos)
       << failed.out;
+}
+
+// The quick-look page and list: the text report and the picture stay as
+// they are; a page that cannot be written is told at the end of the report,
+// and the run ends with status 2, as for a picture.
+TEST(LongOptions, QuickLookFiles) {
+  TempDir dir;
+  dir.write("a.mv", soundFile());
+  const RunResult plain = runMvscan({"-p", "-E", "a.mv"}, dir.path());
+  const std::string picture = readWholeFile(dir.file("inspect.png"));
+  const RunResult look =
+      runMvscan({"-p", "-E", "--html", "a.html", "--hot-pixels", "hot.csv", "a.mv"}, dir.path());
+  EXPECT_EQ(look.status, 0);
+  EXPECT_EQ(look.out, plain.out);
+  EXPECT_EQ(readWholeFile(dir.file("inspect.png")), picture);
+  EXPECT_EQ(readWholeFile(dir.file("a.html")).rfind("<!DOCTYPE html>", 0), 0u);
+  EXPECT_EQ(readWholeFile(dir.file("hot.csv")).rfind("x,y,index,count\n", 0), 0u);
+
+  const RunResult failed =
+      runMvscan({"-p", "--no-image", "--html", "nowhere/a.html", "a.mv"}, dir.path());
+  EXPECT_EQ(failed.status, 2);
+  const std::string said =
+      "### Cannot write the HTML report nowhere/a.html: No such file or "
+      "directory\n";
+  ASSERT_GE(failed.out.size(), said.size());
+  EXPECT_EQ(failed.out.substr(failed.out.size() - said.size()), said);
+  // The display and the checks write no page.
+  EXPECT_EQ(runMvscan({"-R", "--html", "d.html", "a.mv"}, dir.path()).status, 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("d.html")));
 }
 
 // A report that cannot be written: status 2 and the reason on standard

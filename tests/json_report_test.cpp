@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -515,6 +516,60 @@ TEST(Merge, RefusesWhatItCannotAdd) {
     EXPECT_EQ(r.err, "");
     EXPECT_FALSE(std::filesystem::exists(dir.file("inspect.png")));
   }
+}
+
+// The hit tallies of a document are checked as the other tallies are: a
+// document with a member of the wrong type or out of range is refused, and
+// one without them (an earlier mvscan's) only when the page needs them.
+TEST(Merge, ChecksHitTallies) {
+  TempDir dir;
+  dir.write("a.mv", fileA());
+  std::ofstream(dir.file("stats.json"))
+      << runMvscan({"-p", "--json", "--no-image", "a.mv"}, dir.path()).out;
+  const json stats = json::parse(readWholeFile(dir.file("stats.json")));
+  struct Damage {
+    std::string name;
+    std::function<void(json&)> damage;
+    std::string why;
+  };
+  const std::vector<Damage> cases = {
+      {"tot_index", [](json& st) { st["tot"]["counts"] = json::parse("[[2048,1]]"); },
+       "malformed statistics (index 2048 out of range)"},
+      {"tot_negative", [](json& st) { st["tot"]["counts"] = json::parse("[[5,-1]]"); },
+       "malformed statistics (a count is -1)"},
+      {"pc_bin", [](json& st) { st["pc"]["counts"] = json::parse("[[31,1]]"); },
+       "malformed statistics (a count bin starts at 31)"},
+      {"idle_text", [](json& st) { st["idle"]["toatot"] = "x"; },
+       "malformed statistics (a count is \"x\")"},
+      {"frame_index", [](json& st) { st["frame_hits"] = json::parse("[[262144,1]]"); },
+       "malformed statistics (index 262144 out of range)"},
+      {"chunk_hits", [](json& st) { st["chunk_hits"] = json::parse("[5]"); },
+       "malformed statistics (chunk_hits holds 5)"},
+      {"overflow", [](json& st) { st["empty"] = UINT64_MAX; },
+       "malformed statistics (a count passes 2^64 - 1)"},
+  };
+  for (const Damage& c : cases) {
+    SCOPED_TRACE(c.name);
+    json doc = stats;
+    c.damage(doc["statistics"]);
+    const std::string name = c.name + ".json";
+    std::ofstream(dir.file(name)) << doc;
+    const RunResult r = runMvscan({"--merge", "--no-image", name, name}, dir.path());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "### Cannot merge " + name + ": " + c.why + "\n");
+  }
+  json old = stats;
+  for (const char* key : {"tot", "pc", "idle", "empty", "frame_hits", "chunk_hits"})
+    old["statistics"].erase(key);
+  std::ofstream(dir.file("old.json")) << old;
+  EXPECT_EQ(runMvscan({"--merge", "--no-image", "stats.json", "old.json"}, dir.path()).status, 0);
+  const RunResult r = runMvscan(
+      {"--merge", "--no-image", "--html", "p.html", "stats.json", "old.json"}, dir.path());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out,
+            "### Cannot merge old.json: no hit tallies (tot, idle, chunk_hits, ...), which "
+            "--html and --hot-pixels need\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("p.html")));
 }
 
 }  // namespace

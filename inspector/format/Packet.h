@@ -49,6 +49,13 @@ constexpr uint64_t pixelIndex(bool top, uint64_t eoc, uint64_t pixnr) {
 constexpr uint64_t packetToa(uint64_t w) {
   return bitField(w, 45, 30);
 }
+constexpr uint64_t packetTot(uint64_t w) {
+  return bitField(w, 11, 1);
+}
+// The count of a counting (PC24) data packet.
+constexpr uint64_t packetPc(uint64_t w) {
+  return bitField(w, 23, 0);
+}
 // The value of a timer or control packet.
 constexpr uint64_t TIMER_VALUE_MASK = 0x007FFFFFFFFFFFFFULL;
 constexpr uint64_t packetTimer(uint64_t w) {
@@ -137,9 +144,9 @@ constexpr PacketFields decodePacket(uint64_t w) {
                       uint8_t(bitField(w, 25, 22)),
                       uint8_t(bitField(w, 21, 17)),
                       uint8_t(bitField(w, 16, 12)),
-                      uint16_t(bitField(w, 11, 1)),
+                      uint16_t(packetTot(w)),
                       (w & 1) != 0,
-                      uint32_t(bitField(w, 23, 0)),
+                      uint32_t(packetPc(w)),
                       packetTimer(w)};
 }
 

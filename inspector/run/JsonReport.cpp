@@ -10,6 +10,7 @@
 #include "format/Packet.h"
 #include "format/RegisterRecords.h"
 #include "report/CounterImage.h"
+#include "scan/PacketTally.h"
 #include "text/Format.h"
 
 namespace morven {
@@ -345,6 +346,48 @@ json jsonSettings(const RunSettings& s) {
   return settings;
 }
 
+namespace {
+
+// Non-zero counters as [value, count] pairs.
+void writePairs(NumberWriter& numbers, const char* head, const std::vector<uint64_t>& counts,
+                uint64_t (*value)(uint64_t)) {
+  numbers.text(head);
+  bool first = true;
+  for (size_t i = 0; i < counts.size(); ++i) {
+    if (counts[i] == 0) continue;
+    numbers.text(first ? "[" : ",[").number(value(i)).text(",").number(counts[i]).text("]");
+    first = false;
+  }
+  numbers.text("]");
+}
+
+uint64_t same(uint64_t v) {
+  return v;
+}
+
+void writeHitMembers(const HitTotals& h, std::ostream& out) {
+  NumberWriter numbers(out);
+  writePairs(numbers, ",\"tot\":{\"counts\":[", h.tots, same);
+  writePairs(numbers, "},\"pc\":{\"counts\":[", h.pcs, pcBinLow);
+  numbers.text("},\"idle\":{\"toatot\":").number(h.idle[size_t(ChunkKind::ToaTot)]);
+  numbers.text(",\"pc24\":").number(h.idle[size_t(ChunkKind::Pc24)]);
+  numbers.text(",\"other\":").number(h.idle[size_t(ChunkKind::Other)]);
+  numbers.text("},\"empty\":").number(h.empty);
+  writePairs(numbers, ",\"frame_hits\":[", h.framePixels, same);
+  numbers.text(",\"chunk_hits\":[");
+  size_t next = 0;
+  for (size_t f = 0; f < h.fileChunks.size(); ++f) {
+    numbers.text(f == 0 ? "[" : ",[");
+    for (uint64_t c = 0; c < h.fileChunks[f] && next < h.chunkHits.size(); ++c) {
+      numbers.text(c == 0 ? "" : ",").number(h.chunkHits[next++]);
+    }
+    numbers.text("]");
+  }
+  numbers.text("]");
+}
+
+}  // namespace
+
 void writeStatisticsMembers(const RunSettings& s, const DataInspector& inspector,
                             std::ostream& out) {
   json types = json::array();
@@ -382,9 +425,17 @@ void writeStatisticsMembers(const RunSettings& s, const DataInspector& inspector
   numbers.text("]");
   numbers.flush();
   writeMembers(out, {{"chunk_counts", chunkCounts(inspector)}});
+  if (inspector.hitTotals() != nullptr) writeHitMembers(*inspector.hitTotals(), out);
 }
 
 // ---- JsonReport ---------------------------------------------------------------
+
+void JsonReport::quickLookWritten(const std::vector<std::string>& failures) {
+  _quickLook = {{"html", _s.htmlFile.empty() ? json() : json(_s.htmlFile)},
+                {"hot_pixels", _s.hotPixelsFile.empty() ? json() : json(_s.hotPixelsFile)},
+                {"errors", failures}};
+  if (!failures.empty()) pictureFailed();
+}
 
 JsonReport::JsonReport(const RunSettings& s, std::ostream& out)
     : RunReport(out, true),
@@ -555,6 +606,7 @@ void JsonReport::runEnded(RunEnd end) {
   _out << "]";
   if (_statistics != nullptr) {
     _out << ",\"statistics\":{\"image\":" << dumpValue(_image);
+    if (!_quickLook.is_null()) writeMembers(_out, {{"quick_look", _quickLook}});
     writeStatisticsMembers(_s, *_statistics, _out);
     _out << "}";
   }

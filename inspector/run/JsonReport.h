@@ -37,7 +37,8 @@ nlohmann::json jsonSettings(const RunSettings& s);
 
 // The tallies of a statistics run, written into an open object as its
 // members "packets", "types", "toa", "hits" and "chunk_counts" (with a
-// leading comma).
+// leading comma), and with the inspector's hit tallies "tot", "pc", "idle",
+// "empty", "frame_hits" and "chunk_hits".
 void writeStatisticsMembers(const RunSettings& s, const DataInspector& inspector,
                             std::ostream& out);
 
@@ -64,6 +65,9 @@ class JsonReport : public RunReport {
   void watch(DataInspector& inspector);
   // A structural problem of the current file.
   void problem(const FileProblem& p);
+  // The quick-look page and list have been written (failures: what could
+  // not be): the statistics tell where they are.
+  void quickLookWritten(const std::vector<std::string>& failures);
 
   std::ostream& checkStream() override { return _inspectorOut; }
   void fileFailed(const std::string& name) override;
@@ -105,6 +109,7 @@ class JsonReport : public RunReport {
   bool _haveStatistics = false;
   const DataInspector* _statistics = nullptr;
   nlohmann::json _image;
+  nlohmann::json _quickLook;
   nlohmann::json _checkTotals;
   nlohmann::json _fileCheck;
   std::string _failedFile;

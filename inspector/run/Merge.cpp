@@ -9,6 +9,7 @@
 
 #include "report/CounterImage.h"
 #include "run/JsonReport.h"
+#include "run/MergeHits.h"
 #include "scan/DataInspector.h"
 
 namespace morven {
@@ -30,6 +31,9 @@ struct Sums {
   std::map<uint64_t, uint64_t> chunkCounts;
   json files = json::array();
   json settings;
+  // The hit tallies, while every document so far had them.
+  HitTotals hits;
+  bool allHits = true;
 };
 
 // An index into a tally of limit counters.
@@ -80,6 +84,11 @@ std::string addDocument(const json& doc, Sums& sums) {
       sums.chunkCounts[type << MVHDR_CHUNKTYPE_SHIFT] += c.at("count").get<uint64_t>();
     }
     for (const json& f : doc.at("files")) sums.files.push_back(f);
+    sums.allHits = sums.allHits && hasHitMembers(st);
+    if (sums.allHits) {
+      const std::string why = addHitMembers(st, sums.hits);
+      if (!why.empty()) return "malformed statistics (" + why + ")";
+    }
   } catch (const std::exception& e) {
     return std::string("malformed statistics (") + e.what() + ")";
   }
@@ -97,9 +106,34 @@ void DataInspector::addTallies(const uint64_t* types, const uint64_t* pixels, co
   for (const auto& [key, count] : chunkCounts) _chunkTypeCounters[key] += count;
 }
 
+namespace {
+
+// The sums into the inspector's tallies, the hit tallies too when every
+// document had them.
+void addSums(DataInspector& inspector, Sums& sums) {
+  inspector.addTallies(sums.types.data(), sums.pixels.data(), sums.toas.data(), sums.packets,
+                       sums.chunkCounts);
+  if (!sums.allHits) return;
+  inspector.setHitTallies(true);
+  *inspector.hitTotals() = std::move(sums.hits);
+}
+
+// The settings of the merged run: the report's from the command line, the
+// counting ones from the documents.
+json mergedSettings(const RunSettings& s, const Sums& sums) {
+  json settings = jsonSettings(s);
+  for (const char* key : COUNTING_SETTINGS) {
+    if (sums.settings.is_object()) settings[key] = sums.settings[key];
+  }
+  return settings;
+}
+
+}  // namespace
+
 RunEnd mergeStatistics(const RunSettings& s, const std::vector<std::string>& documents,
                        std::ostream& out) {
   Sums sums;
+  const bool quickLook = !s.htmlFile.empty() || !s.hotPixelsFile.empty();
   for (const std::string& name : documents) {
     std::ifstream in(name, std::ios::binary);
     std::ostringstream text;
@@ -111,35 +145,38 @@ RunEnd mergeStatistics(const RunSettings& s, const std::vector<std::string>& doc
       const json doc = json::parse(text.str(), nullptr, false);
       why = doc.is_discarded() ? "not a JSON document" : addDocument(doc, sums);
     }
+    if (why.empty() && quickLook && !sums.allHits)
+      why = "no hit tallies (tot, idle, chunk_hits, ...), which --html and --hot-pixels need";
     if (!why.empty()) {
       out << "### Cannot merge " << name << ": " << why << std::endl;
       return out ? RunEnd::FileFailed : RunEnd::OutputFailed;
     }
   }
 
+  const json settings = mergedSettings(s, sums);
   if (!s.json) {
     DataInspector inspector(out, false);
-    inspector.addTallies(sums.types.data(), sums.pixels.data(), sums.toas.data(), sums.packets,
-                         sums.chunkCounts);
-    const bool pictured = printStatistics(s, inspector, out);
+    addSums(inspector, sums);
+    bool written = printStatistics(s, inspector, out);
+    if (quickLook) {
+      for (const std::string& line : writeMergedQuickLook(s, inspector, sums.files, settings)) {
+        out << "### " << line << std::endl;
+        written = false;
+      }
+    }
     if (!out) return RunEnd::OutputFailed;
-    return pictured ? RunEnd::Completed : RunEnd::ImageFailed;
+    return written ? RunEnd::Completed : RunEnd::ImageFailed;
   }
 
   DiscardBuffer discarded;
   std::ostream inspectorOut(&discarded);
   DataInspector inspector(inspectorOut, false);
-  inspector.addTallies(sums.types.data(), sums.pixels.data(), sums.toas.data(), sums.packets,
-                       sums.chunkCounts);
+  addSums(inspector, sums);
   const std::string image = imageFileName(s);
   json imageMember = {{"file", image.empty() ? json() : json(image)}, {"error", nullptr}};
   const std::string imageError =
       image.empty() ? std::string() : writeCounterImage(inspector.pixelCounters(), image);
   if (!imageError.empty()) imageMember["error"] = imageError;
-  json settings = jsonSettings(s);
-  for (const char* key : COUNTING_SETTINGS) {
-    if (sums.settings.is_object()) settings[key] = sums.settings[key];
-  }
   json head = {{"format", {{"name", JSON_FORMAT_NAME}, {"version", JSON_FORMAT_VERSION}}},
                {"mode", "statistics"},
                {"settings", settings},
@@ -148,8 +185,18 @@ RunEnd mergeStatistics(const RunSettings& s, const std::vector<std::string>& doc
   headText.pop_back();  // the closing brace: the statistics follow
   out << headText << ",\"statistics\":{\"image\":"
       << imageMember.dump(-1, ' ', false, json::error_handler_t::replace);
+  bool written = imageError.empty();
+  if (quickLook) {
+    const std::vector<std::string> failures =
+        writeMergedQuickLook(s, inspector, sums.files, settings);
+    written = written && failures.empty();
+    const json look = {{"html", s.htmlFile.empty() ? json() : json(s.htmlFile)},
+                       {"hot_pixels", s.hotPixelsFile.empty() ? json() : json(s.hotPixelsFile)},
+                       {"errors", failures}};
+    out << ",\"quick_look\":" << look.dump(-1, ' ', false, json::error_handler_t::replace);
+  }
   writeStatisticsMembers(s, inspector, out);
-  const RunEnd end = imageError.empty() ? RunEnd::Completed : RunEnd::ImageFailed;
+  const RunEnd end = written ? RunEnd::Completed : RunEnd::ImageFailed;
   out << "},\"run_end\":\"" << runEndName(end, false) << "\"}" << std::endl;
   if (!out) return RunEnd::OutputFailed;
   return end;

@@ -25,8 +25,9 @@ class RunReport {
   // Whether the file check calls chunk() for every chunk: a plain text
   // check of a file of a million chunks says nothing per chunk.
   bool followsChunks() const { return _followsChunks; }
-  // A picture that the run was asked for could not be written.
-  bool imageFailed() const { return _imageFailed; }
+  // A file that the run was asked to write beside its output (the
+  // picture, the quick-look page, the hot-pixel list) could not be written.
+  virtual bool imageFailed() const { return _imageFailed; }
   // The stream the checks write their lines to.
   virtual std::ostream& checkStream() = 0;
 

@@ -51,6 +51,12 @@ struct RunSettings {
   std::string imageFile;
   // One JSON document (the display: JSON Lines) instead of the text report.
   bool json = false;
+  // The quick-look page and the hot-pixel list of a statistics run, written
+  // after its last file; empty: none. A pixel is hot above hotFactor times
+  // the median hits of the hit pixels.
+  std::string htmlFile;
+  std::string hotPixelsFile;
+  double hotFactor = 10.0;
   // Told how far the run has got; none: nullptr.
   RunProgress* progress = nullptr;
 };

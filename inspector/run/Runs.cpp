@@ -4,6 +4,7 @@
 
 #include "report/CounterImage.h"
 #include "run/JsonReport.h"
+#include "run/QuickLookRun.h"
 #include "run/RunReport.h"
 #include "text/Format.h"
 
@@ -243,6 +244,10 @@ void RunReport::display(const RunSettings& s, DataInspector& inspector, uint64_t
   }
 }
 
+bool isStatisticsRun(const RunSettings& s) {
+  return s.pixelScan && !s.displayPixels && !s.testGen && !s.counterCheck;
+}
+
 // The statistics block after each file: EoC list, picture, ToA histogram,
 // total, chunk counts.
 bool printStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out) {
@@ -317,25 +322,40 @@ RunEnd run(const RunSettings& s, const std::vector<std::string>& fileNames, std:
 RunSummary runReport(const RunSettings& s, const std::vector<std::string>& fileNames,
                      std::ostream& out) {
   RunSummary summary;
+  // The quick-look page and list need the hit tallies; the statistics
+  // document carries them.
+  const bool quickLook = isStatisticsRun(s) && (!s.htmlFile.empty() || !s.hotPixelsFile.empty());
   if (s.json) {
     JsonReport report(s, out);
     DataInspector inspector(report.inspectorStream(), true);
+    inspector.setHitTallies(isStatisticsRun(s));
     report.watch(inspector);
+    QuickLookRun look(s, report, inspector, out);
+    look.onWritten = [&](const std::vector<std::string>& failures) {
+      report.quickLookWritten(failures);
+    };
     inspector.setProblemSink([&](const FileProblem& p) {
       ++summary.problems;
       report.problem(p);
+      look.problem(p);
     });
-    summary.end = reportedRun(s, fileNames, inspector, report);
+    summary.end = reportedRun(s, fileNames, inspector, quickLook ? look : (RunReport&)report);
     return summary;
   }
   printBanner(s, fileNames.size() > 1, out);
   DataInspector inspector(out, true);
+  inspector.setHitTallies(quickLook);
+  TextReport report(s, fileNames.size() > 1, out);
+  QuickLookRun look(s, report, inspector, out);
+  look.onWritten = [&](const std::vector<std::string>& failures) {
+    for (const std::string& line : failures) out << "### " << line << std::endl;
+  };
   inspector.setProblemSink([&](const FileProblem& p) {
     ++summary.problems;
     if (p.shownInText) out << problemText(p) << std::flush;
+    look.problem(p);
   });
-  TextReport report(s, fileNames.size() > 1, out);
-  summary.end = reportedRun(s, fileNames, inspector, report);
+  summary.end = reportedRun(s, fileNames, inspector, quickLook ? look : (RunReport&)report);
   return summary;
 }
 

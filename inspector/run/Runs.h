@@ -62,6 +62,9 @@ RunSummary runReport(const RunSettings& s, const std::vector<std::string>& fileN
 // when the picture could not be written (its error is in the block).
 bool printStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out);
 
+// A statistics run (-p): not the display nor a check.
+bool isStatisticsRun(const RunSettings& s);
+
 }  // namespace morven
 
 #endif  // MORVEN_RUNS_H

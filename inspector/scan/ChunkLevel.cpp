@@ -10,14 +10,12 @@
 #include "format/ByteOrder.h"
 #include "format/ChunkTypes.h"
 #include "scan/DataInspector.h"
+#include "scan/PacketTally.h"
 #include "text/Format.h"
 
 namespace morven {
 
 namespace {
-
-constexpr size_t PIXEL_COUNTERS = DataInspector::PIXEL_COUNTER_COUNT;
-constexpr size_t TOA_COUNTERS = DataInspector::TOA_COUNTER_COUNT;
 
 // JSON and register payloads are kept in memory. A chip's information text
 // or register set is a few kilobytes; a header that declares gigabytes must
@@ -103,6 +101,15 @@ void DataInspector::init() {
   // every input.
   std::memset(_pixelCounters.get(), 0, PIXEL_COUNTERS * sizeof(uint64_t));
   std::memset(_toaCounters.get(), 0, TOA_COUNTERS * sizeof(uint64_t));
+  if (_hitTotals) *_hitTotals = HitTotals();
+}
+
+void DataInspector::setHitTallies(bool on) {
+  if (!on) {
+    _hitTotals.reset();
+  } else if (!_hitTotals) {
+    _hitTotals = std::make_unique<HitTotals>();
+  }
 }
 
 bool DataInspector::setFile(const std::string& fileName, bool reset) {
@@ -120,6 +127,7 @@ bool DataInspector::setFile(const std::string& fileName, bool reset) {
   _fileSize = 0;
   _fileIndex = 0;
   _fileHeader = 0;
+  if (_hitTotals) _hitTotals->fileChunks.push_back(0);
 
   if (!_file.open(fileName)) {
     tellProblem(ProblemKind::OpenFailed, 0, "Failed to open file " + fileName);

@@ -38,6 +38,8 @@ namespace morven {
 template <typename Count>
 struct Tallies;  // PacketTally.h
 using TallyCounters = Tallies<uint64_t>;
+struct HitTotals;  // PacketTally.h
+enum class ChunkKind : uint8_t;
 
 // What went wrong with a file, for callers that act on the kind rather than
 // on the text: the first two are the system's refusals (errno tells why),
@@ -177,6 +179,12 @@ class DataInspector {
   const std::vector<uint64_t>& typeCounters() const { return _typeCounters; }
   const uint64_t* pixelCounters() const { return _pixelCounters.get(); }
   const uint64_t* toaCounters() const { return _toaCounters.get(); }
+  // The statistics scan keeps the hit tallies of the quick-look report too
+  // (ToT and count spectra, IDLE and empty words, frame values, hits per
+  // data chunk), from the next reset on; null while it does not.
+  void setHitTallies(bool on);
+  const HitTotals* hitTotals() const { return _hitTotals.get(); }
+  HitTotals* hitTotals() { return _hitTotals.get(); }
 
   // ---- Display, checks, image -------------------------------------------------
   // The line of the current packet, the index-th of the file (-R: raw word,
@@ -218,6 +226,8 @@ class DataInspector {
   bool nextDataChunk();
   uint64_t readChunkWords(uint64_t* dst, uint64_t maxWords);
   TallyCounters tallyCounters();
+  ChunkKind chunkKind() const;
+  void tallyHitRun(const uint64_t* words, uint64_t n);
   void tallyWaitingWords();
   bool tallyInParallel(int tallying);
   uint64_t takeWaitingWords();
@@ -287,6 +297,7 @@ class DataInspector {
   std::vector<uint64_t> _typeCounters;
   std::unique_ptr<uint64_t[]> _pixelCounters;
   std::unique_ptr<uint64_t[]> _toaCounters;
+  std::unique_ptr<HitTotals> _hitTotals;
 };
 
 // The common case, a word already waiting in the buffer, is inline: the

@@ -5,8 +5,11 @@
 #ifndef MORVEN_PACKETTALLY_H
 #define MORVEN_PACKETTALLY_H
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <vector>
 
 #include "format/ByteOrder.h"
 #include "format/MorvenFormat.h"
@@ -27,6 +30,77 @@ struct Tallies {
   Count* toas;
 };
 using TallyCounters = Tallies<uint64_t>;
+
+// What the words of a data chunk are: pixel hits with ToA and ToT, pixel
+// hits with a count (counting runs), frame values (8 or 16 bits per pixel:
+// read out whole, not hits), or data of another kind.
+enum class ChunkKind : uint8_t { Other, ToaTot, Pc24, Frame };
+constexpr size_t CHUNK_KINDS = 4;
+
+// The ToT field has 11 bits. The counts of a counting run span 24 bits:
+// their spectrum has bins of one value below 16, and eight bins per octave
+// above (the three bits below the leading one).
+constexpr size_t TOT_COUNTERS = 0x800;
+constexpr size_t PC_COUNTERS = 16 + 20 * 8;
+constexpr uint64_t pcBin(uint64_t pc) {
+  if (pc < 16) return pc;
+  const uint64_t octave = uint64_t(std::bit_width(pc)) - 1;
+  return 16 + (octave - 4) * 8 + ((pc >> (octave - 3)) & 7);
+}
+// The smallest count of a bin.
+constexpr uint64_t pcBinLow(uint64_t bin) {
+  if (bin < 16) return bin;
+  const uint64_t octave = (bin - 16) / 8 + 4;
+  return (8 + (bin - 16) % 8) << (octave - 3);
+}
+
+// The tallies of the quick-look report, on top of Tallies: what tells hits
+// from words that are not hits (IDLE words, empty packets, frame values) and
+// the ToT and count spectra. Counters as in Tallies; the word counts of one
+// run of words come back from tallyHitWords.
+template <typename Count>
+struct HitCounters {
+  Count* tots;         // TOT_COUNTERS, ToA/ToT chunks
+  Count* pcs;          // PC_COUNTERS, counting chunks
+  Count* framePixels;  // PIXEL_COUNTERS: the pixel tally of frame chunks alone
+};
+struct WordCounts {
+  uint64_t data = 0;   // words of a pixel type (EoC block 0..223)
+  uint64_t idle = 0;   // of those, whole-word IDLE
+  uint64_t empty = 0;  // whole-word empty packets
+};
+
+// The hit tallies of a run, summed over its files.
+struct HitTotals {
+  std::vector<uint64_t> tots = std::vector<uint64_t>(TOT_COUNTERS, 0);
+  std::vector<uint64_t> pcs = std::vector<uint64_t>(PC_COUNTERS, 0);
+  // Empty until a frame chunk is tallied: most runs have none.
+  std::vector<uint64_t> framePixels;
+  // Whole-word IDLE words by chunk kind (those of frame chunks are frame
+  // values like any other), and whole-word empty packets.
+  uint64_t idle[CHUNK_KINDS] = {};
+  uint64_t empty = 0;
+  // Hits (pixel words other than IDLE, outside frame chunks) of each data
+  // chunk in stream order, and how many data chunks each file had.
+  std::deque<uint64_t> chunkHits;
+  std::vector<uint64_t> fileChunks;
+  // The counters for a chunk of the given kind.
+  HitCounters<uint64_t> counters(ChunkKind kind) {
+    if (kind == ChunkKind::Frame) haveFramePixels();
+    return {tots.data(), pcs.data(), framePixels.data()};
+  }
+  void haveFramePixels() {
+    if (framePixels.empty()) framePixels.assign(0x40000, 0);
+  }
+  uint64_t framePixel(size_t i) const { return framePixels.empty() ? 0 : framePixels[i]; }
+  // Counts one run of words of a chunk of the given kind.
+  void addWords(const WordCounts& w, ChunkKind kind) {
+    empty += w.empty;
+    if (kind == ChunkKind::Frame) return;
+    idle[size_t(kind)] += w.idle;
+    if (!chunkHits.empty()) chunkHits.back() += w.data - w.idle;
+  }
+};
 
 // How the words of the stream become packets: word reversal (a swap of the
 // 32-bit halves) before byte reversal, and in a stream of Pelvan blocks the
@@ -65,6 +139,66 @@ inline void tallyWords(const Tallies<Count>& c, const uint64_t* words, uint64_t 
     if (reverse) w = reversed(w, form.reverseWords, form.reverseBytes);
     if (form.pelvan && notAPelvanPacket(delivered + i + 1, w)) continue;
     tallyPacket<dataTypes>(c, w, toaChunk);
+  }
+}
+
+// tallyWords with the hit tallies as well: every count of tallyWords is the
+// same, so the text report and the picture do not change. One loop for each
+// kind of chunk, and the word counts in local variables: kept in a struct,
+// they went through memory on every word.
+template <bool dataTypes, ChunkKind kind, typename Count>
+inline WordCounts tallyHitWordsOf(const Tallies<Count>& c, const HitCounters<Count>& h,
+                                  const uint64_t* words, uint64_t n, uint64_t delivered,
+                                  PacketForm form) {
+  Count* const types = c.types;
+  Count* const pixels = c.pixels;
+  Count* const toas = c.toas;
+  Count* const tots = h.tots;
+  Count* const pcs = h.pcs;
+  Count* const framePixels = h.framePixels;
+  uint64_t data = 0, idle = 0, empty = 0;
+  for (uint64_t i = 0; i < n; ++i) {
+    uint64_t w = words[i];
+    if (form.reverseWords || form.reverseBytes)
+      w = reversed(w, form.reverseWords, form.reverseBytes);
+    if (form.pelvan && notAPelvanPacket(delivered + i + 1, w)) continue;
+    const uint64_t t = packetType(w);
+    if (dataTypes || t >= VX7_EOC_MAX_COLS) ++types[t];
+    if (t >= VX7_EOC_MAX_COLS) {
+      empty += w == EMPTY_PACKET_WORD;
+      continue;
+    }
+    const uint64_t pixel = packetPixelIndex(w);
+    ++pixels[pixel];
+    ++data;
+    idle += w == IDLE_WORD;
+    if constexpr (kind == ChunkKind::ToaTot) {
+      ++toas[packetToa(w)];
+      ++tots[packetTot(w)];
+    } else if constexpr (kind == ChunkKind::Pc24) {
+      ++pcs[pcBin(packetPc(w))];
+    } else if constexpr (kind == ChunkKind::Frame) {
+      ++framePixels[pixel];
+    }
+  }
+  WordCounts counts;
+  counts.data = data, counts.idle = idle, counts.empty = empty;
+  return counts;
+}
+
+template <bool dataTypes, typename Count>
+inline WordCounts tallyHitWords(const Tallies<Count>& c, const HitCounters<Count>& h,
+                                const uint64_t* words, uint64_t n, uint64_t delivered,
+                                ChunkKind kind, PacketForm form) {
+  switch (kind) {
+    case ChunkKind::ToaTot:
+      return tallyHitWordsOf<dataTypes, ChunkKind::ToaTot>(c, h, words, n, delivered, form);
+    case ChunkKind::Pc24:
+      return tallyHitWordsOf<dataTypes, ChunkKind::Pc24>(c, h, words, n, delivered, form);
+    case ChunkKind::Frame:
+      return tallyHitWordsOf<dataTypes, ChunkKind::Frame>(c, h, words, n, delivered, form);
+    default:
+      return tallyHitWordsOf<dataTypes, ChunkKind::Other>(c, h, words, n, delivered, form);
   }
 }
 

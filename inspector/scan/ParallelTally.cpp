@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <utility>
 
 namespace morven {
 
 namespace {
 
 constexpr size_t COUNTER_WORDS = TYPE_COUNTERS + PIXEL_COUNTERS + TOA_COUNTERS;
+constexpr size_t HIT_COUNTER_WORDS = TOT_COUNTERS + PC_COUNTERS + PIXEL_COUNTERS;
 
 }  // namespace
 
@@ -20,19 +22,27 @@ void ParallelTally::FreeDeleter::operator()(uint32_t* p) const {
 }
 
 ParallelTally::ParallelTally(uint64_t* ring, size_t ringWords, TallyCounters total, PacketForm form,
-                             uint64_t delivered)
-    : _ring(ring), _ringWords(ringWords), _total(total), _form(form), _delivered(delivered) {}
+                             uint64_t delivered, HitTotals* hits)
+    : _ring(ring),
+      _ringWords(ringWords),
+      _total(total),
+      _form(form),
+      _hits(hits),
+      _delivered(delivered) {}
 
 ParallelTally::~ParallelTally() {
   finish();
 }
 
-std::unique_ptr<ParallelTally::Worker> ParallelTally::makeWorker() {
+std::unique_ptr<ParallelTally::Worker> ParallelTally::makeWorker() const {
   auto w = std::make_unique<Worker>();
-  w->counts.reset(static_cast<uint32_t*>(std::calloc(COUNTER_WORDS, sizeof(uint32_t))));
+  const size_t words = COUNTER_WORDS + (_hits != nullptr ? HIT_COUNTER_WORDS : 0);
+  w->counts.reset(static_cast<uint32_t*>(std::calloc(words, sizeof(uint32_t))));
   if (!w->counts) return nullptr;
   uint32_t* p = w->counts.get();
   w->tallies = {p, p + TYPE_COUNTERS, p + TYPE_COUNTERS + PIXEL_COUNTERS};
+  p += COUNTER_WORDS;
+  w->hits = {p, p + TOT_COUNTERS, p + TOT_COUNTERS + PC_COUNTERS};
   return w;
 }
 
@@ -80,23 +90,25 @@ ParallelTally::Room ParallelTally::room(size_t wanted) {
     _free.pop_back();
     lock.unlock();
     Slot& s = _slots[size_t(_current)];
+    takeChunkHits(s);
     s.count = 0;
     s.delivered = _delivered;
-    s.segments.clear();
   }
   Slot& s = _slots[size_t(_current)];
   return Room{s.words + s.count, SLOT_WORDS - s.count};
 }
 
-void ParallelTally::add(size_t n, bool toaChunk) {
+void ParallelTally::add(size_t n, ChunkKind kind, uint64_t chunk) {
   if (_current < 0 || n == 0) return;
   Slot& s = _slots[size_t(_current)];
   s.count += n;
   _delivered += n;
-  if (!s.segments.empty() && s.segments.back().toaChunk == toaChunk) {
+  // Without hit tallies, chunks of one kind make one segment.
+  if (_hits == nullptr) chunk = 0;
+  if (!s.segments.empty() && s.segments.back().kind == kind && s.segments.back().chunk == chunk) {
     s.segments.back().end = s.count;
   } else {
-    s.segments.push_back(Segment{s.count, toaChunk});
+    s.segments.push_back(Segment{s.count, kind, chunk, 0});
   }
   if (s.count == SLOT_WORDS || s.segments.size() == MAX_SEGMENTS) handOver();
 }
@@ -127,22 +139,42 @@ void ParallelTally::handOver() {
     return;
   }
   tallySlot(*_reader, s);
+  takeChunkHits(s);
   s.count = 0;
   s.delivered = _delivered;
-  s.segments.clear();
 }
 
-void ParallelTally::tallySlot(Worker& w, const Slot& s) {
+void ParallelTally::tallySlot(Worker& w, Slot& s) {
   // No 32-bit counter can pass its limit while the worker has tallied
   // fewer words than that since its last flush.
   if (w.words + s.count > UINT32_MAX) flush(w);
   w.words += s.count;
   size_t begin = 0;
-  for (const Segment& seg : s.segments) {
-    tallyWords<false>(w.tallies, s.words + begin, seg.end - begin, s.delivered + begin,
-                      seg.toaChunk, _form);
+  for (Segment& seg : s.segments) {
+    const uint64_t* words = s.words + begin;
+    const uint64_t n = seg.end - begin, delivered = s.delivered + begin;
     begin = seg.end;
+    if (_hits == nullptr) {
+      tallyWords<false>(w.tallies, words, n, delivered, seg.kind == ChunkKind::ToaTot, _form);
+      continue;
+    }
+    const WordCounts c =
+        tallyHitWords<false>(w.tallies, w.hits, words, n, delivered, seg.kind, _form);
+    w.empty += c.empty;
+    if (seg.kind == ChunkKind::Frame) {
+      w.frames = true;
+      continue;
+    }
+    w.idle[size_t(seg.kind)] += c.idle;
+    seg.hits = c.data - c.idle;
   }
+}
+
+void ParallelTally::takeChunkHits(Slot& s) {
+  if (_hits != nullptr) {
+    for (const Segment& seg : s.segments) _hits->chunkHits[seg.chunk] += seg.hits;
+  }
+  s.segments.clear();
 }
 
 void ParallelTally::work(Worker& w) {
@@ -179,6 +211,21 @@ void ParallelTally::flush(Worker& w) {
   for (size_t i = 0; i < PIXEL_COUNTERS; ++i) _total.pixels[i] += c.pixels[i];
   for (size_t i = 0; i < TOA_COUNTERS; ++i) _total.toas[i] += c.toas[i];
   std::fill_n(w.counts.get(), COUNTER_WORDS, uint32_t(0));
+  if (_hits != nullptr) {
+    const HitCounters<uint32_t>& h = w.hits;
+    for (size_t i = 0; i < TOT_COUNTERS; ++i) _hits->tots[i] += h.tots[i];
+    for (size_t i = 0; i < PC_COUNTERS; ++i) _hits->pcs[i] += h.pcs[i];
+    // The frame tallies are read only when something was tallied there.
+    if (w.frames) {
+      _hits->haveFramePixels();
+      for (size_t i = 0; i < PIXEL_COUNTERS; ++i) _hits->framePixels[i] += h.framePixels[i];
+      std::fill_n(h.framePixels, PIXEL_COUNTERS, uint32_t(0));
+      w.frames = false;
+    }
+    for (size_t k = 0; k < CHUNK_KINDS; ++k) _hits->idle[k] += std::exchange(w.idle[k], 0);
+    _hits->empty += std::exchange(w.empty, 0);
+    std::fill_n(h.tots, TOT_COUNTERS + PC_COUNTERS, uint32_t(0));
+  }
   w.words = 0;
 }
 
@@ -199,6 +246,8 @@ void ParallelTally::finish() {
   _workers.clear();
   if (_reader && _reader->words > 0) flush(*_reader);
   _reader.reset();
+  // Every slot is back, its hits not yet taken.
+  for (Slot& s : _slots) takeChunkHits(s);
 }
 
 }  // namespace morven

@@ -43,9 +43,10 @@ class ParallelTally {
   static constexpr size_t SLOT_WORDS = 32 * 1024;
   // ringWords words at ring are lent for the slots; total receives the
   // sums; delivered is the number of words of the stream before the first
-  // one that will be added.
+  // one that will be added. With hits, the hit tallies too: the chunk
+  // numbers given to add() are indexes into hits->chunkHits.
   ParallelTally(uint64_t* ring, size_t ringWords, TallyCounters total, PacketForm form,
-                uint64_t delivered);
+                uint64_t delivered, HitTotals* hits = nullptr);
   // Ends as finish() does.
   ~ParallelTally();
   ParallelTally(const ParallelTally&) = delete;
@@ -64,8 +65,8 @@ class ParallelTally {
   };
   Room room(size_t wanted);
   // The first n words of the last room are the next words of the stream,
-  // read from a chunk of ToA/ToT data or not.
-  void add(size_t n, bool toaChunk);
+  // read from a chunk of the given kind, the data chunk numbered chunk.
+  void add(size_t n, ChunkKind kind, uint64_t chunk);
 
   // Hands over the last slot, waits until every slot is tallied, stops the
   // workers and adds their tallies into the total. The ring is free again
@@ -73,10 +74,13 @@ class ParallelTally {
   void finish();
 
  private:
-  // A run of words from chunks of the same kind, up to slot word `end`.
+  // A run of words from chunks of the same kind, up to slot word `end`;
+  // with hit tallies, from one chunk, and its hits once tallied.
   struct Segment {
     size_t end;
-    bool toaChunk;
+    ChunkKind kind;
+    uint64_t chunk;
+    uint64_t hits;
   };
   struct Slot {
     uint64_t* words;
@@ -94,14 +98,21 @@ class ParallelTally {
   struct Worker {
     std::unique_ptr<uint32_t[], FreeDeleter> counts;  // COUNTER_WORDS counters
     Tallies<uint32_t> tallies;
-    uint64_t words = 0;  // tallied since the last flush
+    HitCounters<uint32_t> hits;
+    uint64_t idle[CHUNK_KINDS] = {};
+    uint64_t empty = 0;
+    bool frames = false;  // frame chunks tallied since the last flush
+    uint64_t words = 0;   // tallied since the last flush
   };
   void work(Worker& w);
   // Tallies one slot into w's tallies.
-  void tallySlot(Worker& w, const Slot& s);
+  void tallySlot(Worker& w, Slot& s);
+  // The hits of the slot's segments go to their chunks; the reader's
+  // alone, for a slot no worker holds.
+  void takeChunkHits(Slot& s);
   // Tallies made with calloc, so that the system zeroes the pages as they
   // are first touched and tallies that stay empty cost no memory.
-  static std::unique_ptr<Worker> makeWorker();
+  std::unique_ptr<Worker> makeWorker() const;
   void flush(Worker& w);
   void handOver();
 
@@ -109,6 +120,7 @@ class ParallelTally {
   const size_t _ringWords;
   const TallyCounters _total;
   const PacketForm _form;
+  HitTotals* const _hits;
   uint64_t _delivered;  // the reader's count of stream words added
   std::vector<Slot> _slots;
   int _current = -1;  // the slot the reader fills; the reader's alone

@@ -101,6 +101,10 @@ bool DataInspector::nextDataChunk() {
       tellProblem(ProblemKind::TruncatedChunk, chunkOffset(),
                   "Truncated last chunk #" + std::to_string(_headerTotal), false);
     }
+    if (_hitTotals) {
+      _hitTotals->chunkHits.push_back(0);
+      if (!_hitTotals->fileChunks.empty()) ++_hitTotals->fileChunks.back();
+    }
   }
   return true;
 }
@@ -122,12 +126,38 @@ uint64_t DataInspector::readChunkWords(uint64_t* dst, uint64_t maxWords) {
 bool DataInspector::processNextPixel() {
   if (!nextPixel(nullptr)) return false;
   if (_fromPelvan && notAPelvanPacket(_pixelCounterTotal, *_pixel)) return true;
-  tallyPacket<true>(tallyCounters(), *_pixel, _chunkType == MVHDR_VX7TOATOT);
+  if (_hitTotals) {
+    tallyHitRun(_pixel, 1);
+  } else {
+    tallyPacket<true>(tallyCounters(), *_pixel, _chunkType == MVHDR_VX7TOATOT);
+  }
   return true;
 }
 
 TallyCounters DataInspector::tallyCounters() {
   return TallyCounters{_typeCounters.data(), _pixelCounters.get(), _toaCounters.get()};
+}
+
+ChunkKind DataInspector::chunkKind() const {
+  switch (_chunkType) {
+    case MVHDR_VX7TOATOT:
+      return ChunkKind::ToaTot;
+    case MVHDR_VX7PC24:
+      return ChunkKind::Pc24;
+    case MVHDR_VX7FRAME8:
+    case MVHDR_VX7FRAME16:
+      return ChunkKind::Frame;
+    default:
+      return ChunkKind::Other;
+  }
+}
+
+// Tallies n packets, reversed and chosen already, with the hit tallies.
+void DataInspector::tallyHitRun(const uint64_t* words, uint64_t n) {
+  const ChunkKind kind = chunkKind();
+  const WordCounts c = tallyHitWords<true>(tallyCounters(), _hitTotals->counters(kind), words, n, 0,
+                                           kind, PacketForm{false, false, false});
+  _hitTotals->addWords(c, kind);
 }
 
 // Delivers all words waiting in the buffer behind the current packet at
@@ -151,9 +181,16 @@ uint64_t DataInspector::takeWaitingWords() {
 void DataInspector::tallyWaitingWords() {
   const uint64_t n = _wordsAvail;
   if (n == 0) return;
-  tallyWords<true>(tallyCounters(), _pixel + 1, n, _pixelCounterTotal,
-                   _chunkType == MVHDR_VX7TOATOT,
-                   PacketForm{_reverseWords, _reverseBytes, _fromPelvan});
+  const PacketForm form{_reverseWords, _reverseBytes, _fromPelvan};
+  if (_hitTotals) {
+    const ChunkKind kind = chunkKind();
+    const WordCounts c = tallyHitWords<true>(tallyCounters(), _hitTotals->counters(kind),
+                                             _pixel + 1, n, _pixelCounterTotal, kind, form);
+    _hitTotals->addWords(c, kind);
+  } else {
+    tallyWords<true>(tallyCounters(), _pixel + 1, n, _pixelCounterTotal,
+                     _chunkType == MVHDR_VX7TOATOT, form);
+  }
   _pixel += n;
   _wordsAvail = 0;
   _pixelCounterTotal += n;
@@ -185,7 +222,8 @@ bool DataInspector::tallyInParallel(int tallying) {
   // only a few of them busy: more would cost memory and gain nothing.
   constexpr int MAX_TALLYING = 16;
   ParallelTally tally(_buffer.get(), BUFFER_WORDS, tallyCounters(),
-                      PacketForm{_reverseWords, _reverseBytes, _fromPelvan}, _pixelCounterTotal);
+                      PacketForm{_reverseWords, _reverseBytes, _fromPelvan}, _pixelCounterTotal,
+                      _hitTotals.get());
   if (tally.start(std::min(tallying, MAX_TALLYING)) == 0) return false;
   // Every core tallies: a hint thread would take its time from them.
   _file.setHintThread(false);
@@ -195,7 +233,7 @@ bool DataInspector::tallyInParallel(int tallying) {
     const ParallelTally::Room room = tally.room(size_t(std::min<uint64_t>(_chunkWordsLeft, 16384)));
     const uint64_t n = readChunkWords(room.words, room.capacity);
     if (n == 0) break;
-    tally.add(size_t(n), _chunkType == MVHDR_VX7TOATOT);
+    tally.add(size_t(n), chunkKind(), _hitTotals ? _hitTotals->chunkHits.size() - 1 : 0);
     _pixelCounterTotal += n;
     last = room.words + n - 1;
   }

@@ -1,0 +1,77 @@
+#include "run/QuickLookRun.h"
+
+#include <utility>
+
+#include "run/JsonReport.h"
+
+namespace morven {
+
+std::vector<std::string> writeQuickLook(const RunSettings& s, QuickLook& q) {
+  std::vector<std::string> failures;
+  std::string why;
+  if (!s.htmlFile.empty() && !writeHtmlReport(q, s.htmlFile, why)) {
+    failures.push_back("Cannot write the HTML report " + s.htmlFile + ": " + why);
+  }
+  if (!s.hotPixelsFile.empty() && !writeHotPixels(q, s.hotPixelsFile, why)) {
+    failures.push_back("Cannot write the hot-pixel list " + s.hotPixelsFile + ": " + why);
+  }
+  return failures;
+}
+
+void quickLookSettings(const nlohmann::json& settings, QuickLook& q) {
+  if (!settings.is_object()) return;
+  for (auto it = settings.begin(); it != settings.end(); ++it) {
+    q.settings.emplace_back(
+        it.key(), it.value().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  }
+}
+
+QuickLookRun::QuickLookRun(const RunSettings& s, RunReport& inner, DataInspector& inspector,
+                           std::ostream& out)
+    : RunReport(out, inner.followsChunks()), _s(s), _inner(inner), _inspector(inspector) {}
+
+void QuickLookRun::problem(const FileProblem& p) {
+  if (_inFile && !_files.empty()) {
+    _files.back().errors.push_back(p);
+  } else {
+    _pending.push_back(p);
+  }
+}
+
+void QuickLookRun::fileFailed(const std::string& name) {
+  QuickLookFile f;
+  f.name = name;
+  f.opened = false;
+  f.errors = std::exchange(_pending, {});
+  _files.push_back(std::move(f));
+  _inner.fileFailed(name);
+}
+
+void QuickLookRun::scanFileOpened(const std::string& name, DataInspector& inspector) {
+  QuickLookFile f;
+  f.name = name;
+  f.size = inspector.fileSize();
+  f.errors = std::exchange(_pending, {});
+  _files.push_back(std::move(f));
+  _inFile = true;
+  _packetsBefore = inspector.pixelCounterTotal();
+  _inner.scanFileOpened(name, inspector);
+}
+
+void QuickLookRun::scanFileEnded(DataInspector& inspector) {
+  _files.back().packets = inspector.pixelCounterTotal() - _packetsBefore;
+  _inFile = false;
+  _inner.scanFileEnded(inspector);
+}
+
+void QuickLookRun::runEnded(RunEnd end) {
+  QuickLook q = quickLookOf(_inspector, _s.hotFactor);
+  q.files = std::move(_files);
+  quickLookSettings(jsonSettings(_s), q);
+  q.runEnd = runEndName(end, _inner.imageFailed());
+  _failures = writeQuickLook(_s, q);
+  if (onWritten) onWritten(_failures);
+  _inner.runEnded(end);
+}
+
+}  // namespace morven
