@@ -20,8 +20,13 @@ void ParallelTally::FreeDeleter::operator()(uint32_t* p) const {
 }
 
 ParallelTally::ParallelTally(uint64_t* ring, size_t ringWords, TallyCounters total, PacketForm form,
-                             uint64_t delivered)
-    : _ring(ring), _ringWords(ringWords), _total(total), _form(form), _delivered(delivered) {}
+                             uint64_t delivered, uint64_t flushWords)
+    : _ring(ring),
+      _ringWords(ringWords),
+      _total(total),
+      _form(form),
+      _flushWords(std::min<uint64_t>(flushWords, UINT32_MAX)),
+      _delivered(delivered) {}
 
 ParallelTally::~ParallelTally() {
   finish();
@@ -127,6 +132,7 @@ void ParallelTally::handOver() {
     return;
   }
   tallySlot(*_reader, s);
+  ++_counts.readerSlots;
   s.count = 0;
   s.delivered = _delivered;
   s.segments.clear();
@@ -135,7 +141,7 @@ void ParallelTally::handOver() {
 void ParallelTally::tallySlot(Worker& w, const Slot& s) {
   // No 32-bit counter can pass its limit while the worker has tallied
   // fewer words than that since its last flush.
-  if (w.words + s.count > UINT32_MAX) flush(w);
+  if (w.words + s.count > _flushWords) flush(w);
   w.words += s.count;
   size_t begin = 0;
   for (const Segment& seg : s.segments) {
@@ -148,7 +154,7 @@ void ParallelTally::tallySlot(Worker& w, const Slot& s) {
 void ParallelTally::work(Worker& w) {
   std::unique_lock<std::mutex> lock(_mutex);
   for (;;) {
-    _slotFull.wait(lock, [this] { return !_full.empty() || _closing; });
+    _slotFull.wait(lock, [this] { return (!_full.empty() && !_held) || _closing; });
     if (_full.empty()) return;  // closing, and every slot tallied
     const int slot = _full.back();
     _full.pop_back();
@@ -165,6 +171,8 @@ void ParallelTally::work(Worker& w) {
 // type, bit 17 the chip half, bits 8..0 the pixel in the EoC block.
 void ParallelTally::flush(Worker& w) {
   std::lock_guard<std::mutex> lock(_flushMutex);
+  ++_counts.flushes;
+  _counts.mostHeld = std::max(_counts.mostHeld, w.words);
   const Tallies<uint32_t>& c = w.tallies;
   for (size_t t = 0; t < TYPE_COUNTERS; ++t) {
     uint64_t n = c.types[t];
@@ -180,6 +188,14 @@ void ParallelTally::flush(Worker& w) {
   for (size_t i = 0; i < TOA_COUNTERS; ++i) _total.toas[i] += c.toas[i];
   std::fill_n(w.counts.get(), COUNTER_WORDS, uint32_t(0));
   w.words = 0;
+}
+
+void ParallelTally::holdWorkers(bool hold) {
+  {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _held = hold;
+  }
+  if (!hold) _slotFull.notify_all();
 }
 
 void ParallelTally::finish() {

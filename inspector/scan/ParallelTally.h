@@ -43,9 +43,11 @@ class ParallelTally {
   static constexpr size_t SLOT_WORDS = 32 * 1024;
   // ringWords words at ring are lent for the slots; total receives the
   // sums; delivered is the number of words of the stream before the first
-  // one that will be added.
+  // one that will be added. A set of tallies goes into the total once it
+  // holds flushWords words: the 32-bit limit, or fewer for tests that want
+  // many flushes from little data (more is never allowed).
   ParallelTally(uint64_t* ring, size_t ringWords, TallyCounters total, PacketForm form,
-                uint64_t delivered);
+                uint64_t delivered, uint64_t flushWords = UINT32_MAX);
   // Ends as finish() does.
   ~ParallelTally();
   ParallelTally(const ParallelTally&) = delete;
@@ -71,6 +73,18 @@ class ParallelTally {
   // workers and adds their tallies into the total. The ring is free again
   // afterwards.
   void finish();
+
+  // For tests. While held, the workers take no slot (finish() lets them
+  // go): the reader, if it tallies, then tallies every slot after the
+  // second itself, and if it does not, it waits for good once every slot is
+  // full. What the threads did, read after finish().
+  void holdWorkers(bool hold);
+  struct Counts {
+    uint64_t readerSlots = 0;  // slots the reader tallied itself
+    uint64_t flushes = 0;      // tallies added into the total
+    uint64_t mostHeld = 0;     // the most words one set of tallies held
+  };
+  Counts counts() const { return _counts; }
 
  private:
   // A run of words from chunks of the same kind, up to slot word `end`.
@@ -109,6 +123,7 @@ class ParallelTally {
   const size_t _ringWords;
   const TallyCounters _total;
   const PacketForm _form;
+  const uint64_t _flushWords;
   uint64_t _delivered;  // the reader's count of stream words added
   std::vector<Slot> _slots;
   int _current = -1;  // the slot the reader fills; the reader's alone
@@ -122,8 +137,10 @@ class ParallelTally {
   std::vector<int> _full;  // guarded by _mutex
   std::vector<int> _free;  // guarded by _mutex
   bool _closing = false;   // guarded by _mutex
+  bool _held = false;      // guarded by _mutex
 
-  std::mutex _flushMutex;  // guards _total while workers run
+  std::mutex _flushMutex;  // guards _total, _counts.flushes and .mostHeld
+  Counts _counts;          // readerSlots: the reader's alone
   std::vector<std::unique_ptr<Worker>> _workers;
   std::unique_ptr<Worker> _reader;  // the reader's own tallies
   std::vector<std::thread> _threads;
