@@ -22,12 +22,13 @@ void ParallelTally::FreeDeleter::operator()(uint32_t* p) const {
 }
 
 ParallelTally::ParallelTally(uint64_t* ring, size_t ringWords, TallyCounters total, PacketForm form,
-                             uint64_t delivered, HitTotals* hits)
+                             uint64_t delivered, HitTotals* hits, uint64_t flushWords)
     : _ring(ring),
       _ringWords(ringWords),
       _total(total),
       _form(form),
       _hits(hits),
+      _flushWords(std::min<uint64_t>(flushWords, UINT32_MAX)),
       _delivered(delivered) {}
 
 ParallelTally::~ParallelTally() {
@@ -140,6 +141,7 @@ void ParallelTally::handOver() {
   }
   tallySlot(*_reader, s);
   takeChunkHits(s);
+  ++_counts.readerSlots;
   s.count = 0;
   s.delivered = _delivered;
 }
@@ -147,7 +149,7 @@ void ParallelTally::handOver() {
 void ParallelTally::tallySlot(Worker& w, Slot& s) {
   // No 32-bit counter can pass its limit while the worker has tallied
   // fewer words than that since its last flush.
-  if (w.words + s.count > UINT32_MAX) flush(w);
+  if (w.words + s.count > _flushWords) flush(w);
   w.words += s.count;
   size_t begin = 0;
   for (Segment& seg : s.segments) {
@@ -180,7 +182,7 @@ void ParallelTally::takeChunkHits(Slot& s) {
 void ParallelTally::work(Worker& w) {
   std::unique_lock<std::mutex> lock(_mutex);
   for (;;) {
-    _slotFull.wait(lock, [this] { return !_full.empty() || _closing; });
+    _slotFull.wait(lock, [this] { return (!_full.empty() && !_held) || _closing; });
     if (_full.empty()) return;  // closing, and every slot tallied
     const int slot = _full.back();
     _full.pop_back();
@@ -197,6 +199,8 @@ void ParallelTally::work(Worker& w) {
 // type, bit 17 the chip half, bits 8..0 the pixel in the EoC block.
 void ParallelTally::flush(Worker& w) {
   std::lock_guard<std::mutex> lock(_flushMutex);
+  ++_counts.flushes;
+  _counts.mostHeld = std::max(_counts.mostHeld, w.words);
   const Tallies<uint32_t>& c = w.tallies;
   for (size_t t = 0; t < TYPE_COUNTERS; ++t) {
     uint64_t n = c.types[t];
@@ -227,6 +231,14 @@ void ParallelTally::flush(Worker& w) {
     std::fill_n(h.tots, TOT_COUNTERS + PC_COUNTERS, uint32_t(0));
   }
   w.words = 0;
+}
+
+void ParallelTally::holdWorkers(bool hold) {
+  {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _held = hold;
+  }
+  if (!hold) _slotFull.notify_all();
 }
 
 void ParallelTally::finish() {

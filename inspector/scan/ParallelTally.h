@@ -44,9 +44,12 @@ class ParallelTally {
   // ringWords words at ring are lent for the slots; total receives the
   // sums; delivered is the number of words of the stream before the first
   // one that will be added. With hits, the hit tallies too: the chunk
-  // numbers given to add() are indexes into hits->chunkHits.
+  // numbers given to add() are indexes into hits->chunkHits. A set of
+  // tallies goes into the total once it holds flushWords words: the 32-bit
+  // limit, or fewer for tests that want many flushes from little data (more
+  // is never allowed).
   ParallelTally(uint64_t* ring, size_t ringWords, TallyCounters total, PacketForm form,
-                uint64_t delivered, HitTotals* hits = nullptr);
+                uint64_t delivered, HitTotals* hits = nullptr, uint64_t flushWords = UINT32_MAX);
   // Ends as finish() does.
   ~ParallelTally();
   ParallelTally(const ParallelTally&) = delete;
@@ -72,6 +75,18 @@ class ParallelTally {
   // workers and adds their tallies into the total. The ring is free again
   // afterwards.
   void finish();
+
+  // For tests. While held, the workers take no slot (finish() lets them
+  // go): the reader, if it tallies, then tallies every slot after the
+  // second itself, and if it does not, it waits for good once every slot is
+  // full. What the threads did, read after finish().
+  void holdWorkers(bool hold);
+  struct Counts {
+    uint64_t readerSlots = 0;  // slots the reader tallied itself
+    uint64_t flushes = 0;      // tallies added into the total
+    uint64_t mostHeld = 0;     // the most words one set of tallies held
+  };
+  Counts counts() const { return _counts; }
 
  private:
   // A run of words from chunks of the same kind, up to slot word `end`;
@@ -121,6 +136,7 @@ class ParallelTally {
   const TallyCounters _total;
   const PacketForm _form;
   HitTotals* const _hits;
+  const uint64_t _flushWords;
   uint64_t _delivered;  // the reader's count of stream words added
   std::vector<Slot> _slots;
   int _current = -1;  // the slot the reader fills; the reader's alone
@@ -134,8 +150,10 @@ class ParallelTally {
   std::vector<int> _full;  // guarded by _mutex
   std::vector<int> _free;  // guarded by _mutex
   bool _closing = false;   // guarded by _mutex
+  bool _held = false;      // guarded by _mutex
 
-  std::mutex _flushMutex;  // guards _total while workers run
+  std::mutex _flushMutex;  // guards _total, _counts.flushes and .mostHeld
+  Counts _counts;          // readerSlots: the reader's alone
   std::vector<std::unique_ptr<Worker>> _workers;
   std::unique_ptr<Worker> _reader;  // the reader's own tallies
   std::vector<std::thread> _threads;
