@@ -103,6 +103,7 @@ enum LongOption {
   OPT_IMAGE,
   OPT_NO_IMAGE,
   OPT_MERGE,
+  OPT_ALLOW_DUPLICATES,
   OPT_STRICT,
   OPT_NO_PROGRESS,
   OPT_THREADS,
@@ -115,6 +116,7 @@ constexpr option LONG_OPTIONS[] = {
     {"image", required_argument, nullptr, OPT_IMAGE},
     {"no-image", no_argument, nullptr, OPT_NO_IMAGE},
     {"merge", no_argument, nullptr, OPT_MERGE},
+    {"allow-duplicates", no_argument, nullptr, OPT_ALLOW_DUPLICATES},
     {"strict", no_argument, nullptr, OPT_STRICT},
     {"no-progress", no_argument, nullptr, OPT_NO_PROGRESS},
     {"threads", required_argument, nullptr, OPT_THREADS},
@@ -150,6 +152,9 @@ int readOptions(int argc, char** argv, Options& o, std::ostream& out) {
         break;
       case OPT_MERGE:
         o.merge = true;
+        break;
+      case OPT_ALLOW_DUPLICATES:
+        o.mergeOptions.allowDuplicates = true;
         break;
       case OPT_STRICT:
         o.strict = true;
@@ -258,7 +263,7 @@ int commandLine(int argc, char** argv, std::ostream& out, ProgressLine* progress
   }
   const std::vector<std::string> fileNames(argv + optind, argv + argc);
   if (o.merge) {
-    const morven::RunEnd end = morven::mergeStatistics(o.run, fileNames, out);
+    const morven::RunEnd end = morven::mergeStatistics(o.run, fileNames, out, o.mergeOptions);
     return end == morven::RunEnd::Completed ? EXIT_DONE : EXIT_RUN_FAILED;
   }
   // A display on the terminal writes all the time: a progress line there

@@ -7,6 +7,7 @@
 
 #include <ostream>
 
+#include "run/Merge.h"
 #include "run/Runs.h"
 
 namespace mvscan {
@@ -25,9 +26,10 @@ enum ExitStatus {
 // line does around the run.
 struct Options {
   morven::RunSettings run;
-  bool merge = false;    // --merge: the files are statistics documents
-  bool strict = false;   // --strict
-  bool progress = true;  // not --no-progress
+  bool merge = false;                 // --merge: the files are statistics documents
+  morven::MergeOptions mergeOptions;  // --allow-duplicates
+  bool strict = false;                // --strict
+  bool progress = true;               // not --no-progress
 };
 
 // Reads all options into o; returns -1 to go on with the run, or the exit
