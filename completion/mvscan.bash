@@ -23,13 +23,13 @@ _mvscan() {
   esac
   case $cur in
     --*)
-      COMPREPLY=($(compgen -W "--help --version --json --image --no-image --merge --strict
-        --no-progress --threads" -- "$cur"))
+      COMPREPLY=($(compgen -W "--help --version --json --image --no-image --merge
+        --allow-duplicates --strict --no-progress --threads" -- "$cur"))
       ;;
     -*)
       COMPREPLY=($(compgen -W "-0 -c -C -e -E -f -F -h -H -j -L -p -P -Q -q -r -R -s -V -w -W
-        --help --version --json --image --no-image --merge --strict --no-progress
-        --threads" -- "$cur"))
+        --help --version --json --image --no-image --merge --allow-duplicates --strict
+        --no-progress --threads" -- "$cur"))
       ;;
     *)
       COMPREPLY=($(compgen -f -- "$cur"))

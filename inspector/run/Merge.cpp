@@ -121,6 +121,7 @@ RunEnd merge(const RunSettings& s, const std::vector<std::string>& names,
   try {
     MergeSums sums;
     const std::string refusal = addAll(names, read, options, sums);
+    sums.useTallies();  // no document at all: the sums of none
     if (!refusal.empty()) {
       out << refusal << std::endl;
       return out ? RunEnd::FileFailed : RunEnd::OutputFailed;

@@ -379,11 +379,13 @@ void checkRelations(const Figures& f, const std::vector<MergedFile>& files, bool
     if (!addTo(sum, count) || sum > f.types[bitField(index, 16, 9)]) sum = MAX_U64;
   }
   for (size_t t = 0; t < PIXEL_TYPES; ++t) {
-    if (perType[t] != f.types[t]) {
-      refuse("the hits of type byte " + std::to_string(t) + " add up to " +
-             (perType[t] == MAX_U64 ? "more" : std::to_string(perType[t])) + ", but member " +
-             item("statistics.types", t) + ".count is " + std::to_string(f.types[t]));
-    }
+    if (perType[t] == f.types[t]) continue;
+    const std::string count =
+        "member " + item("statistics.types", t) + ".count (" + std::to_string(f.types[t]) + ")";
+    if (perType[t] > f.types[t])
+      refuse("the hits of type byte " + std::to_string(t) + " add up to more than " + count);
+    refuse("the hits of type byte " + std::to_string(t) + " add up to " +
+           std::to_string(perType[t]) + ", less than " + count);
   }
   uint64_t toas = 0;
   for (const auto& [value, count] : f.toas) fits = fits && addTo(toas, count);
@@ -414,6 +416,7 @@ void add(uint64_t& sum, uint64_t v, const std::string& name) {
 }
 
 void addFigures(const Figures& f, MergeSums& sums) {
+  sums.useTallies();
   add(sums.packets, f.packets, "statistics.packets");
   for (size_t t = 0; t < TYPES; ++t)
     add(sums.types[t], f.types[t], item("statistics.types", t) + ".count");

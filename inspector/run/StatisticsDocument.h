@@ -38,11 +38,18 @@ struct MergedFile {
   nlohmann::json errors;  // [{"offset": unsigned, "message": string}, ...]
 };
 
-// The sums of the documents read so far.
+// The sums of the documents read so far. The tallies are made when the
+// first document is added (useTallies): a refused first document costs
+// no 2.5 MiB of zeros.
 struct MergeSums {
-  std::vector<uint64_t> types = std::vector<uint64_t>(DataInspector::TYPE_COUNTER_COUNT, 0);
-  std::vector<uint64_t> pixels = std::vector<uint64_t>(DataInspector::PIXEL_COUNTER_COUNT, 0);
-  std::vector<uint64_t> toas = std::vector<uint64_t>(DataInspector::TOA_COUNTER_COUNT, 0);
+  std::vector<uint64_t> types;   // TYPE_COUNTER_COUNT
+  std::vector<uint64_t> pixels;  // PIXEL_COUNTER_COUNT
+  std::vector<uint64_t> toas;    // TOA_COUNTER_COUNT
+  void useTallies() {
+    types.resize(DataInspector::TYPE_COUNTER_COUNT);
+    pixels.resize(DataInspector::PIXEL_COUNTER_COUNT);
+    toas.resize(DataInspector::TOA_COUNTER_COUNT);
+  }
   uint64_t packets = 0;
   std::map<uint64_t, uint64_t> chunkCounts;
   std::vector<MergedFile> files;
