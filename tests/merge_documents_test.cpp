@@ -146,8 +146,10 @@ std::vector<Fault> faults() {
       // A file that contradicts its own figures.
       {"FileSkippedBeyondSkip", [](json& d) { d["files"][0]["skipped"] = 1; },
        "member files[0].skipped is 1, more than settings.skip (0)"},
-      {"FileMorePacketsThanBytes", [](json& d) { d["files"][0]["packets"] = 5; },
-       "member files[0].packets is 5, more than a file of 32 bytes holds"},
+      {"FileMorePacketsThanBytes", [](json& d) { d["files"][0]["packets"] = 4; },
+       "member files[0].packets is 4, more than a file of 32 bytes holds"},
+      {"FileHeaderNotMorven", [](json& d) { d["files"][0]["header"] = "MORVEX"; },
+       "member files[0].header is \"MORVEX\", not \"MORVEN\""},
       // The statistics: wrong types, missing, out of range.
       {"PacketsString", [](json& d) { d["statistics"]["packets"] = "2"; },
        "malformed statistics (member statistics.packets is a string, not an unsigned integer)"},
@@ -277,14 +279,14 @@ TEST_P(MergeRefuses, NamesTheDocumentAndWhatIsWrong) {
 INSTANTIATE_TEST_SUITE_P(Faults, MergeRefuses, testing::ValuesIn(faults()),
                          [](const testing::TestParamInfo<Fault>& p) { return p.param.name; });
 
-// The largest document a run over one file could write: 2^61 - 1 packets,
-// in a file of 2^64 - 8 bytes. Eight of them add up to 2^64 - 8, nine to
-// more than 64 bits hold.
+// The largest document a run over one file could write: 2^61 - 2 packets
+// behind the file header, in a file of 2^64 - 1 bytes. Eight of them add up
+// to 2^64 - 16, nine to more than 64 bits hold.
 TEST(MergeSums, BeyondSixtyFourBitsAreRefused) {
   Documents d;
   json doc = d.read("b.json");
-  const uint64_t packets = (uint64_t(1) << 61) - 1;
-  doc["files"][0]["size"] = MAX_U64 - 7;
+  const uint64_t packets = (uint64_t(1) << 61) - 2;
+  doc["files"][0]["size"] = MAX_U64;
   doc["files"][0]["packets"] = packets;
   doc["statistics"]["packets"] = packets;
   doc["statistics"]["types"][5]["count"] = packets - 1;
@@ -294,7 +296,7 @@ TEST(MergeSums, BeyondSixtyFourBitsAreRefused) {
   args.insert(args.end(), 8, "big.json");
   RunResult r = d.merge(args);
   EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("Total pixelpackets = 18446744073709551608\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Total pixelpackets = 18446744073709551600\n"), std::string::npos);
   args.push_back("big.json");
   r = d.merge(args);
   EXPECT_EQ(r.status, 2);
@@ -302,6 +304,22 @@ TEST(MergeSums, BeyondSixtyFourBitsAreRefused) {
             "### Cannot merge big.json: the sum of member statistics.packets does not fit in 64 "
             "bits\n");
   EXPECT_EQ(r.err, "");
+}
+
+// A file read through a pipe has the size 0, and its packets are not
+// bound by it.
+TEST(MergeSums, DocumentOfAPipeMerges) {
+  Documents d;
+  const std::string bytes = fileA().bytes();
+  const RunResult piped =
+      runMvscan({"-p", "--json", "--no-image", "/dev/stdin"}, d.dir.path(), &bytes);
+  ASSERT_EQ(piped.status, 0);
+  ASSERT_NE(piped.out.find("\"size\":0,"), std::string::npos);
+  d.write("piped.json", piped.out);
+  const RunResult merged = d.merge({"piped.json", "b.json"});
+  const RunResult one = runMvscan({"-p", "--no-image", "a.mv", "b.mv"}, d.dir.path());
+  ASSERT_EQ(merged.status, 0) << merged.out;
+  EXPECT_EQ(one.out.substr(one.out.size() - merged.out.size() - 1), merged.out + "\n");
 }
 
 TEST(MergeSums, OversizedDocumentIsRefusedUnread) {

@@ -1,5 +1,6 @@
 #include "run/StatisticsDocument.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <utility>
@@ -64,9 +65,10 @@ std::string what(const json& v) {
 
 // A text from the document, quoted and cut short, with its control
 // characters escaped: it never breaks the message line.
-std::string quoted(const std::string& s) {
-  std::string shown = json(s.substr(0, 40)).dump(-1, ' ', true, json::error_handler_t::replace);
-  return s.size() > 40 ? shown.substr(0, shown.size() - 1) + "...\"" : shown;
+std::string shown(const std::string& s) {
+  const std::string text =
+      json(s.substr(0, 40)).dump(-1, ' ', true, json::error_handler_t::replace);
+  return s.size() > 40 ? text.substr(0, text.size() - 1) + "...\"" : text;
 }
 
 std::string join(const std::string& object, const char* key) {
@@ -177,7 +179,7 @@ void checkHead(const json& doc) {
   if (mode != "statistics") {
     const bool known =
         mode == "file-check" || mode == "test-generator-check" || mode == "counter-check";
-    refuse("a " + (known ? mode : quoted(mode)) + " document, not statistics");
+    refuse("a " + (known ? mode : shown(mode)) + " document, not statistics");
   }
   if (stringValue(member(doc, "", "run_end"), "run_end") != "completed")
     refuse("its run did not complete");
@@ -220,8 +222,14 @@ std::vector<MergedFile> readFiles(const json& doc, uint64_t skip) {
     m.skipped = unsignedValue(member(f, name, "skipped"), join(name, "skipped"));
     m.packets = unsignedValue(member(f, name, "packets"), join(name, "packets"));
     m.errors = readErrors(f, name);
+    // A run goes on only with a file that begins with the format's magic
+    // word, which reads "MORVEN".
+    if (m.header != "MORVEN") {
+      refuse("member " + join(name, "header") + " is " + shown(m.header) + ", not \"MORVEN\"");
+    }
     // Each file skips at most the skip setting's packets of its own, and
-    // every packet, skipped or not, is 8 bytes of the file.
+    // every packet, skipped or not, is 8 bytes of the file after its
+    // header. A pipe or a device has the size 0: its packets are not bound.
     if (m.skipped > skip) {
       refuse("member " + join(name, "skipped") + " is " + std::to_string(m.skipped) +
              ", more than settings.skip (" + std::to_string(skip) + ")");
@@ -230,7 +238,7 @@ std::vector<MergedFile> readFiles(const json& doc, uint64_t skip) {
       refuse("member " + join(name, "skipped") + " is " + std::to_string(m.skipped) +
              ", more than its packets (" + std::to_string(m.packets) + ")");
     }
-    if (m.packets > m.size / 8) {
+    if (m.size > 0 && m.packets > (m.size - std::min<uint64_t>(m.size, 8)) / 8) {
       refuse("member " + join(name, "packets") + " is " + std::to_string(m.packets) +
              ", more than a file of " + std::to_string(m.size) + " bytes holds");
     }
@@ -266,8 +274,8 @@ void readTypes(const json& st, Figures& f) {
     const std::string& typeName = stringValue(member(e, name, "name"), join(name, "name"));
     const std::string expected = DataInspector::pixelTypeString(t);
     if (typeName != expected)
-      refuse("member " + join(name, "name") + " is " + quoted(typeName) + ", not " +
-             quoted(expected));
+      refuse("member " + join(name, "name") + " is " + shown(typeName) + ", not " +
+             shown(expected));
     f.types[t] = unsignedValue(member(e, name, "count"), join(name, "count"));
   }
 }
@@ -336,8 +344,8 @@ void readChunkCounts(const json& st, Figures& f) {
              ", not a chunk type that is counted");
     }
     if (typeName != chunkTypeName(key)) {
-      refuse("member " + join(name, "type") + " is " + quoted(typeName) + ", not " +
-             quoted(chunkTypeName(key)));
+      refuse("member " + join(name, "type") + " is " + shown(typeName) + ", not " +
+             shown(chunkTypeName(key)));
     }
     checkOrder(i == 0, i == 0 ? 0 : f.chunkCounts.back().first >> MVHDR_CHUNKTYPE_SHIFT, number,
                join(name, "type_number"), "chunk type");
