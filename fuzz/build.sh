@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (fuzz_chunks, fuzz_packets, fuzz_merge) with
-# clang, AddressSanitizer and UndefinedBehaviorSanitizer, from the same inspector sources that mvscan
-# links (without the PNG image, which the targets never write), and the
-# seed writer that makes their starting corpus.
+# clang, AddressSanitizer and UndefinedBehaviorSanitizer, from the same
+# inspector sources that mvscan links (without the PNG image, which the
+# targets never write), and the seed writer that makes their starting
+# corpus.
 #
 #   fuzz/build.sh [build-dir]     (default: build-fuzz)
 #
