@@ -109,6 +109,7 @@ std::vector<Fault> faults() {
        "member format.version is missing"},
       {"RunEndFalse", [](json& d) { d["run_end"] = false; },
        "member run_end is false, not a string"},
+      {"RunEndMissing", [](json& d) { d.erase("run_end"); }, "member run_end is missing"},
       {"SettingsMissing", [](json& d) { d.erase("settings"); }, "member settings is missing"},
       {"SettingsArray", [](json& d) { d["settings"] = json::array(); },
        "member settings is an array, not an object"},
@@ -143,6 +144,14 @@ std::vector<Fault> faults() {
          d["files"][0]["errors"] = {{{"offset", 8}}};
        },
        "member files[0].errors[0].message is missing"},
+      {"FileSkippedString", [](json& d) { d["files"][0]["skipped"] = "0"; },
+       "member files[0].skipped is a string, not an unsigned integer"},
+      {"FilePacketsNegative", [](json& d) { d["files"][0]["packets"] = -2; },
+       "member files[0].packets is -2, not an unsigned integer"},
+      {"FileErrorsNull", [](json& d) { d["files"][0]["errors"] = nullptr; },
+       "member files[0].errors is null, not an array"},
+      {"FileNotObject", [](json& d) { d["files"][0] = "b.mv"; },
+       "member files[0] is a string, not an object"},
       // A file that contradicts its own figures.
       {"FileSkippedBeyondSkip", [](json& d) { d["files"][0]["skipped"] = 1; },
        "member files[0].skipped is 1, more than settings.skip (0)"},
@@ -159,6 +168,10 @@ std::vector<Fault> faults() {
        "malformed statistics (member statistics is missing)"},
       {"TypesShort", [](json& d) { d["statistics"]["types"].erase(255); },
        "malformed statistics (member statistics.types has 255 entries, not 256)"},
+      {"TypesObject", [](json& d) { d["statistics"]["types"] = json::object(); },
+       "malformed statistics (member statistics.types is an object, not an array)"},
+      {"TypeNotObject", [](json& d) { d["statistics"]["types"][0] = 0; },
+       "malformed statistics (member statistics.types[0] is 0, not an object)"},
       {"TypeOutOfPlace", [](json& d) { d["statistics"]["types"][3]["type"] = 4; },
        "malformed statistics (member statistics.types[3].type is 4, not 3)"},
       {"TypeName", [](json& d) { d["statistics"]["types"][224]["name"] = "X"; },
@@ -168,6 +181,8 @@ std::vector<Fault> faults() {
        "integer)"},
       {"ToaMissing", [](json& d) { d["statistics"].erase("toa"); },
        "malformed statistics (member statistics.toa is missing)"},
+      {"ToaCountsMissing", [](json& d) { d["statistics"]["toa"].erase("counts"); },
+       "malformed statistics (member statistics.toa.counts is missing)"},
       {"ToaRowNumber", [](json& d) { d["statistics"]["toa"]["counts"][0] = 5; },
        "malformed statistics (member statistics.toa.counts[0] is 5, not a pair [ToA value, "
        "count])"},
@@ -210,6 +225,12 @@ std::vector<Fault> faults() {
       {"HitRowShort", [](json& d) { d["statistics"]["hits"][0].erase(3); },
        "malformed statistics (member statistics.hits[0] has 3 entries, not 4 (a list [pixel "
        "index, x, y, count]))"},
+      {"ChunkCountsMissing", [](json& d) { d["statistics"].erase("chunk_counts"); },
+       "malformed statistics (member statistics.chunk_counts is missing)"},
+      {"ChunkTypeNumberString",
+       [](json& d) { d["statistics"]["chunk_counts"][0]["type_number"] = "2"; },
+       "malformed statistics (member statistics.chunk_counts[0].type_number is a string, not an "
+       "unsigned integer)"},
       {"ChunkTypeNotCounted",
        [](json& d) { d["statistics"]["chunk_counts"][0]["type_number"] = 0xFFFF; },
        "malformed statistics (member statistics.chunk_counts[0].type_number is 65535, not a "
@@ -235,6 +256,12 @@ std::vector<Fault> faults() {
       {"PacketsAgainstTypes", [](json& d) { d["statistics"]["types"][224]["count"] = 1; },
        "malformed statistics (member statistics.packets is 2, but the type counts and the "
        "skipped packets add up to 3)"},
+      {"TypeCountsBeyond64Bits", [=](json& d) { d["statistics"]["types"][5]["count"] = big; },
+       "malformed statistics (member statistics.packets is 2, but the type counts and the "
+       "skipped packets add up to more than 18446744073709551615)"},
+      {"ToaCountsBeyond64Bits", [=](json& d) { d["statistics"]["toa"]["counts"][0][1] = big; },
+       "malformed statistics (the ToA counts add up to more than 18446744073709551615, more "
+       "than the 2 pixel data packets of statistics.types)"},
       {"HitCountAtMost", [=](json& d) { d["statistics"]["hits"][0][3] = big; },
        "malformed statistics (the hits of type byte 5 add up to more than member "
        "statistics.types[5].count (1))"},
