@@ -154,13 +154,15 @@ uint64_t countItem(const json& row, const std::string& list, size_t i, size_t j)
 }
 
 // The sorted lists (ToA values, pixel indexes, chunk types) list each key
-// once, in increasing order.
-void checkOrder(bool first, uint64_t previous, uint64_t key, const std::string& name,
+// once, in increasing order. The member's name is made only for a message:
+// the lists are long.
+template <class Name>
+void checkOrder(bool first, uint64_t previous, uint64_t key, const Name& name,
                 const char* keyName) {
   if (first || key > previous) return;
   if (key == previous)
-    refuse("member " + name + ": " + keyName + " " + std::to_string(key) + " is listed twice");
-  refuse("member " + name + ": " + keyName + " " + std::to_string(key) + " comes after " +
+    refuse("member " + name() + ": " + keyName + " " + std::to_string(key) + " is listed twice");
+  refuse("member " + name() + ": " + keyName + " " + std::to_string(key) + " comes after " +
          std::to_string(previous) + " (the list is in increasing order)");
 }
 
@@ -292,8 +294,9 @@ void readToas(const json& st, Figures& f) {
       refuse("member " + item(item(listName, i), 0) + " is " + std::to_string(v) +
              ", not a ToA value (0..65535)");
     }
-    checkOrder(i == 0, i == 0 ? 0 : f.toas.back().first, v, item(item(listName, i), 0),
-               "ToA value");
+    checkOrder(
+        i == 0, i == 0 ? 0 : f.toas.back().first, v, [&] { return item(item(listName, i), 0); },
+        "ToA value");
     f.toas.emplace_back(v, countItem(row, listName, i, 1));
   }
 }
@@ -307,12 +310,12 @@ void readHits(const json& st, Figures& f) {
     const uint64_t index = unsignedItem(row, listName, i, 0);
     if (index >= DataInspector::PIXEL_COUNTER_COUNT)
       refuse("index " + std::to_string(index) + " out of range");
-    const std::string indexName = item(item(listName, i), 0);
+    const auto indexName = [&] { return item(item(listName, i), 0); };
     checkOrder(i == 0, i == 0 ? 0 : f.hits.back().first, index, indexName, "pixel index");
     // The index is the packet's bits 63..46: half, type byte, pixel number.
     const uint64_t type = bitField(index, 16, 9);
     if (type >= PIXEL_TYPES) {
-      refuse("member " + indexName + " is " + std::to_string(index) + ", of type byte " +
+      refuse("member " + indexName() + " is " + std::to_string(index) + ", of type byte " +
              std::to_string(type) + ": a control packet, not a pixel");
     }
     const PixelPlace place = pixelPlace(index);
@@ -347,8 +350,9 @@ void readChunkCounts(const json& st, Figures& f) {
       refuse("member " + join(name, "type") + " is " + shown(typeName) + ", not " +
              shown(chunkTypeName(key)));
     }
-    checkOrder(i == 0, i == 0 ? 0 : f.chunkCounts.back().first >> MVHDR_CHUNKTYPE_SHIFT, number,
-               join(name, "type_number"), "chunk type");
+    checkOrder(
+        i == 0, i == 0 ? 0 : f.chunkCounts.back().first >> MVHDR_CHUNKTYPE_SHIFT, number,
+        [&] { return join(name, "type_number"); }, "chunk type");
     const uint64_t count = unsignedValue(member(e, name, "count"), join(name, "count"));
     if (count == 0)
       refuse("member " + join(name, "count") + " is 0: only counted types are listed");
