@@ -109,6 +109,7 @@ enum LongOptionCode {
   OPT_IMAGE,
   OPT_NO_IMAGE,
   OPT_MERGE,
+  OPT_ALLOW_DUPLICATES,
   OPT_STRICT,
   OPT_NO_PROGRESS,
   OPT_THREADS,
@@ -127,6 +128,8 @@ constexpr LongOption LONG_OPTIONS[] = {
     {"image", "PATH", OPT_IMAGE, "Write the picture of -p to PATH instead of inspect.png."},
     {"no-image", nullptr, OPT_NO_IMAGE, "Write no picture."},
     {"merge", nullptr, OPT_MERGE, "Report the sum of statistics documents of -p --json runs."},
+    {"allow-duplicates", nullptr, OPT_ALLOW_DUPLICATES,
+     "With --merge: count a file that two documents hold twice."},
     {"strict", nullptr, OPT_STRICT, "End with status 3 when a structural error was reported."},
     {"no-progress", nullptr, OPT_NO_PROGRESS, "Show no progress line on standard error."},
     {"threads", "N", OPT_THREADS, "Tally the statistics on N threads (default: every core)."},
@@ -234,6 +237,9 @@ int readOptions(int argc, char** argv, Options& o, std::ostream& out) {
         break;
       case OPT_MERGE:
         o.merge = true;
+        break;
+      case OPT_ALLOW_DUPLICATES:
+        o.mergeOptions.allowDuplicates = true;
         break;
       case OPT_STRICT:
         o.strict = true;
@@ -348,7 +354,7 @@ int commandLine(int argc, char** argv, std::ostream& out, ProgressLine* progress
   }
   const std::vector<std::string> fileNames(argv + optind, argv + argc);
   if (o.merge) {
-    const morven::RunEnd end = morven::mergeStatistics(o.run, fileNames, out);
+    const morven::RunEnd end = morven::mergeStatistics(o.run, fileNames, out, o.mergeOptions);
     return end == morven::RunEnd::Completed ? EXIT_DONE : EXIT_RUN_FAILED;
   }
   // A display on the terminal writes all the time: a progress line there

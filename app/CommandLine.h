@@ -8,6 +8,7 @@
 #include <ostream>
 #include <span>
 
+#include "run/Merge.h"
 #include "run/Runs.h"
 
 namespace mvscan {
@@ -26,9 +27,10 @@ enum ExitStatus {
 // line does around the run.
 struct Options {
   morven::RunSettings run;
-  bool merge = false;    // --merge: the files are statistics documents
-  bool strict = false;   // --strict
-  bool progress = true;  // not --no-progress
+  bool merge = false;                 // --merge: the files are statistics documents
+  morven::MergeOptions mergeOptions;  // --allow-duplicates
+  bool strict = false;                // --strict
+  bool progress = true;               // not --no-progress
 };
 
 // A long option of the command line: its name without "--", the name of

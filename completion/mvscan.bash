@@ -51,13 +51,14 @@ _mvscan() {
       COMPREPLY=($(compgen -f -- "$cur"))
       ;;
     --*)
-      COMPREPLY=($(compgen -W "--help --version --json --image --no-image --merge --strict
-        --no-progress --threads --html --hot-pixels --hot-factor" -- "$cur"))
+      COMPREPLY=($(compgen -W "--help --version --json --image --no-image --merge
+        --allow-duplicates --strict --no-progress --threads --html --hot-pixels
+        --hot-factor" -- "$cur"))
       ;;
     -*)
       COMPREPLY=($(compgen -W "-0 -c -C -e -E -f -F -h -H -j -L -p -P -Q -q -r -R -s -V -w -W
-        --help --version --json --image --no-image --merge --strict --no-progress
-        --threads --html --hot-pixels --hot-factor" -- "$cur"))
+        --help --version --json --image --no-image --merge --allow-duplicates --strict
+        --no-progress --threads --html --hot-pixels --hot-factor" -- "$cur"))
       ;;
     *)
       for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do

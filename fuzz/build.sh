@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang, AddressSanitizer and
-# UndefinedBehaviorSanitizer, from the same inspector sources that mvscan
-# links (without the PNG image, which the targets never write), and the
-# seed writer that makes their starting corpus.
+# Builds the libFuzzer targets (fuzz_chunks, fuzz_packets, fuzz_merge) with
+# clang, AddressSanitizer and UndefinedBehaviorSanitizer, from the same
+# inspector sources that mvscan links (without the PNG image, which the
+# targets never write), and the seed writer that makes their starting
+# corpus.
 #
 #   fuzz/build.sh [build-dir]     (default: build-fuzz)
 #
@@ -37,9 +38,12 @@ for src in "$root"/inspector/*/*.cpp; do
 done
 finish_jobs
 
-for target in fuzz_chunks fuzz_packets; do
+for target in fuzz_chunks fuzz_packets fuzz_merge; do
   "$cxx" "${flags[@]}" "$ignore" -fsanitize=fuzzer,address,undefined "$root/fuzz/$target.cpp" \
     "${objects[@]}" -o "$out/$target"
 done
-"$cxx" "${flags[@]}" "$root/fuzz/seed_writer.cpp" -o "$out/seed_writer"
+# The seed writer runs the library to write the merge's documents: it links
+# the same objects, so it runs under the sanitizers too.
+"$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link,address,undefined "$root/fuzz/seed_writer.cpp" \
+  "${objects[@]}" -o "$out/seed_writer"
 echo "fuzz targets in $out"

@@ -22,7 +22,7 @@ rm -rf "$out/seeds"
 "$out/seed_writer" "$out/seeds"
 
 failed=0
-for target in chunks packets; do
+for target in chunks packets merge; do
   fuzz_limits "$target"
   work="$out/ci/$target"
   rm -rf "$work"

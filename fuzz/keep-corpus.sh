@@ -5,7 +5,7 @@
 # already reach (libFuzzer's -merge=1; files named by the SHA-1 of their
 # bytes). The seeds stay out of it: seed_writer writes them again.
 #
-#   fuzz/keep-corpus.sh chunks|packets FOLDER...
+#   fuzz/keep-corpus.sh chunks|packets|merge FOLDER...
 #
 # Needs the targets built by fuzz/build.sh in build-fuzz (or $BUILD_FUZZ).
 set -euo pipefail
@@ -14,7 +14,7 @@ out="${BUILD_FUZZ:-$root/build-fuzz}"
 target=$1
 shift
 . "$root/fuzz/limits.sh"
-fuzz_limits "$target" || { echo "usage: $0 chunks|packets FOLDER..." >&2 && exit 2; }
+fuzz_limits "$target" || { echo "usage: $0 chunks|packets|merge FOLDER..." >&2 && exit 2; }
 kept="$root/fuzz/corpus/$target"
 mkdir -p "$kept"
 

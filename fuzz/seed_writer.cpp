@@ -1,17 +1,21 @@
-// Writes the starting corpus of the two fuzz targets: small data files
-// built with the tests' FileBuilder, each behind the option bytes its
-// target reads first (see fuzz_chunks.cpp and fuzz_packets.cpp).
+// Writes the starting corpus of the fuzz targets: small data files built
+// with the tests' FileBuilder, each behind the option bytes its target
+// reads first (see fuzz_chunks.cpp and fuzz_packets.cpp); for fuzz_merge,
+// the JSON documents that runs of the library write over such files, in
+// every mode and with every counting option (see fuzz_merge.cpp).
 //
-//   seed_writer DIR     writes DIR/chunks/* and DIR/packets/*
+//   seed_writer DIR     writes DIR/chunks/*, DIR/packets/* and DIR/merge/*
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "FileBuilder.h"
 #include "format/MorvenFormat.h"
+#include "run/Runs.h"
 
 using namespace morven;
 using testing_files::configRecord;
@@ -263,6 +267,79 @@ void packetSeeds(const std::filesystem::path& dir) {
   chunkBoundarySeeds(dir);
 }
 
+// The document of a run over the files with the options set by how (on
+// top of --json, without a picture), written in the current folder.
+std::string document(const std::vector<std::string>& files, void (*how)(morven::RunSettings&)) {
+  morven::RunSettings s;
+  s.json = true;
+  s.imageBase.clear();
+  s.threads = 1;
+  how(s);
+  std::ostringstream out;
+  morven::runReport(s, files, out);
+  return out.str();
+}
+
+// Documents of every mode, and statistics with every counting option;
+// single ones, and pairs split by a zero byte, behind fuzz_merge's option
+// bytes. The data files are written into a folder of their own, and the
+// runs name them without a folder, so the seeds are the same bytes on
+// every machine.
+void mergeSeeds(const std::filesystem::path& dir) {
+  const std::filesystem::path files = dir / "files";
+  std::filesystem::create_directories(files);
+  std::vector<uint64_t> toa, pc;
+  for (uint64_t i = 0; i < 12; ++i) {
+    toa.push_back(pixel(i & 1, i * 37 % 224, i * 13, i * 0x123456789));
+    pc.push_back(pixel(i & 1, i * 11 % 224, i * 7, i));
+  }
+  toa.push_back(control(0, 0xE0, 5));
+  std::ofstream(files / "a.mv", std::ios::binary)
+      << FileBuilder().header().chunk(MVHDR_VX7TOATOT, toa).jsonChunk(MVHDR_RUNINFO, "{}").bytes();
+  std::ofstream(files / "b.mv", std::ios::binary)
+      << FileBuilder().header().chunk(MVHDR_VX7PC24, pc).chunk(0x7001ULL << 48, {1}).bytes();
+  const std::filesystem::path back = std::filesystem::current_path();
+  std::filesystem::current_path(files);
+  using S = morven::RunSettings;
+  const auto stats = [](S& s) { s.pixelScan = true; };
+  const std::string a = document({"a.mv"}, stats), b = document({"b.mv"}, stats);
+  const std::string both = document({"a.mv", "b.mv"}, stats);
+  const std::string skipped = document({"a.mv"}, [](S& s) { s.pixelScan = true, s.skipCount = 3; });
+  const std::string reversed =
+      document({"b.mv"}, [](S& s) { s.pixelScan = s.reverseWords = s.reverseBytes = true; });
+  const std::string pelvan = document({"a.mv"}, [](S& s) { s.pixelScan = s.fromPelvan = true; });
+  const std::string histogram =
+      document({"b.mv"}, [](S& s) { s.pixelScan = s.histogram = true, s.histogramBins = 5; });
+  const std::string check = document({"a.mv"}, [](S& s) { s.listChunks = true; });
+  const std::string testGen = document({"a.mv"}, [](S& s) { s.pixelScan = s.testGen = true; });
+  const std::string counter = document({"b.mv"}, [](S& s) { s.pixelScan = s.counterCheck = true; });
+  const std::string failed = document({"a.mv", "missing.mv"}, stats);
+  std::filesystem::current_path(back);
+  std::filesystem::remove_all(files);
+
+  const auto seed = [&](const std::string& name, uint8_t options, const std::string& text) {
+    std::ofstream f(dir / name, std::ios::binary | std::ios::trunc);
+    f << char(options) << char(4) << text;
+  };
+  constexpr uint8_t JSON = 1, DUPLICATES = 2, HISTOGRAM = 4, EOC = 8, TWICE = 32, WHOLE = 64;
+  seed("statistics", 0, a);
+  seed("statistics_json", WHOLE | JSON | HISTOGRAM, b);
+  seed("two_files", WHOLE | EOC, both);
+  seed("skipped", 0, skipped);
+  seed("reversed", WHOLE | JSON, reversed);
+  seed("pelvan", WHOLE | EOC | 16, pelvan);
+  seed("histogram", HISTOGRAM, histogram);
+  seed("file_check", 0, check);
+  seed("test_generator", 0, testGen);
+  seed("counter_check", 0, counter);
+  seed("failed_run", WHOLE, failed);
+  seed("twice", TWICE, a);
+  seed("twice_allowed", WHOLE | TWICE | DUPLICATES | JSON, b);
+  seed("pair", WHOLE | JSON, a + '\0' + b);
+  seed("pair_text", WHOLE | EOC | HISTOGRAM, b + '\0' + a);
+  seed("pair_other_options", 0, a + '\0' + reversed);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -273,7 +350,9 @@ int main(int argc, char** argv) {
   const std::filesystem::path root = argv[1];
   std::filesystem::create_directories(root / "chunks");
   std::filesystem::create_directories(root / "packets");
+  std::filesystem::create_directories(root / "merge");
   chunkSeeds(root / "chunks");
   packetSeeds(root / "packets");
+  mergeSeeds(root / "merge");
   return 0;
 }

@@ -21,18 +21,19 @@ using namespace testing_files;
 const std::string LONG_OPTIONS_TEXT =
     "\n"
     "Long options (anywhere among the arguments; a value also as the next argument):\n"
-    "  --help             Show this help text, with this list of long options.\n"
-    "  --version          Show version (the same as -V).\n"
-    "  --json             One JSON document as the report (JSON Lines with -P/-R).\n"
-    "  --image=PATH       Write the picture of -p to PATH instead of inspect.png.\n"
-    "  --no-image         Write no picture.\n"
-    "  --merge            Report the sum of statistics documents of -p --json runs.\n"
-    "  --strict           End with status 3 when a structural error was reported.\n"
-    "  --no-progress      Show no progress line on standard error.\n"
-    "  --threads=N        Tally the statistics on N threads (default: every core).\n"
-    "  --html=PATH        Write the quick-look page of -p or --merge to PATH.\n"
-    "  --hot-pixels=PATH  Write the hot pixels of -p or --merge to PATH as CSV.\n"
-    "  --hot-factor=K     A pixel is hot above K x the median around it (default 10).\n";
+    "  --help              Show this help text, with this list of long options.\n"
+    "  --version           Show version (the same as -V).\n"
+    "  --json              One JSON document as the report (JSON Lines with -P/-R).\n"
+    "  --image=PATH        Write the picture of -p to PATH instead of inspect.png.\n"
+    "  --no-image          Write no picture.\n"
+    "  --merge             Report the sum of statistics documents of -p --json runs.\n"
+    "  --allow-duplicates  With --merge: count a file that two documents hold twice.\n"
+    "  --strict            End with status 3 when a structural error was reported.\n"
+    "  --no-progress       Show no progress line on standard error.\n"
+    "  --threads=N         Tally the statistics on N threads (default: every core).\n"
+    "  --html=PATH         Write the quick-look page of -p or --merge to PATH.\n"
+    "  --hot-pixels=PATH   Write the hot pixels of -p or --merge to PATH as CSV.\n"
+    "  --hot-factor=K      A pixel is hot above K x the median around it (default 10).\n";
 
 TEST(Help, LongOptionsAfterTheShortHelpText) {
   TempDir dir;

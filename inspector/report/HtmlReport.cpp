@@ -24,7 +24,6 @@ constexpr int MAP_LEFT = 56, MAP_TOP = 30;
 // Rows of the hot-pixel table; the CSV has all of them.
 constexpr size_t HOT_ROWS = 200;
 constexpr size_t HOT_MARKS = 500;
-constexpr uint64_t TOP_HALF_START = 0x20000;
 
 const char* const CSP =
     "default-src 'none'; img-src data:; style-src 'unsafe-inline'; "
@@ -37,7 +36,7 @@ std::string num(uint64_t v) {
 // The hit counts as the chip lies: [row][x], chip row 511 first.
 std::vector<uint64_t> chipRows(const QuickLook& q) {
   std::vector<uint64_t> rows(size_t(MAP_W) * MAP_H, 0);
-  for (uint64_t half : {uint64_t(0), TOP_HALF_START}) {
+  for (uint64_t half : {uint64_t(0), PIXEL_INDEX_TOP_HALF}) {
     for (uint64_t i = half; i < half + N_PIXELS; ++i) {
       const PixelPlace p = pixelPlace(i);
       rows[size_t(MAP_H - 1 - p.y) * MAP_W + p.x] = q.hits[i];
@@ -137,7 +136,7 @@ void mapMarks(std::ostream& out, const QuickLook& q) {
         << p.y << ": " << p.count << " hits</title></circle>";
   }
   for (const DeadBlock& d : q.dead) {
-    const uint64_t first = (d.top ? TOP_HALF_START : 0) | d.eoc << 9;
+    const uint64_t first = (d.top ? PIXEL_INDEX_TOP_HALF : 0) | d.eoc << 9;
     const PixelPlace a = pixelPlace(first), b = pixelPlace(first | 4);
     const int x = std::min(a.x, b.x), y = d.top ? 511 : 255;
     out << "<rect class=\"dead\" x=\"" << MAP_LEFT + x * S << "\" y=\""
@@ -236,8 +235,8 @@ void hotAndDead(std::ostream& out, const QuickLook& q) {
     const HotPixel& p = q.hot[i];
     out << "<tr><td class=\"n\">" << p.x << "</td><td class=\"n\">" << p.y
         << "</td><td class=\"n\">" << p.index << "</td><td class=\"n\">" << ((p.index >> 9) & 255)
-        << "</td><td>" << (p.index >= TOP_HALF_START ? "top" : "bottom") << "</td><td class=\"n\">"
-        << p.count << "</td></tr>\n";
+        << "</td><td>" << (p.index >= PIXEL_INDEX_TOP_HALF ? "top" : "bottom")
+        << "</td><td class=\"n\">" << p.count << "</td></tr>\n";
   }
   if (q.hot.size() > HOT_ROWS) {
     out << "<tr><td colspan=\"6\">... " << q.hot.size() - HOT_ROWS
@@ -273,7 +272,7 @@ void spectra(std::ostream& out, const QuickLook& q) {
 
 void typesSection(std::ostream& out, const QuickLook& q) {
   std::vector<uint64_t> eocHits(VX7_EOC_MAX_COLS, 0);
-  for (uint64_t half : {uint64_t(0), TOP_HALF_START}) {
+  for (uint64_t half : {uint64_t(0), PIXEL_INDEX_TOP_HALF}) {
     for (uint64_t i = 0; i < N_PIXELS; ++i) eocHits[i >> 9] += q.hits[half + i];
   }
   out << "<h2>Packet types</h2>\n<div class=\"row\">";

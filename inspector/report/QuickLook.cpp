@@ -17,9 +17,6 @@ namespace morven {
 
 namespace {
 
-// Hit counters of the top half start here (packet bit 63 is index bit 17).
-constexpr uint64_t TOP_HALF_START = 0x20000;
-
 // The words that are not hits taken out of the tallies. An IDLE word is
 // the pixel word of EoC block 0, pixel 0, with ToA 0, ToT 15 and count 30.
 void takeOutNonHits(const DataInspector& inspector, QuickLook& q) {
@@ -51,7 +48,7 @@ void takeOutNonHits(const DataInspector& inspector, QuickLook& q) {
 // The median of the hit pixels' counts (0 without hits).
 uint64_t medianOfHitPixels(const QuickLook& q) {
   std::vector<uint64_t> counts;
-  for (uint64_t half : {uint64_t(0), TOP_HALF_START}) {
+  for (uint64_t half : {uint64_t(0), PIXEL_INDEX_TOP_HALF}) {
     for (uint64_t i = half; i < half + N_PIXELS; ++i) {
       if (q.hits[i] > 0) counts.push_back(q.hits[i]);
     }
@@ -73,7 +70,7 @@ void findHotPixels(QuickLook& q) {
   constexpr int W = 448 + 4, H = 512 + 4;
   std::vector<uint64_t> grid(size_t(W) * H, 0);
   std::vector<uint8_t> onChip(size_t(W) * H, 0);
-  for (uint64_t half : {uint64_t(0), TOP_HALF_START}) {
+  for (uint64_t half : {uint64_t(0), PIXEL_INDEX_TOP_HALF}) {
     for (uint64_t i = half; i < half + N_PIXELS; ++i) {
       const PixelPlace p = pixelPlace(i);
       grid[size_t(p.y + 2) * W + p.x + 2] = q.hits[i];
@@ -81,7 +78,7 @@ void findHotPixels(QuickLook& q) {
     }
   }
   std::array<uint64_t, 24> near{};
-  for (uint64_t half : {uint64_t(0), TOP_HALF_START}) {
+  for (uint64_t half : {uint64_t(0), PIXEL_INDEX_TOP_HALF}) {
     for (uint64_t i = half; i < half + N_PIXELS; ++i) {
       const uint64_t count = q.hits[i];
       if (double(count) <= q.hotFactor) continue;
@@ -111,7 +108,7 @@ void findDeadBlocks(QuickLook& q) {
   for (uint64_t half = 0; half < 2; ++half) {
     std::vector<uint64_t> blockHits(VX7_EOC_MAX_COLS, 0);
     for (uint64_t eoc = 0; eoc < VX7_EOC_MAX_COLS; ++eoc) {
-      const uint64_t* p = q.hits.data() + half * TOP_HALF_START + (eoc << 9);
+      const uint64_t* p = q.hits.data() + half * PIXEL_INDEX_TOP_HALF + (eoc << 9);
       for (size_t i = 0; i < 512; ++i) blockHits[eoc] += p[i];
     }
     for (uint64_t eoc = 0; eoc < VX7_EOC_MAX_COLS; ++eoc) {

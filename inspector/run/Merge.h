@@ -19,14 +19,34 @@
 
 namespace morven {
 
+// How the merge treats what it is given.
+struct MergeOptions {
+  // Two documents that hold the same file (same name, same size) are
+  // refused unless this is set: that file would be counted twice.
+  bool allowDuplicates = false;
+};
+
 // Reads the documents and writes the merged statistics as the settings ask
 // (text, or JSON with s.json; the picture to imageFileName(s)). A document
 // that cannot be read, is not a complete statistics document of this
-// format version, or was made with settings that change the counts
+// format version, holds a member of the wrong type or out of range, holds
+// figures that contradict each other, makes a sum that does not fit in 64
+// bits, holds a file that an earlier document holds (unless
+// allowDuplicates), or was made with settings that change the counts
 // differently from the first, is refused: nothing is merged, a line
-// "### Cannot merge ..." says why, and the run ends as FileFailed.
+// "### Cannot merge NAME: WHY" says why, and the run ends as FileFailed.
+// Throws nothing.
 RunEnd mergeStatistics(const RunSettings& s, const std::vector<std::string>& documents,
-                       std::ostream& out);
+                       std::ostream& out, const MergeOptions& options = {});
+
+// The same over documents already in memory: each a name for the messages
+// and the document's text.
+struct NamedDocument {
+  std::string name;
+  std::string text;
+};
+RunEnd mergeStatisticsTexts(const RunSettings& s, const std::vector<NamedDocument>& documents,
+                            std::ostream& out, const MergeOptions& options = {});
 
 }  // namespace morven
 

@@ -12,6 +12,7 @@
 #include "scan/DataInspector.h"
 #include "scan/PacketTally.h"
 #include "text/Format.h"
+#include "text/JsonNesting.h"
 
 namespace morven {
 
@@ -31,30 +32,6 @@ constexpr int MAX_JSON_DEPTH = 512;
 // words and seen as bytes only by the reads that fill it.
 std::unique_ptr<uint64_t[]> newReadBuffer() {
   return std::make_unique_for_overwrite<uint64_t[]>(SUBCHUNKSIZE / 8);
-}
-
-// Largest nesting of arrays and objects in a JSON text, strings skipped.
-int jsonNestingDepth(const std::string& text) {
-  int depth = 0, deepest = 0;
-  bool inString = false, escaped = false;
-  for (char c : text) {
-    if (inString) {
-      if (escaped) {
-        escaped = false;
-      } else if (c == '\\') {
-        escaped = true;
-      } else if (c == '"') {
-        inString = false;
-      }
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      deepest = std::max(deepest, ++depth);
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
-  }
-  return deepest;
 }
 
 }  // namespace
