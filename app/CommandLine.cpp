@@ -202,6 +202,156 @@ int readQuickLookOption(int c, const char* arg, morven::RunSettings& s, std::ost
   return -1;
 }
 
+// -F: frame data of 8 or 16 bits; -1 when taken, as the options below.
+int readFrameBits(const char* arg, morven::RunSettings& s, std::ostream& out) {
+  long long number;
+  if (!readInt(arg, number)) return arg_error(out, 'F');
+  if (number != 8 && number != 16) {
+    out << "### -F: argument not 8 or 16" << std::endl;
+    return 1;
+  }
+  s.frameBits = int(number);
+  return -1;
+}
+
+// One short option (code c, value optarg): -1 when it was taken, or the
+// exit status of the run (help or version shown, a bad value).
+int readShortOption(int c, Options& o, std::ostream& out) {
+  morven::RunSettings& s = o.run;
+  long long number;
+  switch (c) {
+    case '0':
+      s.skipZeroPackets = true;
+      break;
+    case 'c':
+      s.showConfig = true;
+      break;
+    case 'C':
+      s.showCounter = true;
+      break;
+    case 'e':
+      s.eocList = true;
+      break;
+    case 'E':
+      s.eocList = true, s.eocListAll = false;
+      break;
+    case 'f':
+      s.listChunks = true;
+      break;
+    case 'F':
+      return readFrameBits(optarg, s, out);
+    case 'h':
+      usage(out);
+      return 0;
+    case 'H':
+      s.histogram = true;
+      if (!readInt(optarg, number)) return arg_error(out, 'H');
+      if (number < 1 || number > 65536) return arg_range(out, 'H', 1, 65536);
+      s.histogramBins = int(number);
+      break;
+    case 'j':
+      s.showJson = true;
+      break;
+    case 'L':
+      if (!readInt(optarg, number)) return arg_error(out, 'L');
+      if (number < 1 || number > 8) return arg_range(out, 'L', 1, 8);
+      s.links = int(number);
+      break;
+    case 'p':
+      s.pixelScan = true;
+      break;
+    case 'P':
+      s.pixelScan = s.displayPixels = s.showFields = true;
+      break;
+    case 'Q':
+      s.pixelScan = s.testGen = s.showFields = true;
+      break;
+    case 'q':
+      s.pixelScan = s.counterCheck = true;
+      break;
+    case 'r':
+      s.reverseBytes = true;
+      break;
+    case 'R':
+      s.pixelScan = s.displayPixels = s.showRaw = true;
+      break;
+    case 's':
+      if (!readUnsigned(optarg, s.skipCount)) return arg_error(out, 's');
+      break;
+    case 'V':
+      out << "Version " << std::hex << morven::VERSION_ID << std::dec << std::endl;
+      return 0;
+    case 'w':
+      s.reverseWords = true;
+      break;
+    case 'W':
+      s.fromPelvan = true;
+      break;
+    default:
+      return EXIT_USAGE;  // getopt has said what was wrong on standard error
+  }
+  return -1;
+}
+
+// One long option, as readShortOption.
+int readLongOption(int c, Options& o, std::ostream& out) {
+  morven::RunSettings& s = o.run;
+  long long number;
+  switch (c) {
+    case OPT_HELP:
+      usage(out);
+      longUsage(out);
+      return 0;
+    case OPT_JSON:
+      s.json = true;
+      break;
+    case OPT_IMAGE:
+      if (*optarg == '\0') {
+        out << "### --image: error in argument" << std::endl;
+        return EXIT_USAGE;
+      }
+      s.imageFile = optarg;
+      break;
+    case OPT_NO_IMAGE:
+      s.imageFile.clear();
+      s.imageBase.clear();
+      break;
+    case OPT_MERGE:
+      o.merge = true;
+      break;
+    case OPT_ALLOW_DUPLICATES:
+      o.mergeOptions.allowDuplicates = true;
+      break;
+    case OPT_STRICT:
+      o.strict = true;
+      break;
+    case OPT_NO_PROGRESS:
+      o.progress = false;
+      break;
+    case OPT_THREADS:
+      if (!readInt(optarg, number)) {
+        out << "### --threads: error in argument" << std::endl;
+        return EXIT_USAGE;
+      }
+      if (number < 1 || number > MAX_THREADS) {
+        out << "### --threads: argument not in range (1.." << MAX_THREADS << ")" << std::endl;
+        return EXIT_USAGE;
+      }
+      s.threads = int(number);
+      break;
+    case OPT_HTML:
+    case OPT_HOT_PIXELS:
+    case OPT_HOT_FACTOR:
+      if (int status = readQuickLookOption(c, optarg, s, out); status >= 0) return status;
+      break;
+    case OPT_VERSION:
+      return readShortOption('V', o, out);
+    default:
+      return EXIT_USAGE;
+  }
+  return -1;
+}
+
 }  // namespace
 
 std::span<const LongOption> longOptions() {
@@ -209,137 +359,13 @@ std::span<const LongOption> longOptions() {
 }
 
 int readOptions(int argc, char** argv, Options& o, std::ostream& out) {
-  morven::RunSettings& s = o.run;
   // Every call reads its arguments afresh.
   optind = 0;
   int c;
-  long long number;
   const std::vector<option> table = getoptTable();
   while ((c = getopt_long(argc, argv, SHORT_OPTIONS, table.data(), nullptr)) != -1) {
-    switch (c) {
-      case OPT_HELP:
-        usage(out);
-        longUsage(out);
-        return 0;
-      case OPT_JSON:
-        s.json = true;
-        break;
-      case OPT_IMAGE:
-        if (*optarg == '\0') {
-          out << "### --image: error in argument" << std::endl;
-          return EXIT_USAGE;
-        }
-        s.imageFile = optarg;
-        break;
-      case OPT_NO_IMAGE:
-        s.imageFile.clear();
-        s.imageBase.clear();
-        break;
-      case OPT_MERGE:
-        o.merge = true;
-        break;
-      case OPT_ALLOW_DUPLICATES:
-        o.mergeOptions.allowDuplicates = true;
-        break;
-      case OPT_STRICT:
-        o.strict = true;
-        break;
-      case OPT_NO_PROGRESS:
-        o.progress = false;
-        break;
-      case OPT_THREADS:
-        if (!readInt(optarg, number)) {
-          out << "### --threads: error in argument" << std::endl;
-          return EXIT_USAGE;
-        }
-        if (number < 1 || number > MAX_THREADS) {
-          out << "### --threads: argument not in range (1.." << MAX_THREADS << ")" << std::endl;
-          return EXIT_USAGE;
-        }
-        s.threads = int(number);
-        break;
-      case OPT_HTML:
-      case OPT_HOT_PIXELS:
-      case OPT_HOT_FACTOR:
-        if (int status = readQuickLookOption(c, optarg, s, out); status >= 0) return status;
-        break;
-      case '0':
-        s.skipZeroPackets = true;
-        break;
-      case 'c':
-        s.showConfig = true;
-        break;
-      case 'C':
-        s.showCounter = true;
-        break;
-      case 'e':
-        s.eocList = true;
-        break;
-      case 'E':
-        s.eocList = true, s.eocListAll = false;
-        break;
-      case 'f':
-        s.listChunks = true;
-        break;
-      case 'F':
-        if (!readInt(optarg, number)) return arg_error(out, 'F');
-        if (number != 8 && number != 16) {
-          out << "### -F: argument not 8 or 16" << std::endl;
-          return 1;
-        }
-        s.frameBits = int(number);
-        break;
-      case 'h':
-        usage(out);
-        return 0;
-      case 'H':
-        s.histogram = true;
-        if (!readInt(optarg, number)) return arg_error(out, 'H');
-        if (number < 1 || number > 65536) return arg_range(out, 'H', 1, 65536);
-        s.histogramBins = int(number);
-        break;
-      case 'j':
-        s.showJson = true;
-        break;
-      case 'L':
-        if (!readInt(optarg, number)) return arg_error(out, 'L');
-        if (number < 1 || number > 8) return arg_range(out, 'L', 1, 8);
-        s.links = int(number);
-        break;
-      case 'p':
-        s.pixelScan = true;
-        break;
-      case 'P':
-        s.pixelScan = s.displayPixels = s.showFields = true;
-        break;
-      case 'Q':
-        s.pixelScan = s.testGen = s.showFields = true;
-        break;
-      case 'q':
-        s.pixelScan = s.counterCheck = true;
-        break;
-      case 'r':
-        s.reverseBytes = true;
-        break;
-      case 'R':
-        s.pixelScan = s.displayPixels = s.showRaw = true;
-        break;
-      case 's':
-        if (!readUnsigned(optarg, s.skipCount)) return arg_error(out, 's');
-        break;
-      case 'V':
-      case OPT_VERSION:
-        out << "Version " << std::hex << morven::VERSION_ID << std::dec << std::endl;
-        return 0;
-      case 'w':
-        s.reverseWords = true;
-        break;
-      case 'W':
-        s.fromPelvan = true;
-        break;
-      default:
-        return EXIT_USAGE;  // getopt has said what was wrong on standard error
-    }
+    const int status = c >= OPT_HELP ? readLongOption(c, o, out) : readShortOption(c, o, out);
+    if (status >= 0) return status;
   }
   return -1;
 }
