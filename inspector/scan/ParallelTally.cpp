@@ -151,15 +151,15 @@ void ParallelTally::tallySlot(Worker& w, Slot& s) {
   // fewer words than that since its last flush.
   if (w.words + s.count > _flushWords) flush(w);
   w.words += s.count;
+  if (_hits == nullptr) {
+    tallyPlainSlot(w.tallies, s);
+    return;
+  }
   size_t begin = 0;
   for (Segment& seg : s.segments) {
     const uint64_t* words = s.words + begin;
     const uint64_t n = seg.end - begin, delivered = s.delivered + begin;
     begin = seg.end;
-    if (_hits == nullptr) {
-      tallyWords<false>(w.tallies, words, n, delivered, seg.kind == ChunkKind::ToaTot, _form);
-      continue;
-    }
     const WordCounts c =
         tallyHitWords<false>(w.tallies, w.hits, words, n, delivered, seg.kind, _form);
     w.empty += c.empty;
@@ -169,6 +169,18 @@ void ParallelTally::tallySlot(Worker& w, Slot& s) {
     }
     w.idle[size_t(seg.kind)] += c.idle;
     seg.hits = c.data - c.idle;
+  }
+}
+
+// The slot without the hit tallies: the loop of the plain statistics scan,
+// kept in a function of its own so that the hit loop beside it does not
+// change how the compiler lays out this one.
+[[gnu::noinline]] void ParallelTally::tallyPlainSlot(const Tallies<uint32_t>& t, const Slot& s) {
+  size_t begin = 0;
+  for (const Segment& seg : s.segments) {
+    tallyWords<false>(t, s.words + begin, seg.end - begin, s.delivered + begin,
+                      seg.kind == ChunkKind::ToaTot, _form);
+    begin = seg.end;
   }
 }
 

@@ -124,6 +124,7 @@ class ParallelTally {
   void tallySlot(Worker& w, Slot& s);
   // The hits of the slot's segments go to their chunks; the reader's
   // alone, for a slot no worker holds.
+  void tallyPlainSlot(const Tallies<uint32_t>& t, const Slot& s);
   void takeChunkHits(Slot& s);
   // Tallies made with calloc, so that the system zeroes the pages as they
   // are first touched and tallies that stay empty cost no memory.
