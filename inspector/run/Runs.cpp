@@ -337,7 +337,7 @@ RunSummary runReport(const RunSettings& s, const std::vector<std::string>& fileN
     inspector.setProblemSink([&](const FileProblem& p) {
       ++summary.problems;
       report.problem(p);
-      look.problem(p);
+      if (quickLook) look.problem(p);
     });
     summary.end = reportedRun(s, fileNames, inspector, quickLook ? look : (RunReport&)report);
     return summary;
@@ -353,7 +353,7 @@ RunSummary runReport(const RunSettings& s, const std::vector<std::string>& fileN
   inspector.setProblemSink([&](const FileProblem& p) {
     ++summary.problems;
     if (p.shownInText) out << problemText(p) << std::flush;
-    look.problem(p);
+    if (quickLook) look.problem(p);
   });
   summary.end = reportedRun(s, fileNames, inspector, quickLook ? look : (RunReport&)report);
   return summary;
