@@ -106,9 +106,14 @@ void ProgressLine::start(const std::vector<std::string>& fileNames) {
 }
 
 void ProgressLine::fileStarted(size_t index, uint64_t size) {
-  _before += _size;
+  _before += _sizeUnknown ? _offset : _size;
   _file = index;
   _size = size;
+  _offset = 0;
+  // A stream's size is known only at its end: from then on the line shows
+  // the bytes done and the rate, not a total or a time left.
+  _sizeUnknown = size == UNKNOWN_SIZE;
+  _totalUnknown = _totalUnknown || _sizeUnknown;
   at(0);
 }
 
@@ -119,14 +124,18 @@ std::string ProgressLine::text(size_t file, size_t files, uint64_t done, uint64_
   // file, the rate.
   const std::string name = "mvscan: ";
   const std::string fileText = "file " + std::to_string(file + 1) + "/" + std::to_string(files);
-  const std::string bytes = bytesText(double(done)) + " of " + bytesText(double(total));
+  const bool known = total != UNKNOWN_SIZE;
+  const std::string bytes =
+      bytesText(double(done)) + (known ? " of " + bytesText(double(total)) : std::string());
   const std::string percent =
-      std::to_string(total > 0 ? int(100.0 * double(done) / double(total)) : 100) + "%";
+      known ? std::to_string(total > 0 ? int(100.0 * double(done) / double(total)) : 100) + "%"
+            : bytesText(double(done));
   std::string rate, left;
   if (seconds > 0) {
     const double perSecond = double(done) / seconds;
     rate = bytesText(perSecond) + "/s";
-    if (perSecond > 0 && total >= done) left = timeText(double(total - done) / perSecond) + " left";
+    if (known && perSecond > 0 && total >= done)
+      left = timeText(double(total - done) / perSecond) + " left";
   }
   const auto join = [](std::initializer_list<std::string> fields) {
     std::string line;
@@ -151,13 +160,15 @@ void ProgressLine::at(uint64_t offset) {
   const Clock::time_point now = Clock::now();
   if (now - _started < _delay || now - _drawn < REDRAW) return;
   _drawn = now;
+  _offset = offset;
   const uint64_t done = _before + std::min(offset, _size);
   const double seconds = std::chrono::duration<double>(now - _started).count();
   if (resized) {
     resized = 0;
     _width = terminalWidth(_fd);
   }
-  const std::string line = text(_file, _files, done, std::max(_total, done), seconds, _width);
+  const uint64_t total = _totalUnknown ? UNKNOWN_SIZE : std::max(_total, done);
+  const std::string line = text(_file, _files, done, total, seconds, _width);
   writeAll(_fd, ERASE + line);
   _shown = true;
 }

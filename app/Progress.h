@@ -58,8 +58,11 @@ class ProgressLine : public morven::RunProgress {
   size_t _files = 0;
   size_t _file = 0;
   uint64_t _total = 0;
-  uint64_t _before = 0;  // bytes of the files before the current one
-  uint64_t _size = 0;    // of the current file
+  uint64_t _before = 0;        // bytes of the files before the current one
+  uint64_t _size = 0;          // of the current file
+  uint64_t _offset = 0;        // reached in the current file
+  bool _sizeUnknown = false;   // the current file is a stream
+  bool _totalUnknown = false;  // a file of the run was
 };
 
 }  // namespace mvscan

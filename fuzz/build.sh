@@ -22,7 +22,9 @@ max_jobs=2
 
 cxx="${CXX:-clang++}"
 flags=(-std=c++20 -g -O2 -Wall -Wextra -fno-omit-frame-pointer -fno-sanitize-recover=all
-  -I"$root/inspector" -I"$root/tests" -I"$root/fuzz")
+  -DMVSCAN_WITH_COMPRESSION -I"$root/inspector" -I"$root/tests" -I"$root/fuzz")
+# The decompressors of compressed input.
+libs=(-lzstd -lz)
 # Functions built without coverage feedback: see the list itself.
 ignore=-fsanitize-coverage-ignorelist="$root/fuzz/coverage_ignorelist.txt"
 
@@ -40,10 +42,10 @@ finish_jobs
 
 for target in fuzz_chunks fuzz_packets fuzz_merge; do
   "$cxx" "${flags[@]}" "$ignore" -fsanitize=fuzzer,address,undefined "$root/fuzz/$target.cpp" \
-    "${objects[@]}" -o "$out/$target"
+    "${objects[@]}" "${libs[@]}" -o "$out/$target"
 done
 # The seed writer runs the library to write the merge's documents: it links
 # the same objects, so it runs under the sanitizers too.
 "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link,address,undefined "$root/fuzz/seed_writer.cpp" \
-  "${objects[@]}" -o "$out/seed_writer"
+  "${objects[@]}" "${libs[@]}" -o "$out/seed_writer"
 echo "fuzz targets in $out"

@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+#include <zstd.h>
+
 #include "FileBuilder.h"
 #include "format/MorvenFormat.h"
 #include "run/Runs.h"
@@ -154,6 +157,45 @@ void chunkSeeds(const std::filesystem::path& dir) {
   jsonSeeds(dir);
 }
 
+// The bytes compressed as zstd (one frame without checksum, so that a
+// mutation reaches the packets) or gzip (one member).
+std::string compressed(const std::string& bytes, bool zstd) {
+  if (zstd) {
+    std::string out(ZSTD_compressBound(bytes.size()), '\0');
+    ZSTD_CCtx* c = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0);
+    const size_t n = ZSTD_compress2(c, out.data(), out.size(), bytes.data(), bytes.size());
+    ZSTD_freeCCtx(c);
+    out.resize(ZSTD_isError(n) ? 0 : n);
+    return out;
+  }
+  z_stream z{};
+  std::string out(bytes.size() + 1024, '\0');
+  if (deflateInit2(&z, 6, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = uInt(bytes.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = uInt(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(out.size() - z.avail_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// Compressed files: the packet stream read through the decompressors,
+// whole, cut short, and two members or frames in a row.
+void compressedSeeds(const std::filesystem::path& dir, const FileBuilder& file) {
+  for (const bool zstd : {true, false}) {
+    const std::string name = zstd ? "zstd" : "gzip";
+    const std::string whole = compressed(file.bytes(), zstd);
+    writeSeed(dir, "toa_fields_" + name, opt({8, 0, 0, 3, 3}), FileBuilder().raw(whole));
+    writeSeed(dir, "toa_cut_" + name, opt({4, 0, 0, 0, 3}),
+              FileBuilder().raw(whole.substr(0, whole.size() / 2)));
+    writeSeed(dir, "toa_twice_" + name, opt({0, 0, 0, 0, 3}),
+              FileBuilder().raw(whole + compressed(std::string(64, '\0'), zstd)));
+  }
+}
+
 // ToA/ToT packets in every display layout, and counting packets.
 void pixelSeeds(const std::filesystem::path& dir) {
   std::vector<uint64_t> toa;
@@ -164,6 +206,7 @@ void pixelSeeds(const std::filesystem::path& dir) {
   writeSeed(dir, "toa_raw_counter", opt({2 | 4 | 8, 2, 3, 0, 3}), toaFile);
   writeSeed(dir, "toa_reversed", opt({128, 32 | 64, 0, 15, 3}), toaFile);
   writeSeed(dir, "toa_output_refused", opt({2 | 8, 0, 0, 0, 3 | 4 << 2}), toaFile);
+  compressedSeeds(dir, toaFile);
 
   writeSeed(dir, "pc24", opt({8, 0, 0, 0, 3}),
             FileBuilder().header().chunk(MVHDR_VX7PC24,

@@ -4,4 +4,4 @@
 # it; only fuzz/build.sh does.
 set -euo pipefail
 
-"$(dirname "$0")/../scripts/install-packages.sh" "fuzz setup" clang libclang-rt-14-dev
+"$(dirname "$0")/../scripts/install-packages.sh" "fuzz setup" clang libclang-rt-14-dev libzstd-dev zlib1g-dev

@@ -53,7 +53,7 @@ if [ ! -e "$gtest/libgtest.a" ]; then
 fi
 
 cmake -S "$root" -B "$dir/lib" -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=s390x \
-  -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=Release -DMVSCAN_WITH_IMAGE=OFF \
+  -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=Release -DMVSCAN_WITH_IMAGE=OFF -DMVSCAN_WITH_COMPRESSION=OFF \
   -DBUILD_TESTING=OFF -Dnlohmann_json_DIR="$json" >/dev/null
 cmake --build "$dir/lib" -j"$max_jobs" --target morven_run >/dev/null
 

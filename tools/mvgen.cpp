@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "CompressedFile.h"
 #include "Content.h"
 #include "Metadata.h"
 #include "format/ByteOrder.h"
@@ -433,7 +434,7 @@ int main(int argc, char** argv) {
   if (toStdout && ::isatty(STDOUT_FILENO)) {
     fail("standard output is a terminal; give a file name with -o");
   }
-  std::FILE* file = toStdout ? stdout : std::fopen(o.output.c_str(), "wb");
+  std::FILE* file = toStdout ? stdout : mvgen::openOutput(o.output);
   if (file == nullptr) fail("cannot create '" + o.output + "': " + std::strerror(errno));
   bool written = writeFile(file, metadata, o, packets);
   if (toStdout) {

@@ -29,10 +29,32 @@ bool FileReader::open(const std::string& path) {
   close();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
+  start(fd, true);
+  return true;
+}
+
+bool FileReader::openStandardInput() {
+  close();
+  if (::fcntl(STDIN_FILENO, F_GETFL) == -1) return false;
+  start(STDIN_FILENO, false);
+  _stream = !_seekable;
+  return true;
+}
+
+void FileReader::start(int fd, bool owned) {
   _fd = fd;
+  _ownsFd = owned;
+  _stream = false;
   // Pipes and terminals cannot seek; a stdio stream refuses every seek on
-  // them, and so does this reader.
-  _seekable = ::lseek(fd, 0, SEEK_CUR) != -1;
+  // them, and so does this reader. Standard input redirected from a file
+  // is read from where it stands.
+  const off_t at = ::lseek(fd, 0, SEEK_CUR);
+  _seekable = at != -1;
+  _base = _seekable ? uint64_t(at) : 0;
+  struct stat st;
+  // A larger pipe buffer lets the writer hand over a megabyte at a time;
+  // refused (a lower system limit), the pipe keeps its size.
+  if (::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) (void)::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
   if (!_buf) _buf = std::make_unique<unsigned char[]>(kBufferSize);
   _eof = _error = false;
   _pos = _bufStart = 0;
@@ -40,7 +62,6 @@ bool FileReader::open(const std::string& path) {
   _readEnd = _aheadEnd = 0;
   _afterLarge = false;
   _hintThread = true;
-  return true;
 }
 
 bool FileReader::size(uint64_t& bytes) const {
@@ -50,14 +71,64 @@ bool FileReader::size(uint64_t& bytes) const {
     return false;
   }
   if (::fstat(_fd, &st) != 0) return false;
-  bytes = uint64_t(st.st_size);
+  const uint64_t whole = uint64_t(st.st_size);
+  bytes = whole > _base ? whole - _base : 0;
   return true;
+}
+
+bool FileReader::knownSize(uint64_t& bytes) const {
+  return !_stream && size(bytes);
+}
+
+bool FileReader::skip(uint64_t n) {
+  if (!_stream) return seekForward(n);
+  // A stream steps over its bytes by reading them, at most to its end.
+  while (n > 0 && !_eof && !_error) {
+    const size_t inBuffer =
+        _pos >= _bufStart && _pos - _bufStart < _bufLen ? size_t(_bufLen - (_pos - _bufStart)) : 0;
+    if (inBuffer > 0) {
+      const size_t take = size_t(std::min<uint64_t>(n, inBuffer));
+      _pos += take;
+      n -= take;
+      continue;
+    }
+    const long r = rawRead(_buf.get(), kBufferSize);
+    if (r < 0) {
+      _error = true;
+      _bufLen = 0;
+    } else if (r == 0) {
+      _eof = true;
+      _bufLen = 0;
+    } else {
+      _bufStart = _pos;
+      _bufLen = size_t(r);
+    }
+  }
+  return true;
+}
+
+size_t FileReader::peek(void* dst, size_t n) {
+  if (_fd < 0 || _pos != 0 || _bufStart != 0) return 0;
+  // A pipe may deliver the first bytes in several pieces: they are
+  // gathered in the buffer, where the first read finds them.
+  while (_bufLen < n) {
+    ssize_t r = _seekable ? ::pread(_fd, _buf.get() + _bufLen, kBufferSize - _bufLen,
+                                    off_t(_base + _bufLen))
+                          : ::read(_fd, _buf.get() + _bufLen, kBufferSize - _bufLen);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    _bufLen += size_t(r);
+    _readEnd = _bufLen;
+  }
+  const size_t got = std::min(n, _bufLen);
+  std::memcpy(dst, _buf.get(), got);
+  return got;
 }
 
 void FileReader::close() {
   // No hint may be given to a descriptor that is closed (and may be reused).
   if (_ahead) _ahead->forget();
-  if (_fd >= 0) ::close(_fd);
+  if (_fd >= 0 && _ownsFd) ::close(_fd);
   _fd = -1;
   _eof = _error = false;
   _pos = _bufStart = 0;
@@ -67,7 +138,7 @@ void FileReader::close() {
 long FileReader::rawRead(unsigned char* dst, size_t n) {
   readAhead(n);
   for (;;) {
-    ssize_t r = _seekable ? ::pread(_fd, dst, n, off_t(_pos)) : ::read(_fd, dst, n);
+    ssize_t r = _seekable ? ::pread(_fd, dst, n, off_t(_base + _pos)) : ::read(_fd, dst, n);
     if (r > 0) _readEnd = _pos + uint64_t(r);
     if (r >= 0 || errno != EINTR) return long(r);
   }
@@ -77,7 +148,7 @@ long FileReader::rawReadThenFill(unsigned char* dst, size_t n) {
   readAhead(n + kSmallFill);
   iovec parts[2] = {{dst, n}, {_buf.get(), kSmallFill}};
   for (;;) {
-    ssize_t r = _seekable ? ::preadv(_fd, parts, 2, off_t(_pos)) : ::readv(_fd, parts, 2);
+    ssize_t r = _seekable ? ::preadv(_fd, parts, 2, off_t(_base + _pos)) : ::readv(_fd, parts, 2);
     if (r > 0) _readEnd = _pos + uint64_t(r);
     if (r >= 0 || errno != EINTR) return long(r);
   }
@@ -86,7 +157,8 @@ long FileReader::rawReadThenFill(unsigned char* dst, size_t n) {
 void FileReader::readAhead(size_t n) {
   constexpr uint64_t maxOffset = uint64_t(std::numeric_limits<off_t>::max());
   if (!_seekable || _pos == 0 || _pos != _readEnd) return;
-  if (_pos > maxOffset - READ_AHEAD || n > maxOffset - READ_AHEAD - _pos) return;
+  const uint64_t at = _base + _pos;
+  if (at > maxOffset - READ_AHEAD || n > maxOffset - READ_AHEAD - at) return;
   const uint64_t end = _pos + n;
   // Asked in steps of half the distance, not at every read.
   if (_aheadEnd >= end + READ_AHEAD / 2) return;
@@ -96,11 +168,11 @@ void FileReader::readAhead(size_t n) {
   // reader gives the hint itself.
   if (_hintThread && !_ahead) _ahead.reset(new (std::nothrow) ReadAhead());
   if (_hintThread && _ahead) {
-    _ahead->ask(_fd, from, _aheadEnd);
+    _ahead->ask(_fd, _base + from, _base + _aheadEnd);
     return;
   }
   // Only a hint: a failure changes nothing but the speed.
-  (void)::posix_fadvise(_fd, off_t(from), off_t(_aheadEnd - from), POSIX_FADV_WILLNEED);
+  (void)::posix_fadvise(_fd, off_t(_base + from), off_t(_aheadEnd - from), POSIX_FADV_WILLNEED);
 }
 
 size_t FileReader::read(void* dst, size_t n) {
@@ -181,7 +253,7 @@ bool FileReader::seekForward(uint64_t n) {
     return false;
   }
   constexpr uint64_t maxOffset = uint64_t(std::numeric_limits<off_t>::max());
-  if (_pos > maxOffset || n > maxOffset - _pos) {
+  if (_base + _pos > maxOffset || n > maxOffset - _base - _pos) {
     errno = EINVAL;
     return false;
   }

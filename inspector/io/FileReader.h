@@ -18,6 +18,14 @@
 // bytes that are not in the page cache), so a thread of its own asks
 // (ReadAhead.h), unless every core has work already (the parallel scan).
 //
+// Standard input from a pipe or a terminal cannot seek: as a byte source it
+// is a stream, which reads the bytes that a step forward passes over and
+// drops them, and whose size is known only once it has ended. A file named
+// on the command line that cannot seek (a named pipe, /dev/stdin) is read
+// as a file, as it always was: its size is what the system says, and a
+// step forward fails. A pipe is asked for a larger buffer, so that a
+// writer on another core hands over its bytes in fewer, larger pieces.
+//
 // The indicators behave like those of a stdio stream: end of file is set by
 // a short read and stays set until the next seek; the error indicator is set
 // by a failed read and stays set until the file is closed.
@@ -29,37 +37,52 @@
 #include <memory>
 #include <string>
 
+#include "io/ByteSource.h"
+
 namespace morven {
 
 class ReadAhead;
 
-class FileReader {
+class FileReader : public ByteSource {
  public:
   FileReader();
-  ~FileReader();
+  ~FileReader() override;
   FileReader(const FileReader&) = delete;
   FileReader& operator=(const FileReader&) = delete;
 
   // Opens the file for reading; false with errno set on failure.
   bool open(const std::string& path);
+  // Reads standard input from where it stands; it is not closed.
+  bool openStandardInput();
   void close();
   bool isOpen() const { return _fd >= 0; }
   // The size of the open file, from its descriptor; false with errno set on
   // failure.
   bool size(uint64_t& bytes) const;
+  // Whether the input can seek (a file on a disk, not a pipe).
+  bool seekable() const { return _seekable; }
 
   // Reads up to n bytes; fewer at end of file or on a read error.
-  size_t read(void* dst, size_t n);
+  size_t read(void* dst, size_t n) override;
   // Moves the position forward by n bytes; false with errno set on failure
   // (a file that cannot seek, or a position past the largest file offset).
   bool seekForward(uint64_t n);
+  // Copies up to n of the first bytes of the input to dst without taking
+  // them: the next read still starts at the beginning. Only before the
+  // first read; n at most 64.
+  size_t peek(void* dst, size_t n);
+
+  // The byte source: a step forward seeks, or reads on a pipe.
+  bool skip(uint64_t n) override;
+  bool knownSize(uint64_t& bytes) const override;
+  uint64_t position() const override { return _pos; }
 
   // Whether the hints are given by a thread of their own (as opened) or by
   // the reading thread.
-  void setHintThread(bool use) { _hintThread = use; }
+  void setHintThread(bool use) override { _hintThread = use; }
 
-  bool eof() const { return _eof; }
-  bool error() const { return _error; }
+  bool eof() const override { return _eof; }
+  bool error() const override { return _error; }
 
  private:
   static constexpr size_t kBufferSize = 128 * 1024;
@@ -77,7 +100,13 @@ class FileReader {
   // the background, when that read follows the last one.
   void readAhead(size_t n);
 
+  // Sets up the state for a descriptor just opened.
+  void start(int fd, bool owned);
+
   int _fd = -1;
+  bool _ownsFd = true;   // closed by close(); standard input is not
+  bool _stream = false;  // standard input that cannot seek
+  uint64_t _base = 0;    // file offset of position 0 (standard input)
   bool _seekable = false;
   bool _eof = false;
   bool _error = false;

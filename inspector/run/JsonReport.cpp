@@ -484,13 +484,22 @@ json JsonReport::takeProblems() {
 void JsonReport::beginFile(const std::string& name, DataInspector& inspector) {
   if (_lines) return;
   _out << (_firstFile ? "" : ",") << "{\"name\":" << dumpValue(name);
-  writeMembers(_out, {{"header", inspector.fileHeaderString()}, {"size", inspector.fileSize()}});
+  writeMembers(_out, {{"header", inspector.fileHeaderString()}});
+  // A stream's size is known once it has been read: given at the file's end.
+  if (inspector.sizeKnownAtOpen()) writeMembers(_out, {{"size", inspector.fileSize()}});
+  _sizeLater = !inspector.sizeKnownAtOpen();
+  _openFile = &inspector;
   _firstFile = false;
   _fileOpen = true;
 }
 
 void JsonReport::endFile(json members) {
   if (_lines || !_fileOpen) return;
+  if (_sizeLater && _openFile != nullptr) {
+    members["size"] = _openFile->fileSize();
+    const uint64_t compressed = _openFile->compressedSize();
+    if (compressed > 0) members["compressed_size"] = compressed;
+  }
   members["errors"] = takeProblems();
   writeMembers(_out, members);
   _out << "}";
@@ -623,6 +632,8 @@ const char* runEndName(RunEnd end, bool imageFailed) {
       return "file_failed";
     case RunEnd::ImageFailed:
       return "image_failed";
+    case RunEnd::ReadFailed:
+      return "read_failed";
     case RunEnd::OutputFailed:
       break;
   }

@@ -101,6 +101,10 @@ class JsonReport : public RunReport {
   bool _firstFile = true;
   bool _firstChunk = true;
   bool _fileOpen = false;
+  // The open file is a stream: its size (and compressed size) go to the
+  // end of its object.
+  bool _sizeLater = false;
+  const DataInspector* _openFile = nullptr;
   uint64_t _skipped = 0;
   uint64_t _packetsBefore = 0;  // the packet total when the file was opened
   std::vector<FileProblem> _problems;

@@ -67,6 +67,8 @@ struct RunSettings {
 class RunProgress {
  public:
   virtual ~RunProgress() = default;
+  // The size of a stream, which is known only once it has been read.
+  static constexpr uint64_t UNKNOWN_SIZE = UINT64_MAX;
   virtual void fileStarted(size_t index, uint64_t size) = 0;
   virtual void at(uint64_t offset) = 0;
 };
@@ -77,6 +79,7 @@ enum class RunEnd {
   FileFailed,    // a file could not be opened or is not a MORVEN data file
   OutputFailed,  // the output stream refused a write
   ImageFailed,   // every file was read, but the picture could not be written
+  ReadFailed,    // a file could not be read to its end (its report ends where it failed)
 };
 
 // The picture's file name of the settings; empty: no picture.

@@ -82,23 +82,22 @@ class TextReport : public RunReport {
   void checkFileOpened(const std::string& name, DataInspector& inspector) override {
     _out << "File opened: " << name << std::endl;
     _out << "File header: " << inspector.fileHeaderString() << std::endl;
-    _out << "File size  : " << inspector.fileSize() << " bytes" << std::endl;
+    if (inspector.sizeKnownAtOpen()) checkSizeLine(inspector);
   }
   void chunk(DataInspector& inspector, bool firstChunk) override {
     reportChunk(_s, inspector, _out, firstChunk);
   }
+  // A stream's size is the bytes it held: told once it has been read.
   void checkFileEnded(DataInspector& inspector) override {
     reportEndOfFile(_s, inspector, _out);
+    if (!inspector.sizeKnownAtOpen()) checkSizeLine(inspector);
     if (_severalFiles) _out << std::endl;
   }
 
   void scanFileOpened(const std::string& name, DataInspector& inspector) override {
     _out << "File opened: " << name << std::endl;
     _out << "File header: " << inspector.fileHeaderString() << std::endl;
-    const uint64_t size = inspector.fileSize();
-    _out << "File size  : " << size << " bytes (" << size / 8 << "*8";
-    if (size % 8 != 0) _out << " + " << size % 8;
-    _out << ")" << std::endl;
+    if (inspector.sizeKnownAtOpen()) scanSizeLine(inspector);
   }
   void skipped(uint64_t packets) override {
     if (packets > 0) {
@@ -129,12 +128,23 @@ class TextReport : public RunReport {
   void statistics(DataInspector& inspector) override {
     if (!printStatistics(_s, inspector, _out)) pictureFailed();
   }
-  void scanFileEnded(DataInspector&) override {
+  void scanFileEnded(DataInspector& inspector) override {
+    if (!inspector.sizeKnownAtOpen()) scanSizeLine(inspector);
     if (_severalFiles) _out << std::endl;
   }
   void runEnded(RunEnd) override {}
 
  private:
+  void checkSizeLine(DataInspector& inspector) {
+    _out << "File size  : " << inspector.fileSize() << " bytes" << std::endl;
+  }
+  void scanSizeLine(DataInspector& inspector) {
+    const uint64_t size = inspector.fileSize();
+    _out << "File size  : " << size << " bytes (" << size / 8 << "*8";
+    if (size % 8 != 0) _out << " + " << size % 8;
+    _out << ")" << std::endl;
+  }
+
   const RunSettings& _s;
   bool _severalFiles;
   std::ostream& _out;
@@ -158,13 +168,17 @@ void scanPackets(const RunSettings& s, DataInspector& inspector, RunReport& repo
 // Tells the progress of the run, if any, where the walk has got.
 void followProgress(const RunSettings& s, DataInspector& inspector, size_t fileIndex) {
   if (s.progress == nullptr) return;
-  s.progress->fileStarted(fileIndex, inspector.fileSize());
+  s.progress->fileStarted(
+      fileIndex, inspector.sizeKnownAtOpen() ? inspector.fileSize() : RunProgress::UNKNOWN_SIZE);
   RunProgress* progress = s.progress;
   inspector.setProgressHook([progress](uint64_t offset) { progress->at(offset); });
 }
 
 RunEnd checkLoop(const RunSettings& s, const std::vector<std::string>& fileNames,
                  DataInspector& inspector, RunReport& report) {
+  // A file whose reading failed is reported as far as it was read, and the
+  // run goes on to the next file; it ends as failed.
+  bool readFailed = false;
   for (size_t i = 0; i < fileNames.size(); ++i) {
     const std::string& name = fileNames[i];
     if (!report.writable()) return RunEnd::OutputFailed;
@@ -182,8 +196,10 @@ RunEnd checkLoop(const RunSettings& s, const std::vector<std::string>& fileNames
     }
     if (!report.writable()) return RunEnd::OutputFailed;
     report.checkFileEnded(inspector);
+    readFailed = readFailed || inspector.ferror();
   }
-  return report.writable() ? RunEnd::Completed : RunEnd::OutputFailed;
+  if (!report.writable()) return RunEnd::OutputFailed;
+  return readFailed ? RunEnd::ReadFailed : RunEnd::Completed;
 }
 
 // How the packet stream is read, as the settings ask.
@@ -197,6 +213,7 @@ void readPacketsAs(const RunSettings& s, DataInspector& inspector) {
 RunEnd scanLoop(const RunSettings& s, const std::vector<std::string>& fileNames,
                 DataInspector& inspector, RunReport& report, bool resetFirst = true) {
   bool firstFile = resetFirst;
+  bool readFailed = false;
   for (size_t i = 0; i < fileNames.size(); ++i) {
     const std::string& name = fileNames[i];
     if (!report.writable()) return RunEnd::OutputFailed;
@@ -216,8 +233,10 @@ RunEnd scanLoop(const RunSettings& s, const std::vector<std::string>& fileNames,
     if (!report.writable()) return RunEnd::OutputFailed;
     scanPackets(s, inspector, report, skipped);
     report.scanFileEnded(inspector);
+    readFailed = readFailed || inspector.ferror();
   }
-  return report.writable() ? RunEnd::Completed : RunEnd::OutputFailed;
+  if (!report.writable()) return RunEnd::OutputFailed;
+  return readFailed ? RunEnd::ReadFailed : RunEnd::Completed;
 }
 
 // A run over a report, its end told to the report.

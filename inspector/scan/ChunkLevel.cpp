@@ -9,6 +9,7 @@
 
 #include "format/ByteOrder.h"
 #include "format/ChunkTypes.h"
+#include "io/OpenInput.h"
 #include "scan/DataInspector.h"
 #include "scan/PacketTally.h"
 #include "text/Format.h"
@@ -90,7 +91,7 @@ void DataInspector::setHitTallies(bool on) {
 }
 
 bool DataInspector::setFile(const std::string& fileName, bool reset) {
-  _file.close();
+  _source.reset();
   if (reset) init();
   _fileName = fileName;
   // A new file starts a fresh walk, also without a reset: nothing of the
@@ -106,22 +107,27 @@ bool DataInspector::setFile(const std::string& fileName, bool reset) {
   _fileHeader = 0;
   if (_hitTotals) _hitTotals->fileChunks.push_back(0);
 
-  if (!_file.open(fileName)) {
+  _readFailureTold = false;
+  OpenFailure failure;
+  _source = openInput(fileName, failure);
+  if (failure == OpenFailure::Open) {
     tellProblem(ProblemKind::OpenFailed, 0, "Failed to open file " + fileName);
     _hasError = true;
     return false;
   }
-  // The size of the file that was opened, not of whatever the name points
-  // to a moment later.
-  if (!_file.size(_fileSize)) {
+  if (failure == OpenFailure::Stat) {
     _errNo = errno;
     tellProblem(ProblemKind::StatFailed, 0, "Failed to 'stat' file " + fileName);
     _hasError = true;
     return false;
   }
+  // The size of the file that was opened, not of whatever the name points
+  // to a moment later; a stream's is learnt at its end.
+  _sizeKnown = _sizeKnownAtOpen = _source->knownSize(_fileSize);
+  if (!_sizeKnown) _fileSize = UINT64_MAX;
 
   unsigned char header[8];
-  if (_file.read(header, 8) != 8) {
+  if (readBytes(header, 8) != 8) {
     tellProblem(ProblemKind::HeaderUnreadable, 0, "Failed to read file header");
     _hasError = true;
     return false;
@@ -138,13 +144,13 @@ bool DataInspector::setFile(const std::string& fileName, bool reset) {
 }
 
 bool DataInspector::nextChunk() {
-  if (_skipPayload && !_file.seekForward(_chunkBytes)) {
+  if (_skipPayload && !skipBytes(_chunkBytes)) {
     _errNo = errno;
     return false;
   }
   _skipPayload = true;
 
-  if (_fileIndex > _fileSize || _chunkBytes > _fileSize - _fileIndex) {
+  if (payloadCut()) {
     tellProblem(ProblemKind::TruncatedChunk, _fileIndex - 8,
                 "Truncated last chunk #" + std::to_string(_headerTotal));
     _chunkBytes = _fileIndex > _fileSize ? 0 : _fileSize - _fileIndex;
@@ -153,7 +159,7 @@ bool DataInspector::nextChunk() {
   _fileIndex += _chunkBytes;
 
   unsigned char word[8];
-  if (_file.read(word, 8) != 8) {
+  if (readBytes(word, 8) != 8) {
     _chunkType = MVHDR_CHUNKTYPE_MASK;
     _chunkBytes = 0;
     return false;
@@ -204,7 +210,7 @@ void DataInspector::printJsonPayload() {
     size_t piece = size_t(std::min({left, step, MAX_KEPT_PAYLOAD - text.size()}));
     size_t old = text.size();
     text.resize(old + piece);
-    size_t got = _file.read(text.data() + old, piece);
+    size_t got = readBytes(text.data() + old, piece);
     text.resize(old + got);
     left -= got;
     size_t zero = text.find('\0', old);
@@ -222,8 +228,7 @@ void DataInspector::printJsonPayload() {
     // The rest after the terminating zero byte (or past what is kept) is
     // not part of the text: step over it, and tell from the file's size
     // whether the file holds it all.
-    if (!_file.seekForward(left) || _fileIndex > _fileSize ||
-        _chunkBytes > _fileSize - _fileIndex) {
+    if (!skipBytes(left) || payloadCut()) {
       complete = false;
     }
   }
@@ -257,13 +262,12 @@ void DataInspector::readConfigPayload() {
   uint64_t inFile = _fileIndex <= _fileSize ? _fileSize - _fileIndex : 0;
   uint64_t want = std::min({_chunkBytes, MAX_KEPT_PAYLOAD, inFile});
   _configBytes.resize(size_t(want));
-  size_t got = _file.read(_configBytes.data(), size_t(want));
+  size_t got = readBytes(_configBytes.data(), size_t(want));
   _configBytes.resize(got);
   bool complete = got == want;
   if (complete && _chunkBytes > want) {
     uint64_t rest = _chunkBytes - want;
-    if (!_file.seekForward(rest) || _fileIndex > _fileSize ||
-        _chunkBytes > _fileSize - _fileIndex) {
+    if (!skipBytes(rest) || payloadCut()) {
       complete = false;
     }
   }
@@ -335,11 +339,46 @@ void DataInspector::logChunkCounters() {
 }
 
 bool DataInspector::ferror() const {
-  return _file.isOpen() && _file.error();
+  return _source && _source->error();
 }
 
 bool DataInspector::feof() const {
-  return _file.isOpen() && _file.eof();
+  return _source && _source->eof();
+}
+
+size_t DataInspector::readBytes(void* dst, size_t n) {
+  if (!_source) return 0;
+  const size_t got = _source->read(dst, n);
+  if (got < n) afterInput();
+  return got;
+}
+
+bool DataInspector::skipBytes(uint64_t n) {
+  if (!_source) {
+    errno = EBADF;
+    return false;
+  }
+  const bool moved = _source->skip(n);
+  afterInput();
+  return moved;
+}
+
+void DataInspector::afterInput() {
+  if (!_sizeKnown && _source->eof()) {
+    _fileSize = _source->position();
+    _sizeKnown = true;
+  }
+  if (_source->error() && !_readFailureTold) {
+    const std::string why = _source->errorText();
+    _readFailureTold = true;
+    // A plain file's read error is told by the file check's end lines, as
+    // ever; a damaged compressed stream says what and where.
+    if (!why.empty()) {
+      _hasError = true;
+      tellProblem(ProblemKind::ReadFailed, _source->position(),
+                  "Read error in " + _fileName + ": " + why);
+    }
+  }
 }
 
 }  // namespace morven

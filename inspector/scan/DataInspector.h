@@ -29,7 +29,7 @@
 
 #include "format/ByteOrder.h"
 #include "format/MorvenFormat.h"
-#include "io/FileReader.h"
+#include "io/ByteSource.h"
 #include "scan/CheckFindings.h"
 #include "scan/DisplayState.h"
 
@@ -47,6 +47,7 @@ enum class ChunkKind : uint8_t;
 enum class ProblemKind {
   OpenFailed,        // the file could not be opened
   StatFailed,        // its size could not be had
+  ReadFailed,        // a compressed stream is damaged or cut short
   HeaderUnreadable,  // fewer than 8 bytes, or the first read failed
   NotMorven,         // the first 8 bytes are not the MORVEN header
   TruncatedChunk,    // the file ends inside a chunk's payload
@@ -116,7 +117,13 @@ class DataInspector {
 
   bool ferror() const;
   bool feof() const;
-  uint64_t fileSize() const { return _fileSize; }
+  // The file's size: known at the start for a plain file; for a stream
+  // (standard input, a pipe, a compressed file) the bytes read once it has
+  // ended, and until then the bytes read so far.
+  uint64_t fileSize() const { return _sizeKnown ? _fileSize : (_source ? _source->position() : 0); }
+  bool sizeKnownAtOpen() const { return _sizeKnownAtOpen; }
+  // The compressed bytes read, for a compressed file; 0 otherwise.
+  uint64_t compressedSize() const { return _source ? _source->compressedBytes() : 0; }
   uint64_t fileIndex() const { return _fileIndex; }
   // File offset of the current chunk's header word (while a chunk is current).
   uint64_t chunkOffset() const { return _fileIndex >= 8 ? _fileIndex - 8 : 0; }
@@ -238,8 +245,23 @@ class DataInspector {
   bool nextRunWord(WordRun& run, uint64_t& word);
   void readConfigPayload();
   void tellProblem(ProblemKind kind, uint64_t offset, std::string message, bool shownInText = true);
+  // Reads from the file and steps over its bytes; a stream's size becomes
+  // known when it ends, and its failure is told once.
+  size_t readBytes(void* dst, size_t n);
+  bool skipBytes(uint64_t n);
+  void afterInput();
+  // The current chunk's payload reaches past the end of the file.
+  bool payloadCut() const { return _fileIndex > _fileSize || _chunkBytes > _fileSize - _fileIndex; }
 
-  FileReader _file;  // the open data file; closed when none is open
+  std::unique_ptr<ByteSource> _source;  // the open data file; null when none is open
+  // The size is known: from the start for a plain file, once it has ended
+  // for a stream. Until then _fileSize is the largest offset there is.
+  bool _sizeKnown = false;
+  bool _sizeKnownAtOpen = false;
+  bool _readFailureTold = false;
+  // The current data chunk's header was accepted (a refused header of a
+  // data type still has its payload read as packets).
+  bool _chunkAccepted = false;
   std::string _fileName;
   // _hasError and _errNo are sticky: failures set them, and only init()
   // clears them, so the end-of-file report sees everything that went wrong

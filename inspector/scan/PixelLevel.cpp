@@ -97,7 +97,8 @@ bool DataInspector::nextDataChunk() {
     // walks on past it; the packet stream ends inside that chunk instead,
     // so the same problem is told here, to the callers that collect
     // problems (the pixel modes' text says nothing of it).
-    if (accepted && (_fileIndex > _fileSize || _chunkBytes > _fileSize - _fileIndex)) {
+    _chunkAccepted = accepted;
+    if (accepted && payloadCut()) {
       tellProblem(ProblemKind::TruncatedChunk, chunkOffset(),
                   "Truncated last chunk #" + std::to_string(_headerTotal), false);
     }
@@ -115,8 +116,14 @@ bool DataInspector::nextDataChunk() {
 // still taken those bytes from the file.
 uint64_t DataInspector::readChunkWords(uint64_t* dst, uint64_t maxWords) {
   const uint64_t words = std::min(_chunkWordsLeft, maxWords);
-  const uint64_t got = _file.read(dst, size_t(words * 8)) / 8;
+  const bool sizeWasKnown = _sizeKnown;
+  const uint64_t got = readBytes(dst, size_t(words * 8)) / 8;
   _chunkWordsLeft -= got;
+  // A stream tells of a chunk that it ends inside only once it has ended.
+  if (!sizeWasKnown && _sizeKnown && _chunkAccepted && payloadCut()) {
+    tellProblem(ProblemKind::TruncatedChunk, chunkOffset(),
+                "Truncated last chunk #" + std::to_string(_headerTotal), false);
+  }
   // The payload read so far, from where it starts.
   if (_progressHook) _progressHook(_fileIndex + (_chunkBytes - _chunkWordsLeft * 8));
   wordsFromLE(dst, size_t(got));
@@ -226,7 +233,7 @@ bool DataInspector::tallyInParallel(int tallying) {
                       _hitTotals.get());
   if (tally.start(std::min(tallying, MAX_TALLYING)) == 0) return false;
   // Every core tallies: a hint thread would take its time from them.
-  _file.setHintThread(false);
+  _source->setHintThread(false);
   uint64_t* last = nullptr;
   while (nextDataChunk()) {
     // A small room is filled only by the end of a chunk.

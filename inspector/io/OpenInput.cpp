@@ -1,0 +1,50 @@
+#include "io/OpenInput.h"
+
+#include <cerrno>
+
+#ifdef MVSCAN_WITH_COMPRESSION
+#include "io/CompressedSource.h"
+#endif
+#include "io/FileReader.h"
+
+namespace morven {
+
+Compression compressionOf(const unsigned char* first, size_t n) {
+  if (n >= 4 && first[0] == 0x28 && first[1] == 0xB5 && first[2] == 0x2F && first[3] == 0xFD) {
+    return Compression::Zstd;
+  }
+  // A stream may start with a skippable zstd frame (magic 0x184D2A50..5F).
+  if (n >= 4 && (first[0] & 0xF0) == 0x50 && first[1] == 0x2A && first[2] == 0x4D &&
+      first[3] == 0x18) {
+    return Compression::Zstd;
+  }
+  if (n >= 2 && first[0] == 0x1F && first[1] == 0x8B) return Compression::Gzip;
+  return Compression::None;
+}
+
+std::unique_ptr<ByteSource> openInput(const std::string& name, OpenFailure& failure) {
+  failure = OpenFailure::None;
+  auto file = std::make_unique<FileReader>();
+  const bool opened = name == STANDARD_INPUT_NAME ? file->openStandardInput() : file->open(name);
+  if (!opened) {
+    failure = OpenFailure::Open;
+    return nullptr;
+  }
+  uint64_t size;
+  if (!file->size(size)) {
+    failure = OpenFailure::Stat;
+    return nullptr;
+  }
+  unsigned char first[4];
+  const Compression kind = compressionOf(first, file->peek(first, sizeof first));
+  if (kind == Compression::None) return file;
+#ifdef MVSCAN_WITH_COMPRESSION
+  return std::make_unique<CompressedSource>(std::move(file), kind);
+#else
+  // A build without the decompressors (the cross build of the byte-order
+  // check) reads the bytes as they are.
+  return file;
+#endif
+}
+
+}  // namespace morven

@@ -1,0 +1,33 @@
+// Opening a data file for reading, whatever holds it: a plain file, a pipe,
+// standard input (the name "-"), each of them plain or compressed with zstd
+// or gzip, which the first bytes tell.
+#ifndef MORVEN_OPENINPUT_H
+#define MORVEN_OPENINPUT_H
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "io/ByteSource.h"
+
+namespace morven {
+
+// The name that stands for standard input.
+inline constexpr const char* STANDARD_INPUT_NAME = "-";
+
+enum class Compression { None, Zstd, Gzip };
+
+// The compression that the first bytes of an input show (at least 4 of
+// them are needed to tell).
+Compression compressionOf(const unsigned char* first, size_t n);
+
+// What stopped an input from being opened; errno tells why.
+enum class OpenFailure { None, Open, Stat };
+
+// The input of the name, ready to read from its first byte; null with
+// failure (and errno) set when it cannot be opened.
+std::unique_ptr<ByteSource> openInput(const std::string& name, OpenFailure& failure);
+
+}  // namespace morven
+
+#endif  // MORVEN_OPENINPUT_H
