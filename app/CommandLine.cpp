@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include <getopt.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 
 #include "Progress.h"
 #include "format/MorvenFormat.h"
+#include "io/FollowSource.h"
 #include "run/Merge.h"
 
 namespace mvscan {
@@ -116,6 +118,9 @@ enum LongOptionCode {
   OPT_HTML,
   OPT_HOT_PIXELS,
   OPT_HOT_FACTOR,
+  OPT_FOLLOW,
+  OPT_IDLE,
+  OPT_INTERVAL,
 };
 
 // The one table of long options: getopt's table and the help text's list
@@ -137,6 +142,9 @@ constexpr LongOption LONG_OPTIONS[] = {
     {"hot-pixels", "PATH", OPT_HOT_PIXELS, "Write the hot pixels of -p or --merge to PATH as CSV."},
     {"hot-factor", "K", OPT_HOT_FACTOR,
      "A pixel is hot above K x the median around it (default 10)."},
+    {"follow", nullptr, OPT_FOLLOW, "Follow the last file as it is written (as tail -f does)."},
+    {"idle", "SECONDS", OPT_IDLE, "With --follow: end once the file stops growing that long."},
+    {"interval", "SECONDS", OPT_INTERVAL, "With --follow: renew picture and page this often (2)."},
 };
 
 // getopt's table of the long options, ended by a zero entry.
@@ -199,6 +207,25 @@ int readQuickLookOption(int c, const char* arg, morven::RunSettings& s, std::ost
     }
     s.hotFactor = k;
   }
+  return -1;
+}
+
+// --idle and --interval: seconds, a number from 0.01 up to a day (--idle 0:
+// never). -1: taken; otherwise the exit status of a bad argument.
+int readSeconds(int c, const char* arg, morven::RunSettings& s, std::ostream& out) {
+  const char* name = c == OPT_IDLE ? "--idle" : "--interval";
+  char* end = nullptr;
+  const double seconds = std::strtod(arg, &end);
+  if (*arg == '\0' || *end != '\0') {
+    out << "### " << name << ": error in argument" << std::endl;
+    return EXIT_USAGE;
+  }
+  const bool idleOff = c == OPT_IDLE && seconds == 0;
+  if (!idleOff && !(seconds >= 0.01 && seconds <= 86400)) {
+    out << "### " << name << ": argument not in range (0.01..86400 seconds)" << std::endl;
+    return EXIT_USAGE;
+  }
+  (c == OPT_IDLE ? s.idleSeconds : s.intervalSeconds) = seconds;
   return -1;
 }
 
@@ -344,6 +371,13 @@ int readLongOption(int c, Options& o, std::ostream& out) {
     case OPT_HOT_FACTOR:
       if (int status = readQuickLookOption(c, optarg, s, out); status >= 0) return status;
       break;
+    case OPT_FOLLOW:
+      s.follow = true;
+      break;
+    case OPT_IDLE:
+    case OPT_INTERVAL:
+      if (int status = readSeconds(c, optarg, s, out); status >= 0) return status;
+      break;
     case OPT_VERSION:
       return readShortOption('V', o, out);
     default:
@@ -370,6 +404,25 @@ int readOptions(int argc, char** argv, Options& o, std::ostream& out) {
   return -1;
 }
 
+namespace {
+
+void stopFollow(int) {
+  morven::stopFollowing();
+}
+
+// SIGINT and SIGTERM end a follow: the run reads what the file holds and
+// prints its report. A second one ends the program as usual.
+void stopFollowOnSignals() {
+  struct sigaction sa = {};
+  sa.sa_handler = stopFollow;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+}  // namespace
+
 int commandLine(int argc, char** argv, std::ostream& out, ProgressLine* progress) {
   Options o;
   int status = readOptions(argc, argv, o, out);
@@ -379,6 +432,15 @@ int commandLine(int argc, char** argv, std::ostream& out, ProgressLine* progress
     return EXIT_USAGE;
   }
   const std::vector<std::string> fileNames(argv + optind, argv + argc);
+  if (!o.run.follow && (o.run.idleSeconds != 0 || o.run.intervalSeconds != 2)) {
+    out << "### --idle and --interval go with --follow" << std::endl;
+    return EXIT_USAGE;
+  }
+  if (o.merge && o.run.follow) {
+    out << "### --follow goes with a scan, not with --merge" << std::endl;
+    return EXIT_USAGE;
+  }
+  if (o.run.follow) stopFollowOnSignals();
   if (o.merge) {
     const morven::RunEnd end = morven::mergeStatistics(o.run, fileNames, out, o.mergeOptions);
     return end == morven::RunEnd::Completed ? EXIT_DONE : EXIT_RUN_FAILED;

@@ -168,9 +168,21 @@ void ProgressLine::at(uint64_t offset) {
     _width = terminalWidth(_fd);
   }
   const uint64_t total = _totalUnknown ? UNKNOWN_SIZE : std::max(_total, done);
-  const std::string line = text(_file, _files, done, total, seconds, _width);
+  std::string line = text(_file, _files, done, total, seconds, _width);
+  if (_counted) {
+    // A followed file: what has come so far, where the line has room.
+    const std::string extra =
+        ", " + std::to_string(_packets) + " packets, " + std::to_string(_problems) + " errors";
+    if (line.size() + extra.size() < size_t(std::max(_width - 1, 0))) line += extra;
+  }
   writeAll(_fd, ERASE + line);
   _shown = true;
+}
+
+void ProgressLine::counts(uint64_t packets, uint64_t problems) {
+  _counted = true;
+  _packets = packets;
+  _problems = problems;
 }
 
 void ProgressLine::erase() {

@@ -30,6 +30,7 @@ class ProgressLine : public morven::RunProgress {
   void start(const std::vector<std::string>& fileNames);
   void fileStarted(size_t index, uint64_t size) override;
   void at(uint64_t offset) override;
+  void counts(uint64_t packets, uint64_t problems) override;
   // Takes the line off the terminal, if it is shown (before report text
   // goes to the same terminal, and at the end).
   void erase();
@@ -63,6 +64,9 @@ class ProgressLine : public morven::RunProgress {
   uint64_t _offset = 0;        // reached in the current file
   bool _sizeUnknown = false;   // the current file is a stream
   bool _totalUnknown = false;  // a file of the run was
+  // A followed file's packets and problems so far; shown once told.
+  bool _counted = false;
+  uint64_t _packets = 0, _problems = 0;
 };
 
 }  // namespace mvscan

@@ -14,11 +14,11 @@ _mvgen() {
     -o)
       COMPREPLY=($(compgen -f -- "$cur"))
       ;;
-    -b | -c | -e | -n | -s)
+    -b | -c | -e | -n | -s | -t)
       COMPREPLY=()
       ;;
     *)
-      COMPREPLY=($(compgen -W "-b -c -e -h -k -L -n -o -s -V -W" -- "$cur"))
+      COMPREPLY=($(compgen -W "-b -c -e -h -k -L -n -o -s -t -V -W" -- "$cur"))
       ;;
   esac
 }

@@ -36,7 +36,7 @@ _mvscan() {
       COMPREPLY=($(compgen -W "1 2 3 4 5 6 7 8" -- "$cur"))
       return
       ;;
-    -H | -s | --threads | --hot-factor)
+    -H | -s | --threads | --hot-factor | --idle | --interval)
       COMPREPLY=()
       return
       ;;
@@ -53,12 +53,13 @@ _mvscan() {
     --*)
       COMPREPLY=($(compgen -W "--help --version --json --image --no-image --merge
         --allow-duplicates --strict --no-progress --threads --html --hot-pixels
-        --hot-factor" -- "$cur"))
+        --hot-factor --follow --idle --interval" -- "$cur"))
       ;;
     -*)
       COMPREPLY=($(compgen -W "-0 -c -C -e -E -f -F -h -H -j -L -p -P -Q -q -r -R -s -V -w -W
         --help --version --json --image --no-image --merge --allow-duplicates --strict
-        --no-progress --threads --html --hot-pixels --hot-factor" -- "$cur"))
+        --no-progress --threads --html --hot-pixels --hot-factor --follow --idle
+        --interval" -- "$cur"))
       ;;
     *)
       for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do

@@ -33,7 +33,10 @@ const std::string LONG_OPTIONS_TEXT =
     "  --threads=N         Tally the statistics on N threads (default: every core).\n"
     "  --html=PATH         Write the quick-look page of -p or --merge to PATH.\n"
     "  --hot-pixels=PATH   Write the hot pixels of -p or --merge to PATH as CSV.\n"
-    "  --hot-factor=K      A pixel is hot above K x the median around it (default 10).\n";
+    "  --hot-factor=K      A pixel is hot above K x the median around it (default 10).\n"
+    "  --follow            Follow the last file as it is written (as tail -f does).\n"
+    "  --idle=SECONDS      With --follow: end once the file stops growing that long.\n"
+    "  --interval=SECONDS  With --follow: renew picture and page this often (2).\n";
 
 TEST(Help, LongOptionsAfterTheShortHelpText) {
   TempDir dir;

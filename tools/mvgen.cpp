@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CompressedFile.h"
@@ -40,7 +42,7 @@ void usage() {
       << "Write a synthetic MORVEN data file of Vexar7 pixel packets.\n"
       << "\n"
       << "Usage: mvgen [-k kind] [-n packets | -b bytes] [-s seed] [-L links] [-c packets]\n"
-      << "             [-W] [-e error@position]... -o file\n"
+      << "             [-W] [-e error@position]... [-t ms] -o file\n"
       << "  -k kind     : Content of the data chunks (default toatot):\n"
       << "                toatot   ToA/ToT run: beam spot, hot pixels, heartbeats, shutter\n"
       << "                         edges and idle words, in MVHDR_VX7TOATOT chunks;\n"
@@ -71,6 +73,9 @@ void usage() {
       << "                counter: corrupt (one bit of this word flipped),\n"
       << "                         missing (the link skips a value),\n"
       << "                         repeat  (the link repeats its previous value).\n"
+      << "  -t ms       : Write the file slowly: after each data chunk, hand the bytes so\n"
+      << "                far to the system and pause ms milliseconds (to watch it\n"
+      << "                with mvscan --follow).\n"
       << "  -o file     : Output file; - writes to standard output (not to a terminal).\n"
       << "  -h          : Show this help text.\n"
       << "  -V          : Show version.\n";
@@ -143,6 +148,7 @@ struct Options {
   uint64_t bytes = 0;
   std::vector<InjectedError> errors;
   std::string output;
+  uint64_t pauseMs = 0;  // -t: after each data chunk
 };
 
 bool parseKind(const std::string& text, Kind& kind) {
@@ -210,7 +216,7 @@ Options readOptions(int argc, char** argv) {
   bool linksGiven = false;
   int c;
   uint64_t number = 0;
-  while ((c = getopt(argc, argv, "b:c:e:hk:L:n:o:s:VW")) != -1) {
+  while ((c = getopt(argc, argv, "b:c:e:hk:L:n:o:s:t:VW")) != -1) {
     const std::string arg = optarg != nullptr ? optarg : "";
     switch (c) {
       case 'b':
@@ -253,6 +259,11 @@ Options readOptions(int argc, char** argv) {
         break;
       case 's':
         if (!parseNumber(arg, false, o.run.seed)) fail("-s: not a seed: '" + arg + "'");
+        break;
+      case 't':
+        if (!parseNumber(arg, false, o.pauseMs) || o.pauseMs > 3600000) {
+          fail("-t: a pause of 0..3600000 ms, not '" + arg + "'");
+        }
         break;
       case 'V':
         std::cout << "mvgen version " << std::hex << morven::VERSION_ID << std::dec << std::endl;
@@ -408,6 +419,11 @@ bool writeFile(std::FILE* file, const std::string& metadata, const Options& o, u
       inChunk -= n;
     }
     left -= chunk;
+    if (o.pauseMs > 0) {
+      writer.flush();
+      if (std::fflush(file) != 0) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(o.pauseMs));
+    }
   }
   writer.flush();
   return writer.ok();

@@ -81,6 +81,10 @@ class FileReader : public ByteSource {
   // the reading thread.
   void setHintThread(bool use) override { _hintThread = use; }
 
+  // Sets the end-of-file mark, as a short read at the current position
+  // would (a followed file that ended where a step over a payload would go
+  // past it).
+  void markEnd() { _eof = true; }
   bool eof() const override { return _eof; }
   bool error() const override { return _error; }
 

@@ -6,6 +6,7 @@
 #include "io/CompressedSource.h"
 #endif
 #include "io/FileReader.h"
+#include "io/FollowSource.h"
 
 namespace morven {
 
@@ -22,7 +23,8 @@ Compression compressionOf(const unsigned char* first, size_t n) {
   return Compression::None;
 }
 
-std::unique_ptr<ByteSource> openInput(const std::string& name, OpenFailure& failure) {
+std::unique_ptr<ByteSource> openInput(const std::string& name, OpenFailure& failure,
+                                      const FollowSettings* follow) {
   failure = OpenFailure::None;
   auto file = std::make_unique<FileReader>();
   const bool opened = name == STANDARD_INPUT_NAME ? file->openStandardInput() : file->open(name);
@@ -34,6 +36,9 @@ std::unique_ptr<ByteSource> openInput(const std::string& name, OpenFailure& fail
   if (!file->size(size)) {
     failure = OpenFailure::Stat;
     return nullptr;
+  }
+  if (follow != nullptr && name != STANDARD_INPUT_NAME) {
+    return std::make_unique<FollowSource>(std::move(file), name, *follow);
   }
   unsigned char first[4];
   const Compression kind = compressionOf(first, file->peek(first, sizeof first));

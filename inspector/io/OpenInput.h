@@ -24,9 +24,13 @@ Compression compressionOf(const unsigned char* first, size_t n);
 // What stopped an input from being opened; errno tells why.
 enum class OpenFailure { None, Open, Stat };
 
+struct FollowSettings;
+
 // The input of the name, ready to read from its first byte; null with
-// failure (and errno) set when it cannot be opened.
-std::unique_ptr<ByteSource> openInput(const std::string& name, OpenFailure& failure);
+// failure (and errno) set when it cannot be opened. With follow, a named
+// file is followed while it is written (read as it is, not decompressed).
+std::unique_ptr<ByteSource> openInput(const std::string& name, OpenFailure& failure,
+                                      const FollowSettings* follow = nullptr);
 
 }  // namespace morven
 

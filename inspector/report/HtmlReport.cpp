@@ -321,8 +321,11 @@ void writeHtmlPage(const QuickLook& q, std::ostream& out) {
   uint64_t most = 0;
   for (uint64_t v : rows) most = std::max(most, v);
   out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
-      << "<meta http-equiv=\"Content-Security-Policy\" content=\"" << CSP << "\">\n"
-      << "<title>mvscan quick look</title>\n<style>" << STYLE << "</style></head>\n<body>\n"
+      << "<meta http-equiv=\"Content-Security-Policy\" content=\"" << CSP << "\">\n";
+  if (q.refreshSeconds > 0) {
+    out << "<meta http-equiv=\"refresh\" content=\"" << q.refreshSeconds << "\">\n";
+  }
+  out << "<title>mvscan quick look</title>\n<style>" << STYLE << "</style></head>\n<body>\n"
       << "<div id=\"script-errors\" hidden></div>\n<script>window.onerror = function (m, s, l) "
          "{ var d = document.getElementById('script-errors'); d.hidden = false; d.textContent "
          "+= 'Script error: ' + m + ' (line ' + l + ')\\n'; };</script>\n"

@@ -57,6 +57,9 @@ struct QuickLook {
   std::vector<std::pair<std::string, std::string>> settings;
   std::vector<QuickLookFile> files;
   std::string runEnd = "completed";
+  // A page of a followed run, written anew while the file grows: an open
+  // browser loads it again after this many seconds; 0: never.
+  int refreshSeconds = 0;
   std::map<uint64_t, uint64_t> chunkCounts;  // chunk type -> count
   // Words read and their type counts, as the text report counts them.
   uint64_t words = 0;

@@ -10,6 +10,7 @@
 #include "format/Packet.h"
 #include "format/RegisterRecords.h"
 #include "report/CounterImage.h"
+#include "run/FollowRun.h"
 #include "scan/PacketTally.h"
 #include "text/Format.h"
 
@@ -592,7 +593,7 @@ void JsonReport::statistics(DataInspector& inspector) {
   const std::string image = imageFileName(_s);
   _image = {{"file", image.empty() ? json() : json(image)}, {"error", nullptr}};
   if (!image.empty()) {
-    const std::string error = writeCounterImage(inspector.pixelCounters(), image);
+    const std::string error = writeRunPicture(_s, inspector.pixelCounters(), image);
     if (!error.empty()) {
       _image["error"] = error;
       pictureFailed();

@@ -3,16 +3,25 @@
 #include <utility>
 
 #include "run/JsonReport.h"
+#include "run/ReplaceFile.h"
 
 namespace morven {
 
 std::vector<std::string> writeQuickLook(const RunSettings& s, QuickLook& q) {
   std::vector<std::string> failures;
   std::string why;
-  if (!s.htmlFile.empty() && !writeHtmlReport(q, s.htmlFile, why)) {
+  // A followed run's files may be open in a viewer: they are replaced in
+  // one step, never written in place.
+  const auto put = [&](const std::string& path,
+                       bool (*write)(const QuickLook&, const std::string&, std::string&)) {
+    if (!s.follow) return write(q, path, why);
+    return replaceFile(path, why,
+                       [&](const std::string& tmp, std::string& e) { return write(q, tmp, e); });
+  };
+  if (!s.htmlFile.empty() && !put(s.htmlFile, writeHtmlReport)) {
     failures.push_back("Cannot write the HTML report " + s.htmlFile + ": " + why);
   }
-  if (!s.hotPixelsFile.empty() && !writeHotPixels(q, s.hotPixelsFile, why)) {
+  if (!s.hotPixelsFile.empty() && !put(s.hotPixelsFile, writeHotPixels)) {
     failures.push_back("Cannot write the hot-pixel list " + s.hotPixelsFile + ": " + why);
   }
   return failures;
@@ -24,6 +33,18 @@ void quickLookSettings(const nlohmann::json& settings, QuickLook& q) {
     q.settings.emplace_back(
         it.key(), it.value().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   }
+}
+
+std::vector<std::string> QuickLookRun::snapshot(int refreshSeconds) {
+  QuickLook q = quickLookOf(_inspector, _s.hotFactor);
+  q.files = _files;
+  if (_inFile && !q.files.empty()) {
+    q.files.back().packets = _inspector.pixelCounterTotal() - _packetsBefore;
+  }
+  quickLookSettings(jsonSettings(_s), q);
+  q.runEnd = "following";
+  q.refreshSeconds = refreshSeconds;
+  return writeQuickLook(_s, q);
 }
 
 QuickLookRun::QuickLookRun(const RunSettings& s, RunReport& inner, DataInspector& inspector,

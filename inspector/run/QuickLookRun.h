@@ -33,6 +33,10 @@ class QuickLookRun : public RunReport {
 
   // A structural problem of the file being read (or about to be).
   void problem(const FileProblem& p);
+  // The page and list of the run so far, while its last file is followed:
+  // written to temporary files that then take their names, the page with a
+  // refresh. Returns what could not be written.
+  std::vector<std::string> snapshot(int refreshSeconds);
   // What the page writing said (after runEnded); empty: all written.
   const std::vector<std::string>& failures() const { return _failures; }
   // Called with the failures before the run's report hears of the end.

@@ -12,6 +12,7 @@
 namespace morven {
 
 class RunProgress;
+struct FollowSettings;  // io/FollowSource.h
 
 struct RunSettings {
   // The pixel scan and its modes; without pixelScan, the file check.
@@ -59,6 +60,16 @@ struct RunSettings {
   double hotFactor = 10.0;
   // Told how far the run has got; none: nullptr.
   RunProgress* progress = nullptr;
+  // The last file is followed while it is written (see io/FollowSource.h):
+  // the run ends when it is stopped or when the file has not grown for
+  // idleSeconds (0: never); every intervalSeconds the picture and the
+  // quick-look page are written anew (each to a temporary file that then
+  // takes the name, so a viewer never sees half a file).
+  bool follow = false;
+  double idleSeconds = 0;
+  double intervalSeconds = 2;
+  // How the followed file is read: made by the run from the above.
+  const FollowSettings* followSettings = nullptr;
 };
 
 // How far a run has got, for a progress line: each file as it is opened,
@@ -71,6 +82,11 @@ class RunProgress {
   static constexpr uint64_t UNKNOWN_SIZE = UINT64_MAX;
   virtual void fileStarted(size_t index, uint64_t size) = 0;
   virtual void at(uint64_t offset) = 0;
+  // A followed file: the packets and problems so far, for the status line.
+  virtual void counts(uint64_t packets, uint64_t problems) {
+    (void)packets;
+    (void)problems;
+  }
 };
 
 // How a run ended.

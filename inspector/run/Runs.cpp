@@ -1,8 +1,10 @@
 #include "run/Runs.h"
 
 #include <cstring>
+#include <sstream>
 
 #include "report/CounterImage.h"
+#include "run/FollowRun.h"
 #include "run/JsonReport.h"
 #include "run/QuickLookRun.h"
 #include "run/RunReport.h"
@@ -82,7 +84,11 @@ class TextReport : public RunReport {
   void checkFileOpened(const std::string& name, DataInspector& inspector) override {
     _out << "File opened: " << name << std::endl;
     _out << "File header: " << inspector.fileHeaderString() << std::endl;
-    if (inspector.sizeKnownAtOpen()) checkSizeLine(inspector);
+    if (inspector.sizeKnownAtOpen()) {
+      _out << checkSizeLine(inspector) << std::flush;
+    } else {
+      holdSizeLine();
+    }
   }
   void chunk(DataInspector& inspector, bool firstChunk) override {
     reportChunk(_s, inspector, _out, firstChunk);
@@ -90,14 +96,18 @@ class TextReport : public RunReport {
   // A stream's size is the bytes it held: told once it has been read.
   void checkFileEnded(DataInspector& inspector) override {
     reportEndOfFile(_s, inspector, _out);
-    if (!inspector.sizeKnownAtOpen()) checkSizeLine(inspector);
+    if (!inspector.sizeKnownAtOpen()) sizeLineAtEnd(checkSizeLine(inspector));
     if (_severalFiles) _out << std::endl;
   }
 
   void scanFileOpened(const std::string& name, DataInspector& inspector) override {
     _out << "File opened: " << name << std::endl;
     _out << "File header: " << inspector.fileHeaderString() << std::endl;
-    if (inspector.sizeKnownAtOpen()) scanSizeLine(inspector);
+    if (inspector.sizeKnownAtOpen()) {
+      _out << scanSizeLine(inspector) << std::flush;
+    } else {
+      holdSizeLine();
+    }
   }
   void skipped(uint64_t packets) override {
     if (packets > 0) {
@@ -129,21 +139,43 @@ class TextReport : public RunReport {
     if (!printStatistics(_s, inspector, _out)) pictureFailed();
   }
   void scanFileEnded(DataInspector& inspector) override {
-    if (!inspector.sizeKnownAtOpen()) scanSizeLine(inspector);
+    if (!inspector.sizeKnownAtOpen()) sizeLineAtEnd(scanSizeLine(inspector));
     if (_severalFiles) _out << std::endl;
   }
   void runEnded(RunEnd) override {}
 
  private:
-  void checkSizeLine(DataInspector& inspector) {
-    _out << "File size  : " << inspector.fileSize() << " bytes" << std::endl;
+  static std::string checkSizeLine(DataInspector& inspector) {
+    return "File size  : " + std::to_string(inspector.fileSize()) + " bytes\n";
   }
-  void scanSizeLine(DataInspector& inspector) {
+  static std::string scanSizeLine(DataInspector& inspector) {
     const uint64_t size = inspector.fileSize();
-    _out << "File size  : " << size << " bytes (" << size / 8 << "*8";
-    if (size % 8 != 0) _out << " + " << size % 8;
-    _out << ")" << std::endl;
+    std::string line =
+        "File size  : " + std::to_string(size) + " bytes (" + std::to_string(size / 8) + "*8";
+    if (size % 8 != 0) line += " + " + std::to_string(size % 8);
+    return line + ")\n";
   }
+  // A stream's size line: at the end of its file's report, or, when the
+  // report is held (a followed run), where a file's would be.
+  void holdSizeLine() {
+    if (_heldSizes != nullptr) _heldAt = uint64_t(_out.tellp());
+  }
+  void sizeLineAtEnd(const std::string& line) {
+    if (_heldSizes != nullptr) {
+      _heldSizes->emplace_back(_heldAt, line);
+    } else {
+      _out << line << std::flush;
+    }
+  }
+
+ public:
+  // Size lines of streams to be put in where a file's would be, in the
+  // held report: (offset, line).
+  void holdSizeLines(std::vector<std::pair<uint64_t, std::string>>* held) { _heldSizes = held; }
+
+ private:
+  std::vector<std::pair<uint64_t, std::string>>* _heldSizes = nullptr;
+  uint64_t _heldAt = 0;
 
   const RunSettings& _s;
   bool _severalFiles;
@@ -174,6 +206,10 @@ void followProgress(const RunSettings& s, DataInspector& inspector, size_t fileI
   inspector.setProgressHook([progress](uint64_t offset) { progress->at(offset); });
 }
 
+void followIfLast(const RunSettings& s, DataInspector& inspector, size_t index, size_t files) {
+  inspector.setFollow(s.follow && index + 1 == files ? s.followSettings : nullptr);
+}
+
 RunEnd checkLoop(const RunSettings& s, const std::vector<std::string>& fileNames,
                  DataInspector& inspector, RunReport& report) {
   // A file whose reading failed is reported as far as it was read, and the
@@ -182,6 +218,7 @@ RunEnd checkLoop(const RunSettings& s, const std::vector<std::string>& fileNames
   for (size_t i = 0; i < fileNames.size(); ++i) {
     const std::string& name = fileNames[i];
     if (!report.writable()) return RunEnd::OutputFailed;
+    followIfLast(s, inspector, i, fileNames.size());
     if (!inspector.setFile(name, true)) {
       report.fileFailed(name);
       return report.writable() ? RunEnd::FileFailed : RunEnd::OutputFailed;
@@ -217,6 +254,7 @@ RunEnd scanLoop(const RunSettings& s, const std::vector<std::string>& fileNames,
   for (size_t i = 0; i < fileNames.size(); ++i) {
     const std::string& name = fileNames[i];
     if (!report.writable()) return RunEnd::OutputFailed;
+    followIfLast(s, inspector, i, fileNames.size());
     if (!inspector.setFile(name, firstFile)) {
       report.fileFailed(name);
       return report.writable() ? RunEnd::FileFailed : RunEnd::OutputFailed;
@@ -276,7 +314,7 @@ bool printStatistics(const RunSettings& s, DataInspector& inspector, std::ostrea
   }
   const std::string image = imageFileName(s);
   const std::string imageError =
-      image.empty() ? std::string() : writeCounterImage(inspector.pixelCounters(), image);
+      image.empty() ? std::string() : writeRunPicture(s, inspector.pixelCounters(), image);
   if (!imageError.empty()) out << "### " << imageError << std::endl;
   if (s.histogram) inspector.toaHistogram(out, s.histogramBins);
   out << "Total pixelpackets = " << inspector.pixelCounterTotal() << std::endl;
@@ -338,44 +376,88 @@ RunEnd run(const RunSettings& s, const std::vector<std::string>& fileNames, std:
   return runReport(s, fileNames, out).end;
 }
 
-RunSummary runReport(const RunSettings& s, const std::vector<std::string>& fileNames,
-                     std::ostream& out) {
-  RunSummary summary;
-  // The quick-look page and list need the hit tallies; the statistics
-  // document carries them.
-  const bool quickLook = isStatisticsRun(s) && (!s.htmlFile.empty() || !s.hotPixelsFile.empty());
-  if (s.json) {
-    JsonReport report(s, out);
-    DataInspector inspector(report.inspectorStream(), true);
-    inspector.setHitTallies(isStatisticsRun(s));
-    report.watch(inspector);
-    QuickLookRun look(s, report, inspector, out);
-    look.onWritten = [&](const std::vector<std::string>& failures) {
-      report.quickLookWritten(failures);
-    };
-    inspector.setProblemSink([&](const FileProblem& p) {
-      ++summary.problems;
-      report.problem(p);
-      if (quickLook) look.problem(p);
-    });
-    summary.end = reportedRun(s, fileNames, inspector, quickLook ? look : (RunReport&)report);
-    return summary;
+namespace {
+
+// A followed run tallies on the reading thread (the snapshots read the
+// tallies between reads) and follows its last file.
+RunSettings followedSettings(const RunSettings& s, const FollowSettings* follow) {
+  RunSettings run = s;
+  if (s.follow) {
+    run.threads = 1;
+    run.followSettings = follow;
   }
-  printBanner(s, fileNames.size() > 1, out);
-  DataInspector inspector(out, true);
-  inspector.setHitTallies(quickLook);
-  TextReport report(s, fileNames.size() > 1, out);
+  return run;
+}
+
+RunSummary jsonRun(const RunSettings& s, const std::vector<std::string>& fileNames,
+                   std::ostream& out, bool quickLook) {
+  RunSummary summary;
+  JsonReport report(s, out);
+  DataInspector inspector(report.inspectorStream(), true);
+  inspector.setHitTallies(isStatisticsRun(s));
+  report.watch(inspector);
   QuickLookRun look(s, report, inspector, out);
   look.onWritten = [&](const std::vector<std::string>& failures) {
-    for (const std::string& line : failures) out << "### " << line << std::endl;
+    report.quickLookWritten(failures);
   };
   inspector.setProblemSink([&](const FileProblem& p) {
     ++summary.problems;
-    if (p.shownInText) out << problemText(p) << std::flush;
+    report.problem(p);
     if (quickLook) look.problem(p);
   });
-  summary.end = reportedRun(s, fileNames, inspector, quickLook ? look : (RunReport&)report);
+  const FollowSettings follow =
+      followSettings(s, inspector, quickLook ? &look : nullptr, summary.problems);
+  const RunSettings run = followedSettings(s, &follow);
+  summary.end = reportedRun(run, fileNames, inspector, quickLook ? look : (RunReport&)report);
   return summary;
+}
+
+// The text report. A followed run of a mode that shows nothing while it
+// reads (not the display) holds its report until the end, and puts each
+// stream's size line where a file's stands: its final report is that of a
+// plain run over the finished file.
+RunSummary textRun(const RunSettings& s, const std::vector<std::string>& fileNames,
+                   std::ostream& out, bool quickLook) {
+  RunSummary summary;
+  const bool hold = s.follow && !s.displayPixels;
+  std::ostringstream held;
+  std::ostream& text = hold ? held : out;
+  printBanner(s, fileNames.size() > 1, text);
+  DataInspector inspector(text, true);
+  inspector.setHitTallies(quickLook);
+  TextReport report(s, fileNames.size() > 1, text);
+  std::vector<std::pair<uint64_t, std::string>> sizes;
+  if (hold) report.holdSizeLines(&sizes);
+  QuickLookRun look(s, report, inspector, text);
+  look.onWritten = [&](const std::vector<std::string>& failures) {
+    for (const std::string& line : failures) text << "### " << line << std::endl;
+  };
+  inspector.setProblemSink([&](const FileProblem& p) {
+    ++summary.problems;
+    if (p.shownInText) text << problemText(p) << std::flush;
+    if (quickLook) look.problem(p);
+  });
+  const FollowSettings follow =
+      followSettings(s, inspector, quickLook ? &look : nullptr, summary.problems);
+  const RunSettings run = followedSettings(s, &follow);
+  summary.end = reportedRun(run, fileNames, inspector, quickLook ? look : (RunReport&)report);
+  if (hold) {
+    std::string whole = held.str();
+    for (auto it = sizes.rbegin(); it != sizes.rend(); ++it) whole.insert(it->first, it->second);
+    out << whole << std::flush;
+    if (!out && summary.end != RunEnd::OutputFailed) summary.end = RunEnd::OutputFailed;
+  }
+  return summary;
+}
+
+}  // namespace
+
+RunSummary runReport(const RunSettings& s, const std::vector<std::string>& fileNames,
+                     std::ostream& out) {
+  // The quick-look page and list need the hit tallies; the statistics
+  // document carries them.
+  const bool quickLook = isStatisticsRun(s) && (!s.htmlFile.empty() || !s.hotPixelsFile.empty());
+  return s.json ? jsonRun(s, fileNames, out, quickLook) : textRun(s, fileNames, out, quickLook);
 }
 
 }  // namespace morven

@@ -109,7 +109,7 @@ bool DataInspector::setFile(const std::string& fileName, bool reset) {
 
   _readFailureTold = false;
   OpenFailure failure;
-  _source = openInput(fileName, failure);
+  _source = openInput(fileName, failure, _follow);
   if (failure == OpenFailure::Open) {
     tellProblem(ProblemKind::OpenFailed, 0, "Failed to open file " + fileName);
     _hasError = true;

@@ -35,6 +35,7 @@
 
 namespace morven {
 
+struct FollowSettings;  // io/FollowSource.h
 template <typename Count>
 struct Tallies;  // PacketTally.h
 using TallyCounters = Tallies<uint64_t>;
@@ -100,6 +101,10 @@ class DataInspector {
 
   void init();
   bool setFile(const std::string& fileName, bool reset);
+  // The files opened from now on are followed while they are written (see
+  // io/FollowSource.h); nullptr: read as they are. The settings must
+  // outlive the files.
+  void setFollow(const FollowSettings* follow) { _follow = follow; }
   bool nextChunk();
   bool isValidHeader(uint64_t headerWord);
 
@@ -259,6 +264,7 @@ class DataInspector {
   bool _sizeKnown = false;
   bool _sizeKnownAtOpen = false;
   bool _readFailureTold = false;
+  const FollowSettings* _follow = nullptr;
   // The current data chunk's header was accepted (a refused header of a
   // data type still has its payload read as packets).
   bool _chunkAccepted = false;
