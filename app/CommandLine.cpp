@@ -121,6 +121,7 @@ enum LongOptionCode {
   OPT_FOLLOW,
   OPT_IDLE,
   OPT_INTERVAL,
+  OPT_SNAPSHOT,
 };
 
 // The one table of long options: getopt's table and the help text's list
@@ -145,6 +146,7 @@ constexpr LongOption LONG_OPTIONS[] = {
     {"follow", nullptr, OPT_FOLLOW, "Follow the last file as it is written (as tail -f does)."},
     {"idle", "SECONDS", OPT_IDLE, "With --follow: end once the file stops growing that long."},
     {"interval", "SECONDS", OPT_INTERVAL, "With --follow: renew picture and page this often (2)."},
+    {"snapshot", "PATH", OPT_SNAPSHOT, "With --follow -p --json: the document so far, to PATH."},
 };
 
 // getopt's table of the long options, ended by a zero entry.
@@ -374,6 +376,13 @@ int readLongOption(int c, Options& o, std::ostream& out) {
     case OPT_FOLLOW:
       s.follow = true;
       break;
+    case OPT_SNAPSHOT:
+      if (*optarg == '\0') {
+        out << "### --snapshot: error in argument" << std::endl;
+        return EXIT_USAGE;
+      }
+      s.snapshotFile = optarg;
+      break;
     case OPT_IDLE:
     case OPT_INTERVAL:
       if (int status = readSeconds(c, optarg, s, out); status >= 0) return status;
@@ -434,6 +443,11 @@ int commandLine(int argc, char** argv, std::ostream& out, ProgressLine* progress
   const std::vector<std::string> fileNames(argv + optind, argv + argc);
   if (!o.run.follow && (o.run.idleSeconds != 0 || o.run.intervalSeconds != 2)) {
     out << "### --idle and --interval go with --follow" << std::endl;
+    return EXIT_USAGE;
+  }
+  if (!o.run.snapshotFile.empty() &&
+      !(o.run.follow && o.run.json && morven::isStatisticsRun(o.run))) {
+    out << "### --snapshot goes with --follow, -p and --json" << std::endl;
     return EXIT_USAGE;
   }
   if (o.merge && o.run.follow) {

@@ -40,7 +40,7 @@ _mvscan() {
       COMPREPLY=()
       return
       ;;
-    --image | --html | --hot-pixels)
+    --image | --html | --hot-pixels | --snapshot)
       COMPREPLY=($(compgen -f -- "$cur"))
       return
       ;;
@@ -53,13 +53,13 @@ _mvscan() {
     --*)
       COMPREPLY=($(compgen -W "--help --version --json --image --no-image --merge
         --allow-duplicates --strict --no-progress --threads --html --hot-pixels
-        --hot-factor --follow --idle --interval" -- "$cur"))
+        --hot-factor --follow --idle --interval --snapshot" -- "$cur"))
       ;;
     -*)
       COMPREPLY=($(compgen -W "-0 -c -C -e -E -f -F -h -H -j -L -p -P -Q -q -r -R -s -V -w -W
         --help --version --json --image --no-image --merge --allow-duplicates --strict
         --no-progress --threads --html --hot-pixels --hot-factor --follow --idle
-        --interval" -- "$cur"))
+        --interval --snapshot" -- "$cur"))
       ;;
     *)
       for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do

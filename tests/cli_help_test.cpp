@@ -36,7 +36,8 @@ const std::string LONG_OPTIONS_TEXT =
     "  --hot-factor=K      A pixel is hot above K x the median around it (default 10).\n"
     "  --follow            Follow the last file as it is written (as tail -f does).\n"
     "  --idle=SECONDS      With --follow: end once the file stops growing that long.\n"
-    "  --interval=SECONDS  With --follow: renew picture and page this often (2).\n";
+    "  --interval=SECONDS  With --follow: renew picture and page this often (2).\n"
+    "  --snapshot=PATH     With --follow -p --json: the document so far, to PATH.\n";
 
 TEST(Help, LongOptionsAfterTheShortHelpText) {
   TempDir dir;

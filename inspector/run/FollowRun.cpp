@@ -24,17 +24,18 @@ std::string writeRunPicture(const RunSettings& s, const uint64_t* counters,
 }
 
 FollowSettings followSettings(const RunSettings& s, DataInspector& inspector, QuickLookRun* look,
-                              const uint64_t& problems) {
+                              const uint64_t& problems, std::function<void()> snapshot) {
   FollowSettings f;
   f.idleSeconds = s.idleSeconds;
   f.intervalSeconds = s.intervalSeconds;
   const std::string image = isStatisticsRun(s) ? imageFileName(s) : std::string();
   const int refresh = std::max(1, int(std::lround(s.intervalSeconds)));
-  f.tick = [&s, &inspector, look, &problems, image, refresh] {
+  f.tick = [&s, &inspector, look, &problems, image, refresh, snapshot] {
     // A snapshot that cannot be written now may be written at the next
     // tick; the run's end writes (and reports) the last one.
     if (!image.empty()) (void)writeRunPicture(s, inspector.pixelCounters(), image);
     if (look != nullptr) look->snapshot(refresh);
+    if (snapshot) snapshot();
     if (s.progress != nullptr) {
       s.progress->counts(inspector.pixelCounterTotal(), problems);
       s.progress->at(inspector.fileSize());

@@ -6,6 +6,7 @@
 #define MORVEN_FOLLOWRUN_H
 
 #include <cstdint>
+#include <functional>
 
 #include "io/FollowSource.h"
 #include "run/QuickLookRun.h"
@@ -15,10 +16,11 @@
 namespace morven {
 
 // look: the run's quick-look report when it writes a page or list, else
-// nullptr; problems: the run's count of problems so far. Every referenced
-// object must outlive the run.
+// nullptr; problems: the run's count of problems so far; snapshot: writes
+// the JSON document so far (none: empty). Every referenced object must
+// outlive the run.
 FollowSettings followSettings(const RunSettings& s, DataInspector& inspector, QuickLookRun* look,
-                              const uint64_t& problems);
+                              const uint64_t& problems, std::function<void()> snapshot);
 
 // The statistics picture of the counters: written in place, or, in a
 // followed run, replacing the file in one step. Returns the error, or "".

@@ -5,6 +5,7 @@
 #include <bit>
 #include <charconv>
 #include <cstring>
+#include <sstream>
 
 #include "format/MorvenFormat.h"
 #include "format/Packet.h"
@@ -489,6 +490,7 @@ void JsonReport::beginFile(const std::string& name, DataInspector& inspector) {
   // A stream's size is known once it has been read: given at the file's end.
   if (inspector.sizeKnownAtOpen()) writeMembers(_out, {{"size", inspector.fileSize()}});
   _sizeLater = !inspector.sizeKnownAtOpen();
+  if (_sizeLater && _heldSizes != nullptr) _sizeAt = uint64_t(_out.tellp());
   _openFile = &inspector;
   _firstFile = false;
   _fileOpen = true;
@@ -497,9 +499,16 @@ void JsonReport::beginFile(const std::string& name, DataInspector& inspector) {
 void JsonReport::endFile(json members) {
   if (_lines || !_fileOpen) return;
   if (_sizeLater && _openFile != nullptr) {
-    members["size"] = _openFile->fileSize();
+    json sizes = {{"size", _openFile->fileSize()}};
     const uint64_t compressed = _openFile->compressedSize();
-    if (compressed > 0) members["compressed_size"] = compressed;
+    if (compressed > 0) sizes["compressed_size"] = compressed;
+    if (_heldSizes != nullptr) {
+      std::ostringstream text;
+      writeMembers(text, sizes);
+      _heldSizes->emplace_back(_sizeAt, text.str());
+    } else {
+      members.update(sizes);
+    }
   }
   members["errors"] = takeProblems();
   writeMembers(_out, members);
@@ -607,6 +616,31 @@ void JsonReport::scanFileEnded(DataInspector& inspector) {
                   {"packets", inspector.pixelCounterTotal() - _packetsBefore}};
   if (_s.testGen || _s.counterCheck) members["check"] = std::move(_fileCheck);
   endFile(std::move(members));
+}
+
+std::string JsonReport::closingNow(const DataInspector& inspector) const {
+  std::ostringstream o;
+  if (_fileOpen && !_lines) {
+    json members = {{"skipped", _skipped},
+                    {"packets", inspector.pixelCounterTotal() - _packetsBefore},
+                    {"size", inspector.fileSize()}};
+    json errors = json::array();
+    for (const FileProblem& p : _problems) {
+      errors.push_back({{"offset", p.offset}, {"message", p.message}});
+    }
+    members["errors"] = std::move(errors);
+    writeMembers(o, members);
+    o << "}";
+  }
+  o << "]";
+  const std::string image = imageFileName(_s);
+  o << ",\"statistics\":{\"image\":"
+    << dumpValue(json{{"file", image.empty() ? json() : json(image)}, {"error", nullptr}});
+  writeStatisticsMembers(_s, inspector, o);
+  o << "}";
+  writeMembers(o, {{"run_end", "following"}});
+  o << "}\n";
+  return o.str();
 }
 
 void JsonReport::runEnded(RunEnd end) {

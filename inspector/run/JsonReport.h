@@ -86,6 +86,15 @@ class JsonReport : public RunReport {
 
   void runEnded(RunEnd end) override;
 
+  // A followed run holds its document until the end: the size of a stream
+  // is then put in where a file's stands, (offset, members) in the held
+  // text, so that the document is that of a plain run.
+  void holdSizes(std::vector<std::pair<uint64_t, std::string>>* held) { _heldSizes = held; }
+  // What closes the document held so far as if the run ended now, the
+  // open file with the bytes read so far (a followed run's snapshot; for
+  // a statistics run).
+  std::string closingNow(const DataInspector& inspector) const;
+
  private:
   void beginDocument();
   void beginFile(const std::string& name, DataInspector& inspector);
@@ -104,6 +113,8 @@ class JsonReport : public RunReport {
   // The open file is a stream: its size (and compressed size) go to the
   // end of its object.
   bool _sizeLater = false;
+  std::vector<std::pair<uint64_t, std::string>>* _heldSizes = nullptr;
+  uint64_t _sizeAt = 0;
   const DataInspector* _openFile = nullptr;
   uint64_t _skipped = 0;
   uint64_t _packetsBefore = 0;  // the packet total when the file was opened

@@ -28,4 +28,19 @@ bool replaceFile(const std::string& path, std::string& error,
   return true;
 }
 
+bool writeTextFile(const std::string& path, const std::string& text, std::string& error) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) {
+    error = std::strerror(errno);
+    return false;
+  }
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  const int writeErrno = errno;
+  if (std::fclose(f) != 0 || !written) {
+    error = std::strerror(written ? errno : writeErrno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace morven

@@ -16,6 +16,9 @@ namespace morven {
 bool replaceFile(const std::string& path, std::string& error,
                  const std::function<bool(const std::string&, std::string&)>& write);
 
+// Writes the text to the file; false with the reason in error.
+bool writeTextFile(const std::string& path, const std::string& text, std::string& error);
+
 }  // namespace morven
 
 #endif  // MORVEN_REPLACEFILE_H

@@ -68,6 +68,9 @@ struct RunSettings {
   bool follow = false;
   double idleSeconds = 0;
   double intervalSeconds = 2;
+  // A followed statistics run with --json also writes the document so far
+  // to this file at every interval; empty: no snapshot.
+  std::string snapshotFile;
   // How the followed file is read: made by the run from the above.
   const FollowSettings* followSettings = nullptr;
 };

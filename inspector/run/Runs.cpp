@@ -1,12 +1,14 @@
 #include "run/Runs.h"
 
 #include <cstring>
+#include <functional>
 #include <sstream>
 
 #include "report/CounterImage.h"
 #include "run/FollowRun.h"
 #include "run/JsonReport.h"
 #include "run/QuickLookRun.h"
+#include "run/ReplaceFile.h"
 #include "run/RunReport.h"
 #include "text/Format.h"
 
@@ -389,14 +391,36 @@ RunSettings followedSettings(const RunSettings& s, const FollowSettings* follow)
   return run;
 }
 
+// The held text of a followed run with each stream's size put in where a
+// file's stands.
+std::string withSizes(std::string text,
+                      const std::vector<std::pair<uint64_t, std::string>>& sizes) {
+  for (auto it = sizes.rbegin(); it != sizes.rend(); ++it) text.insert(it->first, it->second);
+  return text;
+}
+
+// A held report written out at the end of a followed run.
+void writeHeld(const std::string& text, std::ostream& out, RunSummary& summary) {
+  out << text << std::flush;
+  if (!out && summary.end != RunEnd::OutputFailed) summary.end = RunEnd::OutputFailed;
+}
+
+// The JSON document. A followed run holds it until the end (as the text
+// report); a followed statistics run also writes the document so far to
+// the snapshot file at every tick.
 RunSummary jsonRun(const RunSettings& s, const std::vector<std::string>& fileNames,
                    std::ostream& out, bool quickLook) {
   RunSummary summary;
-  JsonReport report(s, out);
+  const bool hold = s.follow && !s.displayPixels;
+  std::ostringstream held;
+  std::ostream& text = hold ? held : out;
+  JsonReport report(s, text);
+  std::vector<std::pair<uint64_t, std::string>> sizes;
+  if (hold) report.holdSizes(&sizes);
   DataInspector inspector(report.inspectorStream(), true);
   inspector.setHitTallies(isStatisticsRun(s));
   report.watch(inspector);
-  QuickLookRun look(s, report, inspector, out);
+  QuickLookRun look(s, report, inspector, text);
   look.onWritten = [&](const std::vector<std::string>& failures) {
     report.quickLookWritten(failures);
   };
@@ -405,10 +429,21 @@ RunSummary jsonRun(const RunSettings& s, const std::vector<std::string>& fileNam
     report.problem(p);
     if (quickLook) look.problem(p);
   });
+  std::function<void()> snapshot;
+  if (hold && isStatisticsRun(s) && !s.snapshotFile.empty()) {
+    snapshot = [&] {
+      const std::string document = withSizes(held.str(), sizes) + report.closingNow(inspector);
+      std::string why;
+      replaceFile(s.snapshotFile, why, [&](const std::string& tmp, std::string& error) {
+        return writeTextFile(tmp, document, error);
+      });
+    };
+  }
   const FollowSettings follow =
-      followSettings(s, inspector, quickLook ? &look : nullptr, summary.problems);
+      followSettings(s, inspector, quickLook ? &look : nullptr, summary.problems, snapshot);
   const RunSettings run = followedSettings(s, &follow);
   summary.end = reportedRun(run, fileNames, inspector, quickLook ? look : (RunReport&)report);
+  if (hold) writeHeld(withSizes(held.str(), sizes), out, summary);
   return summary;
 }
 
@@ -438,15 +473,10 @@ RunSummary textRun(const RunSettings& s, const std::vector<std::string>& fileNam
     if (quickLook) look.problem(p);
   });
   const FollowSettings follow =
-      followSettings(s, inspector, quickLook ? &look : nullptr, summary.problems);
+      followSettings(s, inspector, quickLook ? &look : nullptr, summary.problems, nullptr);
   const RunSettings run = followedSettings(s, &follow);
   summary.end = reportedRun(run, fileNames, inspector, quickLook ? look : (RunReport&)report);
-  if (hold) {
-    std::string whole = held.str();
-    for (auto it = sizes.rbegin(); it != sizes.rend(); ++it) whole.insert(it->first, it->second);
-    out << whole << std::flush;
-    if (!out && summary.end != RunEnd::OutputFailed) summary.end = RunEnd::OutputFailed;
-  }
+  if (hold) writeHeld(withSizes(held.str(), sizes), out, summary);
   return summary;
 }
 
