@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "FileBuilder.h"
 #include "RunTool.h"
 #include "mvgen_files.h"
@@ -177,7 +179,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FollowCase{"FileCheck", {}, {"-f", "-j", "-c", "-H", "4"}, false},
         FollowCase{"Statistics", {}, {"-p", "-E", "-H", "16", "--no-image"}, false},
-        FollowCase{"StatisticsJsonLess", {"-k", "pc24"}, {"-p", "--no-image"}, false},
+        FollowCase{"Counting", {"-k", "pc24"}, {"-p", "--no-image"}, false},
+        FollowCase{"StatisticsJson", {}, {"-p", "--json", "--no-image", "-H", "8"}, false},
+        FollowCase{"FileCheckJson", {}, {"--json", "-f", "-j"}, false},
         FollowCase{"Fields", {}, {"-P", "-C"}, true},
         FollowCase{"Raw", {"-k", "frame8"}, {"-R", "-L", "3"}, true},
         FollowCase{"TestGenCheck", {"-k", "testgen", "-L", "2"}, {"-Q", "-L", "2"}, false},
@@ -280,6 +284,46 @@ TEST(FollowSnapshots, PictureAndPageAreAlwaysWhole) {
   (void)pages;
 }
 
+// The statistics document so far, renewed at every interval: always a whole
+// document of a run that goes on; the final report is the plain run's.
+TEST(FollowSnapshots, JsonDocumentSoFar) {
+  TempDir dir;
+  ASSERT_EQ(runMvgen({"-n", "100000", "-c", "2000", "-o", dir.file("whole.mv")}).status, 0);
+  const std::string bytes = readWholeFile(dir.file("whole.mv"));
+  append(dir.file("grow.mv"), bytes.substr(0, 50000));
+  Background follower({"-p", "--json", "--no-image", "--follow", "--idle", "1", "--interval",
+                       "0.05", "--snapshot", "snap.json", "grow.mv"},
+                      dir.path());
+  std::thread writer([&] {
+    for (size_t at = 50000; at < bytes.size(); at += 40000) {
+      append(dir.file("grow.mv"), bytes.substr(at, 40000));
+      std::this_thread::sleep_for(milliseconds(20));
+    }
+  });
+  int documents = 0;
+  uint64_t lastPackets = 0;
+  for (int i = 0; i < 100; ++i) {
+    const std::string text = readWholeFile(dir.file("snap.json"));
+    if (!text.empty()) {
+      const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
+      ASSERT_FALSE(doc.is_discarded()) << text.substr(0, 200);
+      EXPECT_EQ(doc["run_end"], "following");
+      const uint64_t packets = doc["statistics"]["packets"].get<uint64_t>();
+      EXPECT_GE(packets, lastPackets);
+      EXPECT_EQ(doc["files"][0]["packets"].get<uint64_t>(), packets);
+      lastPackets = packets;
+      ++documents;
+    }
+    std::this_thread::sleep_for(milliseconds(8));
+  }
+  writer.join();
+  const RunResult got = follower.wait();
+  const RunResult plain = runMvscan({"-p", "--json", "--no-image", "grow.mv"}, dir.path());
+  EXPECT_GT(documents, 0);
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.out, plain.out);
+}
+
 // A follow that waits for a file that does not grow takes no CPU to speak
 // of: it sleeps until the file changes or the interval ends.
 TEST(FollowIdle, WaitingTakesNoCpu) {
@@ -301,6 +345,8 @@ TEST(FollowOptions, MisuseIsAUsageError) {
        "### --interval: argument not in range (0.01..86400 seconds)\n"},
       {{"--follow", "--idle", "x", "a.mv"}, "### --idle: error in argument\n"},
       {{"--follow", "--merge", "a.json"}, "### --follow goes with a scan, not with --merge\n"},
+      {{"--follow", "-p", "--snapshot", "s.json", "a.mv"},
+       "### --snapshot goes with --follow, -p and --json\n"},
   };
   for (const auto& [args, message] : cases) {
     const RunResult r = runMvscan(args, dir.path());
