@@ -22,7 +22,7 @@ max_jobs=2
 
 cxx="${CXX:-clang++}"
 flags=(-std=c++20 -g -O2 -Wall -Wextra -fno-omit-frame-pointer -fno-sanitize-recover=all
-  -DMVSCAN_WITH_COMPRESSION -I"$root/inspector" -I"$root/tests" -I"$root/fuzz")
+  -DMVSCAN_WITH_COMPRESSION -DMVSCAN_MAX_WINDOW_LOG=24 -I"$root/inspector" -I"$root/tests" -I"$root/fuzz")
 # The decompressors of compressed input.
 libs=(-lzstd -lz)
 # Functions built without coverage feedback: see the list itself.

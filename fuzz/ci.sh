@@ -21,17 +21,29 @@ start=$SECONDS
 rm -rf "$out/seeds"
 "$out/seed_writer" "$out/seeds"
 
-failed=0
-for target in chunks packets merge; do
+# The three targets fuzz at the same time (the machine's cores share them);
+# their results are told in turn once all have ended.
+run_target() {
+  local target=$1 work="$out/ci/$1" limits
   fuzz_limits "$target"
-  work="$out/ci/$target"
   rm -rf "$work"
   mkdir -p "$work/new" "$work/findings"
-  inputs=("$root/fuzz/corpus/$target" "$out/seeds/$target")
+  local inputs=("$root/fuzz/corpus/$target" "$out/seeds/$target")
   [ -d "$root/fuzz/regressions/$target" ] && inputs+=("$root/fuzz/regressions/$target")
+  "$out/fuzz_$target" -max_total_time="$seconds" "${limits[@]}" -print_final_stats=1 \
+    -artifact_prefix="$work/findings/" "$work/new" "${inputs[@]}" >"$work/log" 2>&1
+}
+
+declare -A pid
+for target in chunks packets merge; do
   echo "fuzz_$target: ${seconds} s"
-  if ! "$out/fuzz_$target" -max_total_time="$seconds" "${limits[@]}" -print_final_stats=1 \
-    -artifact_prefix="$work/findings/" "$work/new" "${inputs[@]}" >"$work/log" 2>&1; then
+  run_target "$target" &
+  pid[$target]=$!
+done
+failed=0
+for target in chunks packets merge; do
+  work="$out/ci/$target"
+  if ! wait "${pid[$target]}"; then
     failed=1
     tail -n 60 "$work/log"
     for finding in "$work"/findings/*; do
@@ -41,6 +53,7 @@ for target in chunks packets merge; do
     done
     echo "fuzz_$target: FAILED"
   else
+    echo "fuzz_$target:"
     grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::average_exec_per_sec)' "$work/log"
   fi
 done

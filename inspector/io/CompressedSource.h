@@ -32,8 +32,13 @@
 
 namespace morven {
 
-// The largest zstd window accepted: 2^27 bytes, 128 MiB.
+// The largest zstd window accepted: 2^27 bytes, 128 MiB. (The fuzz targets,
+// whose allocations are capped lower, build with a smaller one.)
+#ifdef MVSCAN_MAX_WINDOW_LOG
+constexpr int MAX_WINDOW_LOG = MVSCAN_MAX_WINDOW_LOG;
+#else
 constexpr int MAX_WINDOW_LOG = 27;
+#endif
 
 class Decoder;
 
