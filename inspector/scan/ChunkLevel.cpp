@@ -91,6 +91,31 @@ void DataInspector::setHitTallies(bool on) {
 }
 
 bool DataInspector::setFile(const std::string& fileName, bool reset) {
+  startFile(fileName, reset);
+  OpenFailure failure;
+  _source = openInput(fileName, failure, _follow);
+  if (failure == OpenFailure::Open) {
+    tellProblem(ProblemKind::OpenFailed, 0, "Failed to open file " + fileName);
+    _hasError = true;
+    return false;
+  }
+  if (failure == OpenFailure::Stat) {
+    _errNo = errno;
+    tellProblem(ProblemKind::StatFailed, 0, "Failed to 'stat' file " + fileName);
+    _hasError = true;
+    return false;
+  }
+  return readFileHeader();
+}
+
+bool DataInspector::setSource(std::unique_ptr<ByteSource> source, const std::string& name,
+                              bool reset) {
+  startFile(name, reset);
+  _source = std::move(source);
+  return readFileHeader();
+}
+
+void DataInspector::startFile(const std::string& fileName, bool reset) {
   _source.reset();
   if (reset) init();
   _fileName = fileName;
@@ -106,21 +131,10 @@ bool DataInspector::setFile(const std::string& fileName, bool reset) {
   _fileIndex = 0;
   _fileHeader = 0;
   if (_hitTotals) _hitTotals->fileChunks.push_back(0);
-
   _readFailureTold = false;
-  OpenFailure failure;
-  _source = openInput(fileName, failure, _follow);
-  if (failure == OpenFailure::Open) {
-    tellProblem(ProblemKind::OpenFailed, 0, "Failed to open file " + fileName);
-    _hasError = true;
-    return false;
-  }
-  if (failure == OpenFailure::Stat) {
-    _errNo = errno;
-    tellProblem(ProblemKind::StatFailed, 0, "Failed to 'stat' file " + fileName);
-    _hasError = true;
-    return false;
-  }
+}
+
+bool DataInspector::readFileHeader() {
   // The size of the file that was opened, not of whatever the name points
   // to a moment later; a stream's is learnt at its end.
   _sizeKnown = _sizeKnownAtOpen = _source->knownSize(_fileSize);

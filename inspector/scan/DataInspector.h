@@ -101,6 +101,9 @@ class DataInspector {
 
   void init();
   bool setFile(const std::string& fileName, bool reset);
+  // Reads the file from the given source instead of a file of that name
+  // (a Python file object, say); as setFile otherwise.
+  bool setSource(std::unique_ptr<ByteSource> source, const std::string& name, bool reset);
   // The files opened from now on are followed while they are written (see
   // io/FollowSource.h); nullptr: read as they are. The settings must
   // outlive the files.
@@ -232,6 +235,9 @@ class DataInspector {
                   uint64_t packets, const std::map<uint64_t, uint64_t>& chunkCounts);
 
  private:
+  // A new file's walk from its start; then its header, from the source.
+  void startFile(const std::string& fileName, bool reset);
+  bool readFileHeader();
   void printJsonPayload();
   bool nextPiece();
   bool nextMemoryPiece();
