@@ -36,6 +36,9 @@ class ByteSource {
   virtual bool knownSize(uint64_t& bytes) const = 0;
   // The bytes read or stepped over so far.
   virtual uint64_t position() const = 0;
+  // How many bytes a read would deliver without waiting: all there are,
+  // except for a file that is followed while it is written.
+  virtual uint64_t readyBytes() const { return UINT64_MAX; }
 
   virtual bool eof() const = 0;
   virtual bool error() const = 0;

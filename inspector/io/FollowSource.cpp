@@ -106,7 +106,7 @@ bool FollowSource::waitBeyond(uint64_t have) {
   const auto idle = std::chrono::duration<double>(_settings.idleSeconds);
   const auto interval = std::chrono::duration<double>(_settings.intervalSeconds);
   while (!_ended) {
-    if (followingStopped()) {
+    if (followingStopped() || (_settings.stopWanted && _settings.stopWanted())) {
       _ended = true;
       break;
     }
@@ -143,6 +143,13 @@ bool FollowSource::waitBeyond(uint64_t have) {
     }
   }
   return false;
+}
+
+uint64_t FollowSource::readyBytes() const {
+  // Once the follow has ended, a read never waits.
+  uint64_t size = 0;
+  if (_ended || _error || !_file->size(size)) return UINT64_MAX;
+  return size > position() ? size - position() : 0;
 }
 
 void FollowSource::tickIfDue() {

@@ -35,6 +35,10 @@ struct FollowSettings {
   // The tick hook's interval.
   double intervalSeconds = 2;
   std::function<void()> tick;
+  // Asked at every wake of a wait (at least every interval): true ends the
+  // follow, as stopFollowing() does, for this source alone (a Python
+  // program's Ctrl-C, say). None: never.
+  std::function<bool()> stopWanted;
 };
 
 // Ends every follow of the process, now or at its next wait. Safe to call
@@ -56,6 +60,7 @@ class FollowSource : public ByteSource {
   bool skip(uint64_t n) override;
   bool knownSize(uint64_t&) const override { return false; }
   uint64_t position() const override { return _file->position(); }
+  uint64_t readyBytes() const override;
   bool eof() const override { return _file->eof(); }
   bool error() const override { return _error || _file->error(); }
   std::string errorText() const override { return _errorText; }

@@ -166,6 +166,9 @@ class DataInspector {
   // pixelCounterTotal), whole buffer runs at a time; returns how many, fewer
   // than max only at the end of the stream.
   size_t takePackets(uint64_t* dst, size_t max);
+  // takePackets returns, once it has words, rather than wait for a followed
+  // file to grow: its words come as they arrive.
+  void setTakeReadyWords(bool b) { _takeReadyWords = b; }
   bool processNextPixel();
   // processNextPixel until it returns false, in one call: the statistics
   // loop without a call per packet.
@@ -270,6 +273,7 @@ class DataInspector {
   bool _sizeKnown = false;
   bool _sizeKnownAtOpen = false;
   bool _readFailureTold = false;
+  bool _takeReadyWords = false;
   const FollowSettings* _follow = nullptr;
   // The current data chunk's header was accepted (a refused header of a
   // data type still has its payload read as packets).

@@ -325,12 +325,21 @@ size_t DataInspector::takePackets(uint64_t* dst, size_t max) {
   size_t n = 0;
   while (n < max) {
     if (_wordsAvail == 0) {
+      // A followed file that holds no whole word more: what there is goes
+      // to the caller now.
+      const uint64_t ready =
+          _takeReadyWords && _source && !_externalChunk ? _source->readyBytes() : UINT64_MAX;
+      if (n > 0 && ready < 8) break;
       // The words of a file go straight to the caller's memory, not through
       // the read buffer (pieces of any size deliver the same words); the
       // last of them becomes the current packet, kept in the buffer.
       if (!_externalChunk && max - n > 1 && nextDataChunk()) {
         uint64_t* const words = dst + n;
-        const size_t got = size_t(readChunkWords(words, std::min<uint64_t>(max - n, BUFFER_WORDS)));
+        uint64_t want = std::min<uint64_t>(max - n, BUFFER_WORDS);
+        // At least one word, which may be waited for.
+        if (_takeReadyWords)
+          want = std::min(want, std::max<uint64_t>(1, _source->readyBytes() / 8));
+        const size_t got = size_t(readChunkWords(words, want));
         if (got == 0) break;
         reverseInPlace(words, got, _reverseWords, _reverseBytes);
         _pixelCounterTotal += got;
