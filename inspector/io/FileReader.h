@@ -43,7 +43,7 @@ namespace morven {
 
 class ReadAhead;
 
-class FileReader : public ByteSource {
+class FileReader final : public ByteSource {
  public:
   FileReader();
   ~FileReader() override;

@@ -116,6 +116,7 @@ bool DataInspector::setSource(std::unique_ptr<ByteSource> source, const std::str
 }
 
 void DataInspector::startFile(const std::string& fileName, bool reset) {
+  _plainFile = nullptr;
   _source.reset();
   if (reset) init();
   _fileName = fileName;
@@ -139,6 +140,7 @@ bool DataInspector::readFileHeader() {
   // to a moment later; a stream's is learnt at its end.
   _sizeKnown = _sizeKnownAtOpen = _source->knownSize(_fileSize);
   if (!_sizeKnown) _fileSize = UINT64_MAX;
+  _plainFile = _sizeKnown ? dynamic_cast<FileReader*>(_source.get()) : nullptr;
 
   unsigned char header[8];
   if (readBytes(header, 8) != 8) {
@@ -361,6 +363,11 @@ bool DataInspector::feof() const {
 }
 
 size_t DataInspector::readBytes(void* dst, size_t n) {
+  if (_plainFile != nullptr) {
+    const size_t got = _plainFile->read(dst, n);
+    if (got < n) afterInput();
+    return got;
+  }
   if (!_source) return 0;
   const size_t got = _source->read(dst, n);
   if (got < n) afterInput();
@@ -368,6 +375,8 @@ size_t DataInspector::readBytes(void* dst, size_t n) {
 }
 
 bool DataInspector::skipBytes(uint64_t n) {
+  // A file of known size seeks: it cannot fail or end here.
+  if (_plainFile != nullptr) return _plainFile->seekForward(n);
   if (!_source) {
     errno = EBADF;
     return false;

@@ -30,6 +30,7 @@
 #include "format/ByteOrder.h"
 #include "format/MorvenFormat.h"
 #include "io/ByteSource.h"
+#include "io/FileReader.h"
 #include "scan/CheckFindings.h"
 #include "scan/DisplayState.h"
 
@@ -268,6 +269,9 @@ class DataInspector {
   bool payloadCut() const { return _fileIndex > _fileSize || _chunkBytes > _fileSize - _fileIndex; }
 
   std::unique_ptr<ByteSource> _source;  // the open data file; null when none is open
+  // The source when it is a plain file of known size, called directly: the
+  // walk over a file of small chunks makes two calls per chunk.
+  FileReader* _plainFile = nullptr;
   // The size is known: from the start for a plain file, once it has ended
   // for a stream. Until then _fileSize is the largest offset there is.
   bool _sizeKnown = false;
