@@ -1,0 +1,100 @@
+// A Python binary file object as the byte source of a data file: anything
+// with readinto (an open file, sys.stdin.buffer, gzip.open(...), a socket's
+// makefile("rb")). It is read once, front to back, as a stream: steps over
+// payloads read and drop, and the size is known at the end.
+//
+// The inspector reads without the GIL; each read takes it for the call of
+// readinto. An exception of readinto is a read error whose message names
+// it; the exception itself is cleared, as the read error says it.
+#ifndef MORVEN_PYTHON_READINTOSOURCE_H
+#define MORVEN_PYTHON_READINTOSOURCE_H
+
+#include <pybind11/pybind11.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "io/ByteSource.h"
+
+namespace morven::python {
+
+namespace py = pybind11;
+
+class ReadintoSource : public ByteSource {
+ public:
+  // Takes a reference to the object (with the GIL held).
+  explicit ReadintoSource(py::object file) : _file(std::move(file)) {}
+  ~ReadintoSource() override {
+    py::gil_scoped_acquire gil;
+    _file = py::object();
+  }
+  ReadintoSource(const ReadintoSource&) = delete;
+  ReadintoSource& operator=(const ReadintoSource&) = delete;
+
+  size_t read(void* dst, size_t n) override {
+    size_t done = 0;
+    if (_eof || _error) return 0;
+    py::gil_scoped_acquire gil;
+    while (done < n) {
+      // readinto fills at most what a memoryview of the rest holds.
+      const size_t want = std::min<size_t>(n - done, size_t(1) << 30);
+      PyObject* view = PyMemoryView_FromMemory(static_cast<char*>(dst) + done, Py_ssize_t(want),
+                                               PyBUF_WRITE);
+      if (view == nullptr) return fail(done);
+      PyObject* got = PyObject_CallMethod(_file.ptr(), "readinto", "O", view);
+      Py_DECREF(view);
+      if (got == nullptr) return fail(done);
+      // None: a non-blocking file without data now; read again.
+      const Py_ssize_t k = got == Py_None ? -1 : PyLong_AsSsize_t(got);
+      Py_DECREF(got);
+      if (k == -1 && PyErr_Occurred()) return fail(done);
+      if (k == 0) {
+        _eof = true;
+        break;
+      }
+      if (k > 0) done += size_t(std::min<Py_ssize_t>(k, Py_ssize_t(want)));
+    }
+    _position += done;
+    return done;
+  }
+  bool skip(uint64_t n) override {
+    char scratch[65536];
+    while (n > 0 && !_eof && !_error) {
+      const size_t got = read(scratch, size_t(std::min<uint64_t>(n, sizeof scratch)));
+      n -= got;
+    }
+    return true;
+  }
+  bool knownSize(uint64_t&) const override { return false; }
+  uint64_t position() const override { return _position; }
+  bool eof() const override { return _eof; }
+  bool error() const override { return _error; }
+  std::string errorText() const override { return _errorText; }
+
+ private:
+  // The exception of the call, as the read error's text (GIL held).
+  size_t fail(size_t done) {
+    std::string what = "readinto failed";
+    if (PyErr_Occurred()) {
+      py::error_already_set e;
+      what = std::string("readinto raised ") + e.what();
+    }
+    _error = true;
+    _eof = true;
+    _errorText = what;
+    _position += done;
+    return done;
+  }
+
+  py::object _file;
+  uint64_t _position = 0;
+  bool _eof = false;
+  bool _error = false;
+  std::string _errorText;
+};
+
+}  // namespace morven::python
+
+#endif  // MORVEN_PYTHON_READINTOSOURCE_H
