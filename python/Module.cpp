@@ -1,7 +1,30 @@
 // The module object morven and its parts.
+#include <pybind11/eval.h>
+
 #include "Module.h"
 #include "format/MorvenFormat.h"
 #include "text/Format.h"
+
+namespace {
+
+// The functions that a process pool or a distributed engine maps over
+// files travel by pickle, by their name in the module; pybind11's own
+// function objects do not pickle (their __self__ is a capsule), so these
+// are Python functions of the module that call them.
+const char* const PICKLABLE_SOURCE = R"PY(
+def picklable(module, name):
+    run = getattr(module, name)
+
+    def call(*args, **kwargs):
+        return run(*args, **kwargs)
+
+    call.__name__ = call.__qualname__ = name
+    call.__module__ = module.__name__
+    call.__doc__ = run.__doc__
+    setattr(module, name, call)
+)PY";
+
+}  // namespace
 
 PYBIND11_MODULE(morven, m) {
   using namespace morven::python;
@@ -20,4 +43,8 @@ The library reads and decodes with the GIL released.)";
   addPacketDecode(m);
   addRunResults(m);
   addPlot(m);
+  py::dict scope;
+  py::exec(PICKLABLE_SOURCE, scope);
+  for (const char* name : {"statistics", "check_counters", "check_testgen"})
+    scope["picklable"](m, name);
 }
