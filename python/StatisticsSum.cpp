@@ -102,14 +102,16 @@ Statistics sumOf(const std::vector<const Statistics*>& items, bool allowDuplicat
                       "the sum of " + std::to_string(items.size()) + " statistics");
 }
 
-std::vector<const Statistics*> statisticsList(const py::iterable& items) {
-  std::vector<const Statistics*> list;
+// The items as a list that holds them while their documents are merged
+// (a generator's items would go as soon as they are passed).
+py::list statisticsList(const py::iterable& items) {
+  py::list list;
   for (const py::handle item : items) {
     if (!py::isinstance<Statistics>(item)) {
       throw py::type_error("only morven.Statistics add up, not " +
                            py::str(item.get_type().attr("__name__")).cast<std::string>());
     }
-    list.push_back(&item.cast<const Statistics&>());
+    list.append(item);
   }
   return list;
 }
@@ -227,7 +229,10 @@ void defineStatisticsSums(py::class_<Statistics>& c) {
   c.def_static(
       "sum",
       [](const py::iterable& items, bool allowDuplicates) {
-        return sumOf(statisticsList(items), allowDuplicates);
+        const py::list held = statisticsList(items);
+        std::vector<const Statistics*> list;
+        for (const py::handle item : held) list.push_back(&item.cast<const Statistics&>());
+        return sumOf(list, allowDuplicates);
       },
       py::arg("items"), py::kw_only(), py::arg("allow_duplicates") = false,
       "The sum of the statistics in one merge, as mvscan --merge over all their documents: "

@@ -47,6 +47,8 @@ ADDING = {
     "plus": lambda parts, tmp_path: parts[0] + parts[1] + parts[2],
     "sum": lambda parts, tmp_path: sum(parts),
     "Statistics.sum": lambda parts, tmp_path: morven.Statistics.sum(parts),
+    "Statistics.sum of a generator": lambda parts, tmp_path: morven.Statistics.sum(
+        pickle.loads(pickle.dumps(p)) for p in parts),
     "pickled": lambda parts, tmp_path: sum(pickle.loads(pickle.dumps(p)) for p in parts),
     "saved and loaded": saved_and_loaded,
     "loaded from text": lambda parts, tmp_path: sum(
