@@ -73,8 +73,14 @@ def stub_names():
             names.update(t.id for t in node.targets)
         if isinstance(node, ast.ClassDef):
             members[node.name] = {n.name: n for n in node.body if isinstance(n, ast.FunctionDef)}
+            members[node.name].update(
+                (n.target.id, n) for n in node.body if isinstance(n, ast.AnnAssign))
     public = {n for n in names if not n.startswith("_") or n == "__version__"}
     functions = {n.name: n for n in tree.body if isinstance(n, ast.FunctionDef)}
+    # Functions of the same parameters, given as another's name.
+    for node in tree.body:
+        if isinstance(node, ast.Assign) and isinstance(node.value, ast.Name):
+            functions.update((t.id, functions[node.value.id]) for t in node.targets)
     return public, members, functions
 
 
@@ -146,6 +152,8 @@ def test_the_stub_takes_the_parameters_the_module_takes(name):
     node, obj = CALLABLES[name]
     module = parameters_of_module(obj)
     if module is None:
-        assert any(isinstance(d, ast.Name) and d.id == "property" for d in node.decorator_list)
+        # A read-only property: a Final attribute.
+        assert isinstance(node, ast.AnnAssign) and ast.unparse(node.annotation).startswith("Final[")
     else:
+        assert isinstance(node, ast.FunctionDef)
         assert parameters_of_stub(node) == module
