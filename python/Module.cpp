@@ -8,20 +8,22 @@
 namespace {
 
 // The functions that a process pool or a distributed engine maps over
-// files travel by pickle, by their name in the module; pybind11's own
-// function objects do not pickle (their __self__ is a capsule), so these
-// are Python functions of the module that call them.
+// files or results travel by pickle, by their name in the module;
+// pybind11's own function objects do not pickle (their __self__ is a
+// capsule), so these are Python functions of the module that call them.
 const char* const PICKLABLE_SOURCE = R"PY(
-def picklable(module, name):
-    run = getattr(module, name)
+def picklable(module, name, cls=None):
+    owner = module if cls is None else cls
+    run = getattr(owner, name)
 
     def call(*args, **kwargs):
         return run(*args, **kwargs)
 
-    call.__name__ = call.__qualname__ = name
+    call.__name__ = name
+    call.__qualname__ = name if cls is None else cls.__name__ + "." + name
     call.__module__ = module.__name__
     call.__doc__ = run.__doc__
-    setattr(module, name, call)
+    setattr(owner, name, call if cls is None else staticmethod(call))
 )PY";
 
 }  // namespace
@@ -47,4 +49,5 @@ The library reads and decodes with the GIL released.)";
   py::exec(PICKLABLE_SOURCE, scope);
   for (const char* name : {"statistics", "check_counters", "check_testgen"})
     scope["picklable"](m, name);
+  for (const char* name : {"sum", "load"}) scope["picklable"](m, name, m.attr("Statistics"));
 }

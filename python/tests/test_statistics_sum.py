@@ -201,3 +201,14 @@ def test_statistics_travel_between_processes(files, tmp_path):
         parts = list(pool.map(morven.statistics, files))
     report, _ = one_run(files, tmp_path)
     assert report.endswith("\n" + sum(parts).report() + "\n")
+
+
+@pytest.mark.parametrize("name", ["statistics", "check_counters", "check_testgen",
+                                  "Statistics.sum", "Statistics.load"])
+def test_functions_travel_by_name(name):
+    """What a pool or a distributed engine sends to its workers: the function
+    by its name in the module."""
+    function = morven
+    for part in name.split("."):
+        function = getattr(function, part)
+    assert pickle.loads(pickle.dumps(function)) is function
