@@ -34,7 +34,10 @@ PYBIND11_MODULE(morven, m) {
 
   open(path)            a file: header, chunks, structural errors, packet words
   decode(words, layout) packet words to a numpy structured array of fields
-  statistics(paths)     the figures of mvscan -p
+  record_dtype(layout)  the dtype of those records (for decode's out=)
+  statistics(paths)     the figures of mvscan -p; they add up (a + b, sum) as
+                        mvscan --merge adds them, pickle, and load and save
+                        statistics documents (Statistics)
   check_counters(paths) the findings of mvscan -q
   check_testgen(paths)  the findings of mvscan -Q
 
