@@ -157,8 +157,11 @@ Statistics load(const py::object& from, double hotFactor) {
 std::string report(const Statistics& st, const py::object& histogramBins, bool eocList) {
   RunSettings s = mergeSettings();
   if (!histogramBins.is_none()) {
+    if (!py::isinstance<py::int_>(histogramBins) || py::isinstance<py::bool_>(histogramBins))
+      throw py::type_error("histogram_bins must be an int or None");
+    if (histogramBins < py::int_(1) || histogramBins > py::int_(65536))
+      throw py::value_error("histogram_bins must be 1 to 65536");
     const int bins = histogramBins.cast<int>();
-    if (bins < 1 || bins > 65536) throw py::value_error("histogram_bins must be 1 to 65536");
     s.histogram = true;
     s.histogramBins = bins;
   }
@@ -266,7 +269,9 @@ void defineStatisticsSums(py::class_<Statistics>& c) {
         return py::make_tuple(py::bytes(st.document), st.hotFactor, st.source);
       },
       [](const py::tuple& t) {
-        if (t.size() != 3) throw py::value_error("not the state of a morven.Statistics");
+        if (t.size() != 3 || !py::isinstance<py::bytes>(t[0]) ||
+            !py::isinstance<py::float_>(t[1]) || !py::isinstance<py::str>(t[2]))
+          throw py::type_error("not the state of a morven.Statistics");
         return fromDocument(t[0].cast<std::string>(), t[1].cast<double>(),
                             t[2].cast<std::string>());
       }));

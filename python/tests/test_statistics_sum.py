@@ -72,8 +72,12 @@ def test_report_options_are_those_of_the_command_line(files, tmp_path):
     total = sum(morven.statistics(path, skip=7) for path in files)
     report, _ = one_run(files, tmp_path, "-s", "7", "-e", "-H", "9")
     assert report.endswith("\n" + total.report(histogram_bins=9, eoc_list=True) + "\n")
-    with pytest.raises(ValueError, match="histogram_bins must be 1 to 65536"):
-        total.report(histogram_bins=0)
+    for bins in (0, 65537, -1, 2**70):
+        with pytest.raises(ValueError, match="histogram_bins must be 1 to 65536"):
+            total.report(histogram_bins=bins)
+    for bins in ("9", 9.0, True):
+        with pytest.raises(TypeError, match="histogram_bins must be an int or None"):
+            total.report(histogram_bins=bins)
 
 
 def test_documents_are_those_of_the_command_line(files, tmp_path):
@@ -212,3 +216,14 @@ def test_functions_travel_by_name(name):
     for part in name.split("."):
         function = getattr(function, part)
     assert pickle.loads(pickle.dumps(function)) is function
+
+
+def test_a_damaged_pickle_is_refused(files):
+    state = morven.statistics(files[0]).__getstate__()
+    document = state[0]
+    for bad in [(document, 10.0), ("text", 10.0, "x"), (document, 10, "x"), (document, "10", "x")]:
+        with pytest.raises(TypeError, match="not the state of a morven.Statistics"):
+            morven.Statistics.__new__(morven.Statistics).__setstate__(bad)
+    damaged = document.replace(b'"packets":', b'"packets":1', 1)
+    with pytest.raises(ValueError, match="^Cannot load x: "):
+        morven.Statistics.__new__(morven.Statistics).__setstate__((damaged, 10.0, "x"))
