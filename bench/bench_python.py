@@ -1,6 +1,7 @@
 """Times the Python module morven on one file, all in the same run, warm page
 cache: morven.statistics against mvscan -p, and File.packets() plus
-morven.decode() against the plain numpy decode of bench_python_numpy.py; and
+morven.decode(), with fresh arrays and with arrays made once (out=), against
+the plain numpy decode of bench_python_numpy.py; and
 the peak memory of iter_packets and statistics beyond the arrays they hand
 out. Run by bench/bench_python.sh, which makes the file.
 
@@ -98,10 +99,22 @@ packets = timed(runs, lambda: morven.open(path).packets())
 show("packets()", packets, cat)
 both = timed(runs, lambda: morven.decode(morven.open(path).packets()))
 show("packets() + decode()", both, cat)
+# The same into arrays made once (out=): what a loop over the files of a
+# run pays when it reuses its arrays.
+words_out = np.empty(size // 8, dtype=np.uint64)
+records_out = np.empty(len(morven.open(path).packets(out=words_out)), morven.record_dtype("toatot"))
+packets_out = timed(runs, lambda: morven.open(path).packets(out=words_out))
+show("packets(out=)", packets_out, cat)
+both_out = timed(runs, lambda: morven.decode(morven.open(path).packets(out=words_out),
+                                             out=records_out))
+show("packets(out=) + decode(out=)", both_out, cat)
 plain = timed(runs, lambda: bench_python_numpy.decode(bench_python_numpy.read_words(path)))
 show("plain numpy decode", plain, cat)
 print(f"{'numpy / (packets + decode)':<28}: {plain[0] / both[0]:.1f} wall, {plain[3] / both[3]:.1f} cpu "
       "(target at least 10)")
+print(f"{'numpy / (the same, out=)':<28}: {plain[0] / both_out[0]:.1f} wall, "
+      f"{plain[3] / both_out[3]:.1f} cpu")
+del words_out, records_out
 
 iter_peak = peak_beyond_imports("for a in morven.open(path).iter_packets(): pass", path)
 stats_peak = peak_beyond_imports("morven.statistics(path)", path)

@@ -2,7 +2,8 @@
 # Times the Python module morven on a 1 GiB mvgen ToA/ToT file, warm page
 # cache, all in one run (bench/bench_python.py does the timing):
 # morven.statistics against mvscan -p, File.packets() plus morven.decode()
-# against the plain numpy decode an analyst writes (bench/bench_python_numpy.py),
+# (fresh arrays, and arrays made once with out=) against the plain numpy
+# decode an analyst writes (bench/bench_python_numpy.py),
 # and the peak memory of iter_packets and statistics.
 #
 #   bench/bench_python.sh [build-folder]

@@ -237,6 +237,26 @@ class PacketIterator {
   bool _ended = false;
 };
 
+// The out argument of packets: a one-dimensional numpy.uint64 array that
+// can be written in place.
+py::array packetOut(const py::object& out) {
+  if (!py::isinstance<py::array>(out)) {
+    throw py::type_error("packets: out must be a numpy array, not " +
+                         py::str(out.get_type().attr("__name__")).cast<std::string>());
+  }
+  py::array a = py::reinterpret_borrow<py::array>(out);
+  if (!a.dtype().equal(py::dtype::of<uint64_t>())) {
+    throw py::type_error("packets: out must have the dtype uint64, not " +
+                         py::str(static_cast<py::handle>(a.dtype())).cast<std::string>());
+  }
+  if (a.ndim() != 1)
+    throw py::value_error("packets: out must be one-dimensional, not of " +
+                          std::to_string(a.ndim()) + " dimensions");
+  if (!(a.flags() & py::array::c_style)) throw py::value_error("packets: out must be C-contiguous");
+  if (!a.writeable()) throw py::value_error("packets: out must be writeable");
+  return a;
+}
+
 class File {
  public:
   explicit File(const std::string& path) : _path(path) {
@@ -315,6 +335,38 @@ class File {
     return words;
   }
 
+  // The words into the caller's array: as many as the stream holds, which
+  // must fit; the part of out they fill.
+  py::array packetsInto(const PacketReading& reading, const py::object& out) const {
+    checkOpen();
+    py::array a = packetOut(out);
+    Inspection in(true);
+    OpenFailure failure;
+    {
+      py::gil_scoped_release release;
+      failure = startPackets(in, _path, reading);
+    }
+    if (failure.failed) raiseOpenFailure(_path, failure);
+    uint64_t* const dst = static_cast<uint64_t*>(a.mutable_data());
+    const size_t most = size_t(a.size());
+    size_t n = 0;
+    bool more = false;
+    {
+      py::gil_scoped_release release;
+      bool ended = false;
+      while (!ended && n < most)
+        n += takeWords(in.inspector, dst + n, most - n, reading.pelvan, ended);
+      // A full array: is there a word beyond it?
+      uint64_t next;
+      while (!ended && !more) more = takeWords(in.inspector, &next, 1, reading.pelvan, ended) != 0;
+    }
+    if (more) {
+      throw py::value_error("packets: out holds " + std::to_string(most) +
+                            " words, fewer than the packet words of " + _path);
+    }
+    return a[py::slice(0, py::ssize_t(n), 1)];
+  }
+
   PacketIterator iterPackets(const PacketReading& reading, int64_t maxWords) const {
     checkOpen();
     if (maxWords < 1) throw py::value_error("max_words must be at least 1");
@@ -353,6 +405,16 @@ reverse_bytes  reverse the bytes of every word (mvscan -r); after
                reverse_words when both are given
 pelvan         the stream is in 1 KiB Pelvan blocks (mvscan -W): leave out the
                block headers, trailers and zero words, as the statistics do
+
+out            a numpy.uint64 array to read the words into rather than a fresh
+               one, one-dimensional, C-contiguous and writeable, with room for
+               all the words (File.size // 8 is always enough); the part of
+               it they fill, out[:n], is returned, so one array serves the
+               files of a run in turn; the rest of out is scratch space of
+               the reading (with pelvan, words left out are read there).
+               TypeError for another type or dtype, ValueError for another
+               shape, a view with steps, a read-only array, or words that do
+               not fit (out is then written to its end).
 
 The whole file is read into memory; iter_packets walks it in bounded memory.)";
 
@@ -447,11 +509,14 @@ methods raise ValueError.)")
            "end of the file or the first header the walk refuses.")
       .def(
           "packets",
-          [](const File& f, uint64_t skip, bool reverseWords, bool reverseBytes, bool pelvan) {
-            return f.packets(reading(skip, reverseWords, reverseBytes, pelvan));
+          [](const File& f, uint64_t skip, bool reverseWords, bool reverseBytes, bool pelvan,
+             const py::object& out) -> py::array {
+            const PacketReading r = reading(skip, reverseWords, reverseBytes, pelvan);
+            if (out.is_none()) return f.packets(r);
+            return f.packetsInto(r, out);
           },
           py::arg("skip") = 0, py::arg("reverse_words") = false, py::arg("reverse_bytes") = false,
-          py::arg("pelvan") = false, PACKETS_DOC)
+          py::arg("pelvan") = false, py::kw_only(), py::arg("out") = py::none(), PACKETS_DOC)
       .def(
           "iter_packets",
           [](const File& f, uint64_t skip, bool reverseWords, bool reverseBytes, bool pelvan,

@@ -10,6 +10,7 @@
 //   FileObject.cpp    morven.open: header, chunks, structural errors, packets
 //   PacketDecode.cpp  morven.decode: packet words to a numpy structured array
 //   RunResults.cpp    morven.statistics, check_counters, check_testgen
+//   StatisticsSum.cpp Statistics: sums, documents, pickling, report, picture
 //   FileErrors.cpp    failures to open a file as Python exceptions
 #ifndef MORVEN_PYTHON_MODULE_H
 #define MORVEN_PYTHON_MODULE_H

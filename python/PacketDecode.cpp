@@ -94,32 +94,75 @@ void decodeRange(const uint64_t* in, Record* out, size_t n) {
 }
 
 template <typename Record>
-py::array decodeAll(const Words& words) {
-  std::vector<py::ssize_t> shape(words.shape(), words.shape() + words.ndim());
-  py::array_t<Record> records(shape);
+void decodeInto(const Words& words, Record* out) {
   const uint64_t* in = words.data();
-  Record* out = records.mutable_data();
   const size_t n = size_t(words.size());
-  {
-    py::gil_scoped_release release;
-    const size_t parts = std::min<size_t>(size_t(availableCores()), n / WORDS_PER_THREAD + 1);
-    const size_t step = (n + parts - 1) / parts;
-    auto decodePart = [&](size_t p) {
-      const size_t begin = std::min(n, p * step), end = std::min(n, begin + step);
-      decodeRange(in + begin, out + begin, end - begin);
-    };
-    std::vector<std::thread> threads;
-    size_t p = 1;
-    try {
-      for (; p < parts; ++p) threads.emplace_back(decodePart, p);
-    } catch (const std::system_error&) {
-      // No thread to be had: the parts left are decoded here.
-    }
-    decodePart(0);
-    for (size_t rest = p; rest < parts; ++rest) decodePart(rest);
-    for (std::thread& t : threads) t.join();
+  py::gil_scoped_release release;
+  const size_t parts = std::min<size_t>(size_t(availableCores()), n / WORDS_PER_THREAD + 1);
+  const size_t step = (n + parts - 1) / parts;
+  auto decodePart = [&](size_t p) {
+    const size_t begin = std::min(n, p * step), end = std::min(n, begin + step);
+    decodeRange(in + begin, out + begin, end - begin);
+  };
+  std::vector<std::thread> threads;
+  size_t p = 1;
+  try {
+    for (; p < parts; ++p) threads.emplace_back(decodePart, p);
+  } catch (const std::system_error&) {
+    // No thread to be had: the parts left are decoded here.
   }
-  return records;
+  decodePart(0);
+  for (size_t rest = p; rest < parts; ++rest) decodePart(rest);
+  for (std::thread& t : threads) t.join();
+}
+
+std::string shapeText(const py::array& a) {
+  py::tuple shape(a.ndim());
+  for (py::ssize_t i = 0; i < a.ndim(); ++i) shape[size_t(i)] = a.shape(i);
+  return py::str(shape).cast<std::string>();
+}
+
+// The records go to a fresh array, or to out: an array of the caller's to
+// be filled again and again, so repeated decodes do not pay for fresh
+// memory. out is taken as numpy takes the out argument of its functions:
+// exactly the record type and the words' shape, and memory that can be
+// written in place (C-contiguous, writeable, apart from the words).
+template <typename Record>
+py::array decodeAll(const Words& words, const py::object& out) {
+  if (out.is_none()) {
+    py::array_t<Record> records(
+        std::vector<py::ssize_t>(words.shape(), words.shape() + words.ndim()));
+    decodeInto(words, records.mutable_data());
+    return records;
+  }
+  if (!py::isinstance<py::array>(out)) {
+    throw py::type_error("decode: out must be a numpy array, not " +
+                         py::str(out.get_type().attr("__name__")).cast<std::string>());
+  }
+  py::array a = py::reinterpret_borrow<py::array>(out);
+  const py::dtype type = py::dtype::of<Record>();
+  if (!a.dtype().equal(type)) {
+    throw py::type_error("decode: out must have the dtype of the layout, " +
+                         py::str(static_cast<py::handle>(type)).cast<std::string>() +
+                         " (morven.record_dtype), not " +
+                         py::str(static_cast<py::handle>(a.dtype())).cast<std::string>());
+  }
+  if (a.ndim() != words.ndim() || !std::equal(a.shape(), a.shape() + a.ndim(), words.shape())) {
+    throw py::value_error("decode: out must have the shape of the words, " + shapeText(words) +
+                          ", not " + shapeText(a));
+  }
+  if (!(a.flags() & py::array::c_style)) throw py::value_error("decode: out must be C-contiguous");
+  if (!a.writeable()) throw py::value_error("decode: out must be writeable");
+  const py::module_ numpy = py::module_::import("numpy");
+  if (numpy.attr("may_share_memory")(a, words).cast<bool>())
+    throw py::value_error("decode: out must not share memory with the words");
+  decodeInto(words, static_cast<Record*>(a.mutable_data()));
+  return a;
+}
+
+void checkLayout(const std::string& layout) {
+  if (layout != "toatot" && layout != "pc24")
+    throw py::value_error("layout must be \"toatot\" or \"pc24\", not \"" + layout + "\"");
 }
 
 const char* const WORDS_TYPE =
@@ -174,6 +217,14 @@ words   packet words: a numpy array of numpy.uint64 (as File.packets gives
         the machine's byte order is decoded from a contiguous copy.
 layout  "toatot" for ToA/ToT runs, "pc24" for counting runs
 
+out     an array to write the records to rather than a fresh one (numpy's
+        convention): of the dtype morven.record_dtype(layout), the shape of
+        the words, C-contiguous, writeable and apart from the words; it is
+        returned. Repeated decodes into one array do not pay for fresh
+        memory each time. TypeError for another type or dtype, ValueError
+        for another shape, a view with steps, a read-only array or one that
+        shares memory with the words.
+
 Raises TypeError, naming the type, for words of any other type (arrays of
 floats, of 32-bit integers, of bool, of objects; floats or bools in a list):
 they are not converted, as numpy would turn 1.5 into 1. Raises ValueError
@@ -208,12 +259,22 @@ void addPacketDecode(py::module_& m) {
   PYBIND11_NUMPY_DTYPE(Pc24Record, top, type, eoc, pixel, x, y, pc, timer);
   m.def(
       "decode",
-      [](const py::object& words, const std::string& layout) -> py::array {
-        if (layout == "toatot") return decodeAll<ToaTotRecord>(wordArray(words));
-        if (layout == "pc24") return decodeAll<Pc24Record>(wordArray(words));
-        throw py::value_error("layout must be \"toatot\" or \"pc24\", not \"" + layout + "\"");
+      [](const py::object& words, const std::string& layout, const py::object& out) -> py::array {
+        checkLayout(layout);
+        if (layout == "toatot") return decodeAll<ToaTotRecord>(wordArray(words), out);
+        return decodeAll<Pc24Record>(wordArray(words), out);
       },
-      py::arg("words"), py::arg("layout") = "toatot", DECODE_DOC);
+      py::arg("words"), py::arg("layout") = "toatot", py::kw_only(), py::arg("out") = py::none(),
+      DECODE_DOC);
+  m.def(
+      "record_dtype",
+      [](const std::string& layout) {
+        checkLayout(layout);
+        return layout == "toatot" ? py::dtype::of<ToaTotRecord>() : py::dtype::of<Pc24Record>();
+      },
+      py::arg("layout") = "toatot",
+      "The numpy dtype of the records decode makes for the layout (\"toatot\" or \"pc24\"): "
+      "numpy.empty(n, morven.record_dtype(layout)) is an array for decode's out.");
 }
 
 }  // namespace morven::python

@@ -4,13 +4,17 @@
 // objects and numpy arrays instead of report lines.
 #include <algorithm>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "Module.h"
+#include "Statistics.h"
 #include "format/ChunkTypes.h"
 #include "format/Packet.h"
 #include "report/QuickLook.h"
+#include "run/JsonReport.h"
+#include "run/RunReport.h"
 #include "run/Runs.h"
 #include "scan/PacketTally.h"
 
@@ -21,26 +25,6 @@ namespace {
 // The chip: 448 columns by 512 rows.
 constexpr size_t CHIP_COLUMNS = 448;
 constexpr size_t CHIP_ROWS = 512;
-
-struct Statistics {
-  uint64_t packets = 0;
-  py::array_t<uint64_t> typeCounts;
-  py::array_t<uint64_t> hits;
-  py::array_t<uint64_t> toa;
-  py::dict chunkCounts;
-  py::list structureErrors;
-  // The quick-look figures: hits only (IDLE words, empty packets and frame
-  // data left out).
-  py::array_t<uint64_t> hitMap;
-  py::array_t<uint64_t> toaHits;
-  py::array_t<uint64_t> tot;
-  py::array_t<uint64_t> pcBins;
-  py::array_t<uint64_t> pcCounts;
-  uint64_t hitTotal = 0, idle = 0, empty = 0, frameWords = 0, median = 0;
-  py::list chunkHits;
-  py::array_t<uint64_t> hotPixels;
-  py::list deadBlocks;
-};
 
 struct CheckResult {
   py::array errors;
@@ -147,6 +131,33 @@ void addQuickLook(Statistics& st, const QuickLook& q) {
     st.deadBlocks.append(py::make_tuple(d.top ? "top" : "bottom", d.eoc));
 }
 
+// The statistics run over the files, on the inspection, with the GIL
+// released; its statistics document (mvscan -p --json --no-image) goes to
+// document.
+void scanStatistics(const RunSettings& s, const std::vector<std::string>& names, Inspection& in,
+                    std::ostream& document) {
+  RunEnd end;
+  {
+    py::gil_scoped_release release;
+    JsonReport report(s, document);
+    in.inspector.setProblemSink([&](const FileProblem& p) {
+      in.problems.push_back(p);
+      report.problem(p);
+    });
+    end = runFiles(s, names, in.inspector, report);
+    report.runEnded(end);
+  }
+  if (end == RunEnd::FileFailed) checkFilesOpen(names);
+  if (end != RunEnd::Completed) throw std::runtime_error("the run did not complete");
+}
+
+// What a statistics object of these files came from, for messages.
+std::string sourceOf(const std::vector<std::string>& names) {
+  if (names.size() == 1) return "the statistics of " + names[0];
+  return "the statistics of " + names[0] + " and " + std::to_string(names.size() - 1) +
+         " more files";
+}
+
 Statistics statistics(const py::object& paths, uint64_t skip, bool reverseWords, bool reverseBytes,
                       bool pelvan, const py::object& frameBits, double hotFactor) {
   if (!(hotFactor > 1)) throw py::value_error("hot_factor must be above 1");
@@ -159,20 +170,11 @@ Statistics statistics(const py::object& paths, uint64_t skip, bool reverseWords,
   checkFilesOpen(names);
   Inspection in(true);
   in.inspector.setHitTallies(true);
-  scan(s, names, in);
-
-  const DataInspector& d = in.inspector;
-  py::dict chunkCounts;
-  for (const auto& [key, count] : d.chunkTypeCounters())
-    chunkCounts[py::str(chunkTypeName(key))] = count;
-  Statistics st;
-  st.packets = d.pixelCounterTotal();
-  st.typeCounts = copyCounters(d.typeCounters().data(), d.typeCounters().size());
-  st.hits = hitMap(d.pixelCounters());
-  st.toa = copyCounters(d.toaCounters(), VX7_TOA_VALUES);
-  st.chunkCounts = chunkCounts;
-  st.structureErrors = problemList(in.problems);
-  addQuickLook(st, quickLookOf(d, hotFactor));
+  std::ostringstream document;
+  scanStatistics(s, names, in, document);
+  Statistics st = figuresOf(in.inspector, problemList(in.problems), hotFactor);
+  st.document = std::move(document).str();
+  st.source = sourceOf(names);
   return st;
 }
 
@@ -232,8 +234,8 @@ structure_errors  the chunk walk's problems, (offset, message) pairs, as the
 
 // The class morven.Statistics.
 void bindStatistics(py::module_& m) {
-  py::class_<Statistics>(m, "Statistics",
-                         R"(The figures of a statistics run, as mvscan -p gathers them.
+  py::class_<Statistics> c(m, "Statistics",
+                           R"(The figures of a statistics run, as mvscan -p gathers them.
 
 packets           words read in all files (mvscan's "Total pixelpackets")
 type_counts       numpy array of 256: packets per type byte (EoC block 0..223,
@@ -262,10 +264,19 @@ hot_pixels        numpy array of rows x, y, pixel index, count, by count:
 median            the median count of the hit pixels
 dead_blocks       (half, EoC block) of blocks without a hit whose
                   neighbours in that half have hits
-plot()            matplotlib figure of the hit map and the spectra)")
-      .def_readonly("packets", &Statistics::packets,
-                    "Words read in all files, skipped ones included (\"Total pixelpackets\"; JSON "
-                    "report: statistics.packets).")
+plot()            matplotlib figure of the hit map and the spectra
+hot_factor        the factor the hot pixels were found with
+
+Statistics add up as mvscan --merge adds statistics documents: a + b,
+sum([...]), Statistics.sum([...]) are the statistics of one run over all
+their files, exactly, and are refused (ValueError) where --merge refuses
+(different skip or reversals, a file counted twice, a sum beyond 64 bits).
+They pickle, and to_json(), save(path) and Statistics.load(path or text)
+carry them as the documents of mvscan -p --json; report() is the text of
+mvscan --merge, save_image(path) its picture.)");
+  c.def_readonly("packets", &Statistics::packets,
+                 "Words read in all files, skipped ones included (\"Total pixelpackets\"; JSON "
+                 "report: statistics.packets).")
       .def_readonly("type_counts", &Statistics::typeCounts,
                     "numpy array of 256: packets per type byte, the -e list (JSON report: "
                     "statistics.types[].count, where types[i].type is i).")
@@ -320,9 +331,26 @@ plot()            matplotlib figure of the hit map and the spectra)")
             return "<morven.Statistics " + std::to_string(s.packets) + " packets>";
           },
           "The packet total.");
+  defineStatisticsSums(c);
 }
 
 }  // namespace
+
+Statistics figuresOf(const DataInspector& d, py::list structureErrors, double hotFactor) {
+  py::dict chunkCounts;
+  for (const auto& [key, count] : d.chunkTypeCounters())
+    chunkCounts[py::str(chunkTypeName(key))] = count;
+  Statistics st;
+  st.packets = d.pixelCounterTotal();
+  st.typeCounts = copyCounters(d.typeCounters().data(), d.typeCounters().size());
+  st.hits = hitMap(d.pixelCounters());
+  st.toa = copyCounters(d.toaCounters(), VX7_TOA_VALUES);
+  st.chunkCounts = chunkCounts;
+  st.structureErrors = std::move(structureErrors);
+  addQuickLook(st, quickLookOf(d, hotFactor));
+  st.hotFactor = hotFactor;
+  return st;
+}
 
 void addRunResults(py::module_& m) {
   PYBIND11_NUMPY_DTYPE_EX(

@@ -107,21 +107,11 @@ json mergedSettings(const RunSettings& s, const MergeSums& sums) {
   return settings;
 }
 
-// The sums into the inspector's tallies, the hit tallies too when every
-// document had them.
-void addSums(DataInspector& inspector, MergeSums& sums) {
-  inspector.addTallies(sums.types.data(), sums.pixels.data(), sums.toas.data(), sums.packets,
-                       sums.chunkCounts);
-  if (!sums.allHits) return;
-  inspector.setHitTallies(true);
-  *inspector.hitTotals() = std::move(sums.hits);
-}
-
 RunEnd writeJson(const RunSettings& s, MergeSums& sums, std::ostream& out) {
   DiscardBuffer discarded;
   std::ostream inspectorOut(&discarded);
   DataInspector inspector(inspectorOut, false);
-  addSums(inspector, sums);
+  addMergeSums(inspector, sums);
   const std::string image = imageFileName(s);
   json imageMember = {{"file", image.empty() ? json() : json(image)}, {"error", nullptr}};
   const std::string imageError =
@@ -165,7 +155,7 @@ RunEnd writeJson(const RunSettings& s, MergeSums& sums, std::ostream& out) {
 // file, then what could not be written of the page and the list.
 RunEnd writeText(const RunSettings& s, MergeSums& sums, std::ostream& out) {
   DataInspector inspector(out, false);
-  addSums(inspector, sums);
+  addMergeSums(inspector, sums);
   bool written = printStatistics(s, inspector, out);
   if (!s.htmlFile.empty() || !s.hotPixelsFile.empty()) {
     const json settings = mergedSettings(s, sums);
@@ -199,6 +189,14 @@ RunEnd merge(const RunSettings& s, const std::vector<std::string>& names,
 }
 
 }  // namespace
+
+void addMergeSums(DataInspector& inspector, MergeSums& sums) {
+  inspector.addTallies(sums.types.data(), sums.pixels.data(), sums.toas.data(), sums.packets,
+                       sums.chunkCounts);
+  if (!sums.allHits) return;
+  inspector.setHitTallies(true);
+  *inspector.hitTotals() = std::move(sums.hits);
+}
 
 void DataInspector::addTallies(const uint64_t* types, const uint64_t* pixels, const uint64_t* toas,
                                uint64_t packets, const std::map<uint64_t, uint64_t>& chunkCounts) {

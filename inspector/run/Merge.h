@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "run/Runs.h"
+#include "run/StatisticsDocument.h"
 
 namespace morven {
 
@@ -47,6 +48,11 @@ struct NamedDocument {
 };
 RunEnd mergeStatisticsTexts(const RunSettings& s, const std::vector<NamedDocument>& documents,
                             std::ostream& out, const MergeOptions& options = {});
+
+// The sums of documents (addStatisticsDocument) into the tallies of an
+// inspector of no file, as the merge reports them; the hit tallies too when
+// every document had them (they are moved out of the sums).
+void addMergeSums(DataInspector& inspector, MergeSums& sums);
 
 }  // namespace morven
 

@@ -156,3 +156,22 @@ def reference_words(path, skip=0, reverse_words=False, reverse_bytes=False, pelv
         keep = (position > 1) & (w != 0)
         w = w[keep]
     return w
+
+
+# Every figure of a morven.Statistics.
+STATISTICS_FIGURES = ("packets", "type_counts", "hits", "toa", "chunk_counts", "structure_errors",
+                      "hit_map", "toa_hits", "tot", "pc_bins", "pc_counts", "hit_total", "idle",
+                      "empty", "frame_words", "median", "chunk_hits", "hot_pixels", "dead_blocks",
+                      "hot_factor")
+
+
+def assert_same_statistics(a, b):
+    """Every figure of the two statistics is the same."""
+    for name in STATISTICS_FIGURES:
+        x, y = getattr(a, name), getattr(b, name)
+        if name == "chunk_hits":
+            assert len(x) == len(y) and all(np.array_equal(p, q) for p, q in zip(x, y)), name
+        elif isinstance(x, np.ndarray):
+            assert x.dtype == y.dtype and np.array_equal(x, y), name
+        else:
+            assert x == y, name

@@ -53,3 +53,8 @@ def test_install_puts_the_module_on_the_interpreters_path(tmp_path, prefix):
                               env={"PYTHONPATH": str(module.parent)}, cwd=tmp_path,
                               check=True, capture_output=True, text=True)
     assert imported.stdout.strip() == str(module)
+    # The type hints are installed beside the module, and as the stub
+    # package that mypy reads.
+    stub = (Path(__file__).resolve().parents[1] / "morven.pyi").read_bytes()
+    assert module.with_name("morven.pyi").read_bytes() == stub
+    assert (module.parent / "morven-stubs" / "__init__.pyi").read_bytes() == stub
