@@ -16,13 +16,9 @@ struct FormatError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-}  // namespace
-
-OpenFailure openFile(Inspection& in, const std::string& path, bool reset) {
+// What a failed open left: the errno and the inspector's last problem.
+OpenFailure openFailure(Inspection& in, size_t before) {
   OpenFailure f;
-  const size_t before = in.problems.size();
-  errno = 0;
-  if (in.inspector.setFile(path, reset)) return f;
   f.failed = true;
   f.errNo = errno;
   f.readError = in.inspector.ferror();
@@ -32,6 +28,23 @@ OpenFailure openFile(Inspection& in, const std::string& path, bool reset) {
                       in.problems.back().kind == ProblemKind::StatFailed;
   }
   return f;
+}
+
+}  // namespace
+
+OpenFailure openFile(Inspection& in, const std::string& path, bool reset) {
+  const size_t before = in.problems.size();
+  errno = 0;
+  if (in.inspector.setFile(path, reset)) return OpenFailure();
+  return openFailure(in, before);
+}
+
+OpenFailure openSource(Inspection& in, std::unique_ptr<ByteSource> source,
+                       const std::string& name) {
+  const size_t before = in.problems.size();
+  errno = 0;
+  if (in.inspector.setSource(std::move(source), name, true)) return OpenFailure();
+  return openFailure(in, before);
 }
 
 void raiseOpenFailure(const std::string& path, const OpenFailure& failure) {

@@ -19,9 +19,11 @@
 #include <thread>
 
 #include "Module.h"
+#include "ReadintoSource.h"
 #include "format/ChunkTypes.h"
 #include "format/Packet.h"
 #include "format/RegisterRecords.h"
+#include "io/FollowSource.h"
 
 namespace morven::python {
 
@@ -41,8 +43,9 @@ struct PacketReading {
 // Opens the file for its packet stream the way the pixel scan starts each
 // file: a fresh state, the skip taken packet by packet, then the reversal
 // set, so the skipped words are taken as the file holds them.
-OpenFailure startPackets(Inspection& in, const std::string& path, const PacketReading& r) {
-  OpenFailure failure = openFile(in, path, true);
+OpenFailure startPackets(Inspection& in, const std::string& path, const PacketReading& r,
+                         std::unique_ptr<ByteSource> source = nullptr) {
+  OpenFailure failure = source ? openSource(in, std::move(source), path) : openFile(in, path, true);
   if (failure.failed) return failure;
   DataInspector& inspector = in.inspector;
   uint64_t skipped = 0;
@@ -205,13 +208,23 @@ class ChunkIterator {
 class PacketIterator {
  public:
   PacketIterator(const std::string& path, const PacketReading& reading, size_t maxWords)
-      : _in(std::make_unique<Inspection>(true)), _pelvan(reading.pelvan), _maxWords(maxWords) {
+      : PacketIterator(path, reading, maxWords, nullptr, nullptr) {}
+  // From a source of the caller's (a file object), or, with follow, a file
+  // followed while it is written, whose words come as they arrive.
+  PacketIterator(const std::string& name, const PacketReading& reading, size_t maxWords,
+                 std::unique_ptr<ByteSource> source, std::unique_ptr<FollowSettings> follow)
+      : _in(std::make_unique<Inspection>(true)),
+        _follow(std::move(follow)),
+        _pelvan(reading.pelvan),
+        _maxWords(maxWords) {
+    _in->inspector.setFollow(_follow.get());
+    _in->inspector.setTakeReadyWords(_follow != nullptr);
     OpenFailure failure;
     {
       py::gil_scoped_release release;
-      failure = startPackets(*_in, path, reading);
+      failure = startPackets(*_in, name, reading, std::move(source));
     }
-    if (failure.failed) raiseOpenFailure(path, failure);
+    if (failure.failed) raiseOpenFailure(name, failure);
   }
 
   py::array_t<uint64_t> next() {
@@ -223,7 +236,25 @@ class PacketIterator {
       std::lock_guard<std::mutex> lock(_in->busy);
       // With Pelvan framing a whole batch may be left out: go on to one
       // with words in it, or to the end.
-      while (n == 0 && !_ended) n = takeWords(_in->inspector, dst, _maxWords, _pelvan, _ended);
+      while (n == 0 && !_ended) {
+        bool shortTake = false;
+        n = takeWords(_in->inspector, dst, _maxWords, _pelvan, shortTake);
+        // A followed file hands out fewer words whenever the writer is
+        // behind: it has ended only once its follow has.
+        const DataInspector& i = _in->inspector;
+        _ended = shortTake && (!_follow || i.feof() || i.ferror() || i.packetStreamEnded());
+      }
+    }
+    // A Ctrl-C that ended a follow is raised here, after its words.
+    if (PyErr_Occurred() && n == 0) throw py::error_already_set();
+    // A followed file that a damaged read ended (shrunk, replaced).
+    if (n == 0 && _in->inspector.ferror()) {
+      std::string why = "read error";
+      for (const FileProblem& p : _in->problems) {
+        if (p.kind == ProblemKind::ReadFailed) why = p.message;
+      }
+      PyErr_SetString(PyExc_OSError, why.c_str());
+      throw py::error_already_set();
     }
     if (n == 0) throw py::stop_iteration();
     shrinkTo(words, n);
@@ -232,6 +263,7 @@ class PacketIterator {
 
  private:
   std::unique_ptr<Inspection> _in;
+  std::unique_ptr<FollowSettings> _follow;
   bool _pelvan;
   size_t _maxWords;
   bool _ended = false;
@@ -268,12 +300,32 @@ class File {
     }
     if (failure.failed) raiseOpenFailure(path, failure);
     _header = in.inspector.fileHeaderString();
-    _size = in.inspector.fileSize();
+    _sizeKnown = in.inspector.sizeKnownAtOpen();
+    _size = _sizeKnown ? in.inspector.fileSize() : 0;
   }
 
   const std::string& path() const { return _path; }
   const std::string& header() const { return _header; }
-  uint64_t size() const { return _size; }
+  // A compressed file's size is that of its data: known once it has been
+  // read, which the first call does.
+  uint64_t size() {
+    if (_sizeKnown) return _size;
+    checkOpen();
+    Inspection in(false);
+    OpenFailure failure;
+    {
+      py::gil_scoped_release release;
+      failure = openFile(in, _path, true);
+      if (!failure.failed) {
+        while (in.inspector.nextChunk()) {
+        }
+      }
+    }
+    if (failure.failed) raiseOpenFailure(_path, failure);
+    _size = in.inspector.fileSize();
+    _sizeKnown = true;
+    return _size;
+  }
   bool closed() const { return _closed; }
   void close() { _closed = true; }
 
@@ -311,6 +363,7 @@ class File {
       failure = startPackets(in, _path, reading);
     }
     if (failure.failed) raiseOpenFailure(_path, failure);
+    if (!in.inspector.sizeKnownAtOpen()) return growingPackets(in, reading);
     // No file holds more packet words than it has whole words.
     py::array_t<uint64_t> words = wordArray(size_t(in.inspector.fileSize() / 8));
     uint64_t* const dst = words.mutable_data();
@@ -330,6 +383,25 @@ class File {
       n = takeWords(in.inspector, dst, most, reading.pelvan, ended);
       done = true;
       if (pages.joinable()) pages.join();
+    }
+    shrinkTo(words, n);
+    return words;
+  }
+
+  // The words of a stream whose size is not known (a compressed file), in
+  // an array that doubles as it fills.
+  static py::array_t<uint64_t> growingPackets(Inspection& in, const PacketReading& reading) {
+    size_t capacity = size_t(1) << 20, n = 0;
+    py::array_t<uint64_t> words = wordArray(capacity);
+    bool ended = false;
+    while (!ended) {
+      if (n == capacity) {
+        capacity *= 2;
+        words.resize({py::ssize_t(capacity)}, false);
+      }
+      uint64_t* const dst = words.mutable_data() + n;
+      py::gil_scoped_release release;
+      n += takeWords(in.inspector, dst, capacity - n, reading.pelvan, ended);
     }
     shrinkTo(words, n);
     return words;
@@ -380,6 +452,7 @@ class File {
 
   std::string _path;
   std::string _header;
+  bool _sizeKnown = true;
   uint64_t _size = 0;
   bool _closed = false;
   std::unique_ptr<std::vector<FileProblem>> _problems;
@@ -548,6 +621,61 @@ methods raise ValueError.)")
 
 Raises OSError (with errno and file name) when the file cannot be opened or
 read, morven.FormatError when it is not a MORVEN data file.)");
+
+  m.def(
+      "iter_packets",
+      [](const py::object& source, uint64_t skip, bool reverseWords, bool reverseBytes, bool pelvan,
+         int64_t maxWords) {
+        if (maxWords < 1) throw py::value_error("max_words must be at least 1");
+        const PacketReading r = reading(skip, reverseWords, reverseBytes, pelvan);
+        if (!py::hasattr(source, "readinto")) {
+          return PacketIterator(pathString(source), r, size_t(maxWords));
+        }
+        std::string name = "<file object>";
+        if (py::hasattr(source, "name")) name = py::str(source.attr("name")).cast<std::string>();
+        return PacketIterator(name, r, size_t(maxWords), std::make_unique<ReadintoSource>(source),
+                              nullptr);
+      },
+      py::arg("source"), py::arg("skip") = 0, py::arg("reverse_words") = false,
+      py::arg("reverse_bytes") = false, py::arg("pelvan") = false,
+      py::arg("max_words") = DEFAULT_MAX_WORDS,
+      R"(The packet words of a file, in numpy.uint64 arrays of at most max_words words.
+
+source is a path (plain, zstd or gzip) or a binary file object with
+readinto (sys.stdin.buffer, a pipe, a socket's makefile("rb")), read once,
+front to back, in bounded memory. The other arguments are those of
+File.packets(). A file object that cannot be read to its end raises
+OSError once its words have been handed out.)");
+
+  m.def(
+      "follow",
+      [](const py::object& path, double idle, double interval, uint64_t skip, bool reverseWords,
+         bool reverseBytes, bool pelvan, int64_t maxWords) {
+        if (maxWords < 1) throw py::value_error("max_words must be at least 1");
+        if (idle < 0) throw py::value_error("idle must be 0 (never) or more seconds");
+        if (!(interval > 0)) throw py::value_error("interval must be more than 0 seconds");
+        auto follow = std::make_unique<FollowSettings>();
+        follow->idleSeconds = idle;
+        follow->intervalSeconds = interval;
+        // Ctrl-C in the notebook ends the follow; the iterator raises it.
+        follow->stopWanted = [] {
+          py::gil_scoped_acquire gil;
+          return PyErr_CheckSignals() != 0;
+        };
+        return PacketIterator(pathString(path), reading(skip, reverseWords, reverseBytes, pelvan),
+                              size_t(maxWords), nullptr, std::move(follow));
+      },
+      py::arg("path"), py::arg("idle") = 0.0, py::arg("interval") = 0.2, py::arg("skip") = 0,
+      py::arg("reverse_words") = false, py::arg("reverse_bytes") = false, py::arg("pelvan") = false,
+      py::arg("max_words") = DEFAULT_MAX_WORDS,
+      R"(The packet words of a file while it is being written, as they arrive.
+
+Yields numpy.uint64 arrays of at most max_words words: each holds the words
+written since the last one (waiting, without using the processor, while
+the file does not grow). Ends when the file has not grown for idle seconds
+(0: never), or on Ctrl-C (KeyboardInterrupt, after the words read); a
+file that shrinks or is replaced raises OSError. interval: how often a
+wait looks for Ctrl-C. The other arguments are those of File.packets().)");
 }
 
 }  // namespace morven::python

@@ -16,6 +16,7 @@
 #define MORVEN_PYTHON_MODULE_H
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <ostream>
 #include <streambuf>
@@ -81,6 +82,8 @@ struct OpenFailure {
 // setFile on the inspection (GIL released by the caller); what went wrong,
 // if anything.
 OpenFailure openFile(Inspection& in, const std::string& path, bool reset);
+// The same for a file read from a source of the caller's, named name.
+OpenFailure openSource(Inspection& in, std::unique_ptr<ByteSource> source, const std::string& name);
 // Raises OSError (errno, file name) for a file that could not be opened or
 // read, morven.FormatError for one that is not a MORVEN data file.
 [[noreturn]] void raiseOpenFailure(const std::string& path, const OpenFailure& failure);

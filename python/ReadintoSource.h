@@ -40,8 +40,8 @@ class ReadintoSource : public ByteSource {
     while (done < n) {
       // readinto fills at most what a memoryview of the rest holds.
       const size_t want = std::min<size_t>(n - done, size_t(1) << 30);
-      PyObject* view = PyMemoryView_FromMemory(static_cast<char*>(dst) + done, Py_ssize_t(want),
-                                               PyBUF_WRITE);
+      PyObject* view =
+          PyMemoryView_FromMemory(static_cast<char*>(dst) + done, Py_ssize_t(want), PyBUF_WRITE);
       if (view == nullptr) return fail(done);
       PyObject* got = PyObject_CallMethod(_file.ptr(), "readinto", "O", view);
       Py_DECREF(view);

@@ -3,7 +3,7 @@
 # there (python/tests/test_stub.py). The module's properties are read-only:
 # Final attributes here.
 from os import PathLike
-from typing import Any, Final, Iterable, Literal, Union
+from typing import Any, BinaryIO, Final, Iterable, Literal, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -123,6 +123,24 @@ class CheckResult:
     def __repr__(self) -> str: ...
 
 def open(path: _Path) -> File: ...
+def iter_packets(
+    source: _Path | BinaryIO,
+    skip: int = 0,
+    reverse_words: bool = False,
+    reverse_bytes: bool = False,
+    pelvan: bool = False,
+    max_words: int = 1048576,
+) -> PacketIterator: ...
+def follow(
+    path: _Path,
+    idle: float = 0.0,
+    interval: float = 0.2,
+    skip: int = 0,
+    reverse_words: bool = False,
+    reverse_bytes: bool = False,
+    pelvan: bool = False,
+    max_words: int = 1048576,
+) -> PacketIterator: ...
 def decode(
     words: npt.ArrayLike, layout: _Layout = "toatot", *, out: _Records | None = None
 ) -> _Records: ...

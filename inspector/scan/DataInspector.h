@@ -167,6 +167,8 @@ class DataInspector {
   // pixelCounterTotal), whole buffer runs at a time; returns how many, fewer
   // than max only at the end of the stream.
   size_t takePackets(uint64_t* dst, size_t max);
+  // The packet stream of the open file has ended (see _packetStreamEnded).
+  bool packetStreamEnded() const { return _packetStreamEnded; }
   // takePackets returns, once it has words, rather than wait for a followed
   // file to grow: its words come as they arrive.
   void setTakeReadyWords(bool b) { _takeReadyWords = b; }

@@ -45,13 +45,16 @@ dpkg-deb -x "$deb" "$root"
 py=$(cd "$root/usr/lib/python3/dist-packages" && ls morven.*.so)
 expected="usr/bin/mvgen
 usr/bin/mvscan
+usr/lib/python3/dist-packages/morven-stubs/__init__.pyi
 usr/lib/python3/dist-packages/$py
+usr/lib/python3/dist-packages/morven.pyi
 usr/share/bash-completion/completions/mvgen
 usr/share/bash-completion/completions/mvscan
 usr/share/doc/mvscan/README.md
 usr/share/doc/mvscan/changelog.gz
 usr/share/doc/mvscan/copyright
 usr/share/doc/mvscan/json-report.md
+usr/share/doc/mvscan/python-at-scale.md
 usr/share/doc/mvscan/threads.md
 usr/share/man/man1/mvgen.1.gz
 usr/share/man/man1/mvscan.1.gz"
