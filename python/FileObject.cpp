@@ -309,21 +309,7 @@ class File {
   // A compressed file's size is that of its data: known once it has been
   // read, which the first call does.
   uint64_t size() {
-    if (_sizeKnown) return _size;
-    checkOpen();
-    Inspection in(false);
-    OpenFailure failure;
-    {
-      py::gil_scoped_release release;
-      failure = openFile(in, _path, true);
-      if (!failure.failed) {
-        while (in.inspector.nextChunk()) {
-        }
-      }
-    }
-    if (failure.failed) raiseOpenFailure(_path, failure);
-    _size = in.inspector.fileSize();
-    _sizeKnown = true;
+    if (!_sizeKnown) walk();
     return _size;
   }
   bool closed() const { return _closed; }
@@ -336,21 +322,7 @@ class File {
 
   // The problems of a whole chunk walk, walked once when first asked for.
   py::list errors() {
-    checkOpen();
-    if (!_problems) {
-      Inspection in(false);
-      OpenFailure failure;
-      {
-        py::gil_scoped_release release;
-        failure = openFile(in, _path, true);
-        if (!failure.failed) {
-          while (in.inspector.nextChunk()) {
-          }
-        }
-      }
-      if (failure.failed) raiseOpenFailure(_path, failure);
-      _problems = std::make_unique<std::vector<FileProblem>>(std::move(in.problems));
-    }
+    if (!_problems) walk();
     return problemList(*_problems);
   }
 
@@ -448,6 +420,24 @@ class File {
  private:
   void checkOpen() const {
     if (_closed) throw py::value_error("I/O operation on closed file");
+  }
+  // The whole chunk walk, once: its problems, and the size of the data.
+  void walk() {
+    checkOpen();
+    Inspection in(false);
+    OpenFailure failure;
+    {
+      py::gil_scoped_release release;
+      failure = openFile(in, _path, true);
+      if (!failure.failed) {
+        while (in.inspector.nextChunk()) {
+        }
+      }
+    }
+    if (failure.failed) raiseOpenFailure(_path, failure);
+    _problems = std::make_unique<std::vector<FileProblem>>(std::move(in.problems));
+    _size = in.inspector.fileSize();
+    _sizeKnown = true;
   }
 
   std::string _path;
