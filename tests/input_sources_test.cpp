@@ -144,6 +144,11 @@ TEST(InputSourcesJson, StatisticsDocumentOfACompressedFile) {
   y["files"][0].erase("compressed_size");
   y["files"][0]["name"] = plain;
   EXPECT_EQ(x, y);
+  // The quick-look page gives the size of the data too.
+  ASSERT_EQ(runMvscan({"-p", "--no-image", "--html", "page.html", zst}, dir.path()).status, 0);
+  const std::string row = "<td>" + zst + "</td><td class=\"n\">" +
+                          std::to_string(std::filesystem::file_size(plain)) + "</td>";
+  EXPECT_NE(readWholeFile(dir.file("page.html")).find(row), std::string::npos);
 }
 
 std::string bytesOf(const std::string& path) {

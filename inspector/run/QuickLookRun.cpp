@@ -40,6 +40,7 @@ std::vector<std::string> QuickLookRun::snapshot(int refreshSeconds) {
   q.files = _files;
   if (_inFile && !q.files.empty()) {
     q.files.back().packets = _inspector.pixelCounterTotal() - _packetsBefore;
+    q.files.back().size = _inspector.fileSize();
   }
   quickLookSettings(jsonSettings(_s), q);
   q.runEnd = "following";
@@ -81,6 +82,8 @@ void QuickLookRun::scanFileOpened(const std::string& name, DataInspector& inspec
 
 void QuickLookRun::scanFileEnded(DataInspector& inspector) {
   _files.back().packets = inspector.pixelCounterTotal() - _packetsBefore;
+  // A stream's size: the bytes it held, known now.
+  _files.back().size = inspector.fileSize();
   _inFile = false;
   _inner.scanFileEnded(inspector);
 }
