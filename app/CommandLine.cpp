@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Progress.h"
+#include "StdoutBuffer.h"
 #include "format/MorvenFormat.h"
 #include "io/FollowSource.h"
 #include "run/Merge.h"
@@ -454,7 +455,14 @@ int commandLine(int argc, char** argv, std::ostream& out, ProgressLine* progress
     out << "### --follow goes with a scan, not with --merge" << std::endl;
     return EXIT_USAGE;
   }
-  if (o.run.follow) stopFollowOnSignals();
+  if (o.run.follow) {
+    stopFollowOnSignals();
+    // A display into a file or pipe writes in large blocks: while it waits
+    // for the writer, what it has goes out, as tail -f's lines do.
+    if (auto* buffer = dynamic_cast<StdoutBuffer*>(out.rdbuf())) {
+      o.run.handOutputOn = [buffer] { buffer->writeOut(); };
+    }
+  }
   if (o.merge) {
     const morven::RunEnd end = morven::mergeStatistics(o.run, fileNames, out, o.mergeOptions);
     return end == morven::RunEnd::Completed ? EXIT_DONE : EXIT_RUN_FAILED;

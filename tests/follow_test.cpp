@@ -352,6 +352,25 @@ TEST(FollowSnapshots, ChunksAreCountedWithinAnInterval) {
   EXPECT_EQ(got.status, 0);
 }
 
+// A display into a file or pipe (written in large blocks otherwise) hands
+// its lines on whenever the follow waits, as tail -f does.
+TEST(FollowDisplay, LinesGoOutBeforeAWait) {
+  TempDir dir;
+  ASSERT_EQ(runMvgen({"-n", "3000", "-c", "1000", "-o", dir.file("whole.mv")}).status, 0);
+  const std::string bytes = readWholeFile(dir.file("whole.mv"));
+  const std::vector<size_t> starts = chunkStarts(bytes);
+  append(dir.file("grow.mv"), bytes.substr(0, starts[starts.size() - 1]));
+  Background follower({"-R", "-C", "--follow", "grow.mv"}, dir.path());
+  std::this_thread::sleep_for(milliseconds(500));
+  const std::string early = readWholeFile(dir.file(".bg-stdout"));
+  kill(follower.pid(), SIGINT);
+  const RunResult got = follower.wait();
+  EXPECT_EQ(got.status, 0);
+  // The first two data chunks' 2000 lines were out while it waited.
+  EXPECT_NE(early.find("\n2000: "), std::string::npos) << early.size() << " bytes";
+  EXPECT_EQ(early.find("\n2001: "), std::string::npos);
+}
+
 // A follow that waits for a file that does not grow takes no CPU to speak
 // of: it sleeps until the file changes or the interval ends.
 TEST(FollowIdle, WaitingTakesNoCpu) {

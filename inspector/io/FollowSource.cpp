@@ -105,6 +105,7 @@ bool FollowSource::waitBeyond(uint64_t have) {
   using std::chrono::milliseconds;
   const auto idle = std::chrono::duration<double>(_settings.idleSeconds);
   const auto interval = std::chrono::duration<double>(_settings.intervalSeconds);
+  bool told = false;
   while (!_ended) {
     if (followingStopped() || (_settings.stopWanted && _settings.stopWanted())) {
       _ended = true;
@@ -127,6 +128,8 @@ bool FollowSource::waitBeyond(uint64_t have) {
       if (_settings.tick) _settings.tick();
       now = Clock::now();
     }
+    if (!told && _settings.waiting) _settings.waiting();
+    told = true;
     // Until the next tick or the end of the idle time, whichever is first.
     auto until = _ticked + duration_cast<Clock::duration>(interval);
     if (_settings.idleSeconds > 0)

@@ -39,6 +39,10 @@ struct FollowSettings {
   // follow, as stopFollowing() does, for this source alone (a Python
   // program's Ctrl-C, say). None: never.
   std::function<bool()> stopWanted;
+  // Called when a read is about to wait for the writer: what the run has
+  // written so far is handed on now (a display into a pipe), not when a
+  // block fills. None: nothing.
+  std::function<void()> waiting;
 };
 
 // Ends every follow of the process, now or at its next wait. Safe to call

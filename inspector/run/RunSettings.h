@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace morven {
@@ -71,6 +72,10 @@ struct RunSettings {
   // A followed statistics run with --json also writes the document so far
   // to this file at every interval; empty: no snapshot.
   std::string snapshotFile;
+  // Hands what the output holds to the system at once, when a followed
+  // display waits for the writer (an output that writes in large blocks
+  // holds its lines otherwise); none: a flush of the stream.
+  std::function<void()> handOutputOn;
   // How the followed file is read: made by the run from the above.
   const FollowSettings* followSettings = nullptr;
 };

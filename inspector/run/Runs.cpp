@@ -399,6 +399,12 @@ std::string withSizes(std::string text,
   return text;
 }
 
+// What a followed display does before it waits: its lines go out.
+std::function<void()> waitingHook(const RunSettings& s, std::ostream& out) {
+  if (s.handOutputOn) return s.handOutputOn;
+  return [&out] { out.flush(); };
+}
+
 // A held report written out at the end of a followed run.
 void writeHeld(const std::string& text, std::ostream& out, RunSummary& summary) {
   out << text << std::flush;
@@ -439,8 +445,10 @@ RunSummary jsonRun(const RunSettings& s, const std::vector<std::string>& fileNam
       });
     };
   }
-  const FollowSettings follow =
+  FollowSettings follow =
       followSettings(s, inspector, quickLook ? &look : nullptr, summary.problems, snapshot);
+  // What a display has written reaches the reader before a wait.
+  if (!hold) follow.waiting = waitingHook(s, text);
   const RunSettings run = followedSettings(s, &follow);
   summary.end = reportedRun(run, fileNames, inspector, quickLook ? look : (RunReport&)report);
   if (hold) writeHeld(withSizes(held.str(), sizes), out, summary);
@@ -472,8 +480,9 @@ RunSummary textRun(const RunSettings& s, const std::vector<std::string>& fileNam
     if (p.shownInText) text << problemText(p) << std::flush;
     if (quickLook) look.problem(p);
   });
-  const FollowSettings follow =
+  FollowSettings follow =
       followSettings(s, inspector, quickLook ? &look : nullptr, summary.problems, nullptr);
+  if (!hold) follow.waiting = waitingHook(s, text);
   const RunSettings run = followedSettings(s, &follow);
   summary.end = reportedRun(run, fileNames, inspector, quickLook ? look : (RunReport&)report);
   if (hold) writeHeld(withSizes(held.str(), sizes), out, summary);
