@@ -244,10 +244,10 @@ bool wholePng(const std::string& bytes) {
 // whole file whenever it is read; the page reloads itself until the end.
 TEST(FollowSnapshots, PictureAndPageAreAlwaysWhole) {
   TempDir dir;
-  ASSERT_EQ(runMvgen({"-n", "200000", "-c", "2000", "-o", dir.file("whole.mv")}).status, 0);
+  ASSERT_EQ(runMvgen({"-n", "100000", "-c", "2000", "-o", dir.file("whole.mv")}).status, 0);
   const std::string bytes = readWholeFile(dir.file("whole.mv"));
   append(dir.file("grow.mv"), bytes.substr(0, 100000));
-  Background follower({"-p", "--follow", "--idle", "1", "--interval", "0.05", "--image", "live.png",
+  Background follower({"-p", "--follow", "--idle", "1", "--interval", "0.1", "--image", "live.png",
                        "--html", "live.html", "grow.mv"},
                       dir.path());
   std::thread writer([&] {
@@ -257,7 +257,7 @@ TEST(FollowSnapshots, PictureAndPageAreAlwaysWhole) {
     }
   });
   int pictures = 0, pages = 0, refreshing = 0;
-  for (int i = 0; i < 150; ++i) {
+  for (int i = 0; i < 100; ++i) {
     const std::string png = readWholeFile(dir.file("live.png"));
     if (!png.empty()) {
       EXPECT_TRUE(wholePng(png)) << "a picture of " << png.size() << " bytes";
@@ -291,8 +291,8 @@ TEST(FollowSnapshots, JsonDocumentSoFar) {
   ASSERT_EQ(runMvgen({"-n", "100000", "-c", "2000", "-o", dir.file("whole.mv")}).status, 0);
   const std::string bytes = readWholeFile(dir.file("whole.mv"));
   append(dir.file("grow.mv"), bytes.substr(0, 50000));
-  Background follower({"-p", "--json", "--no-image", "--follow", "--idle", "1", "--interval",
-                       "0.05", "--snapshot", "snap.json", "grow.mv"},
+  Background follower({"-p", "--json", "--no-image", "--follow", "--idle", "1", "--interval", "0.1",
+                       "--snapshot", "snap.json", "grow.mv"},
                       dir.path());
   std::thread writer([&] {
     for (size_t at = 50000; at < bytes.size(); at += 40000) {

@@ -124,9 +124,10 @@ bool FollowSource::waitBeyond(uint64_t have) {
       break;
     }
     if (now - _ticked >= interval) {
-      _ticked = now;
       if (_settings.tick) _settings.tick();
-      now = Clock::now();
+      // From the tick's end: a tick slower than the interval (a large page
+      // on a slow machine) still leaves the reading its time.
+      _ticked = now = Clock::now();
     }
     if (!told && _settings.waiting) _settings.waiting();
     told = true;
@@ -158,8 +159,8 @@ uint64_t FollowSource::readyBytes() const {
 void FollowSource::tickIfDue() {
   const Clock::time_point now = Clock::now();
   if (_ended || now - _ticked < std::chrono::duration<double>(_settings.intervalSeconds)) return;
-  _ticked = now;
   if (_settings.tick) _settings.tick();
+  _ticked = Clock::now();
 }
 
 size_t FollowSource::read(void* dst, size_t n) {
