@@ -22,6 +22,9 @@ OpenFailure openFailure(Inspection& in, size_t before) {
   f.failed = true;
   f.errNo = errno;
   f.readError = in.inspector.ferror();
+  for (size_t i = before; i < in.problems.size(); ++i) {
+    if (in.problems[i].kind == ProblemKind::ReadFailed) f.readFailure = in.problems[i].message;
+  }
   if (in.problems.size() > before) {
     f.message = in.problems.back().message;
     f.systemRefused = in.problems.back().kind == ProblemKind::OpenFailed ||
@@ -49,6 +52,10 @@ OpenFailure openSource(Inspection& in, std::unique_ptr<ByteSource> source,
 
 void raiseOpenFailure(const std::string& path, const OpenFailure& failure) {
   const std::string& m = failure.message;
+  if (!failure.readFailure.empty()) {
+    PyErr_SetString(PyExc_OSError, failure.readFailure.c_str());
+    throw py::error_already_set();
+  }
   if (failure.systemRefused || failure.readError) {
     errno = failure.errNo != 0 ? failure.errNo : EIO;
     PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());

@@ -77,6 +77,7 @@ struct OpenFailure {
   bool readError = false;      // the header read failed (rather than ended early)
   bool systemRefused = false;  // the system refused to open or stat the file
   std::string message;         // the inspector's problem text
+  std::string readFailure;     // why a stream could not be read (a damaged zstd file, say)
 };
 
 // setFile on the inspection (GIL released by the caller); what went wrong,

@@ -46,15 +46,24 @@ class ReadintoSource : public ByteSource {
       PyObject* got = PyObject_CallMethod(_file.ptr(), "readinto", "O", view);
       Py_DECREF(view);
       if (got == nullptr) return fail(done);
-      // None: a non-blocking file without data now; read again.
-      const Py_ssize_t k = got == Py_None ? -1 : PyLong_AsSsize_t(got);
+      // None is a non-blocking file without data now: waiting for it here
+      // would spin, so such a file is refused, as is a count that is no
+      // count of bytes.
+      const bool none = got == Py_None;
+      const Py_ssize_t k = none ? 0 : PyLong_AsSsize_t(got);
       Py_DECREF(got);
       if (k == -1 && PyErr_Occurred()) return fail(done);
+      if (none)
+        return fail(done, "readinto returned None (a non-blocking file): give a blocking one");
+      if (k < 0 || size_t(k) > want) {
+        return fail(done, "readinto returned " + std::to_string(k) + " for a buffer of " +
+                              std::to_string(want) + " bytes");
+      }
       if (k == 0) {
         _eof = true;
         break;
       }
-      if (k > 0) done += size_t(std::min<Py_ssize_t>(k, Py_ssize_t(want)));
+      done += size_t(k);
     }
     _position += done;
     return done;
@@ -75,8 +84,7 @@ class ReadintoSource : public ByteSource {
 
  private:
   // The exception of the call, as the read error's text (GIL held).
-  size_t fail(size_t done) {
-    std::string what = "readinto failed";
+  size_t fail(size_t done, std::string what = "readinto failed") {
     if (PyErr_Occurred()) {
       py::error_already_set e;
       what = std::string("readinto raised ") + e.what();

@@ -405,6 +405,20 @@ std::function<void()> waitingHook(const RunSettings& s, std::ostream& out) {
   return [&out] { out.flush(); };
 }
 
+// The run over its report (the quick-look report around it when there is
+// one), with the settings a followed last file needs; shown: the output
+// of a report that is not held, which a followed display hands on before
+// each wait.
+RunEnd runReportedOn(const RunSettings& s, const std::vector<std::string>& fileNames,
+                     DataInspector& inspector, RunReport& report, QuickLookRun* look,
+                     const uint64_t& problems, std::function<void()> snapshot,
+                     std::ostream* shown) {
+  FollowSettings follow = followSettings(s, inspector, look, problems, std::move(snapshot));
+  if (shown != nullptr) follow.waiting = waitingHook(s, *shown);
+  const RunSettings run = followedSettings(s, &follow);
+  return reportedRun(run, fileNames, inspector, look != nullptr ? *look : report);
+}
+
 // A held report written out at the end of a followed run.
 void writeHeld(const std::string& text, std::ostream& out, RunSummary& summary) {
   out << text << std::flush;
@@ -445,12 +459,8 @@ RunSummary jsonRun(const RunSettings& s, const std::vector<std::string>& fileNam
       });
     };
   }
-  FollowSettings follow =
-      followSettings(s, inspector, quickLook ? &look : nullptr, summary.problems, snapshot);
-  // What a display has written reaches the reader before a wait.
-  if (!hold) follow.waiting = waitingHook(s, text);
-  const RunSettings run = followedSettings(s, &follow);
-  summary.end = reportedRun(run, fileNames, inspector, quickLook ? look : (RunReport&)report);
+  summary.end = runReportedOn(s, fileNames, inspector, report, quickLook ? &look : nullptr,
+                              summary.problems, snapshot, hold ? nullptr : &text);
   if (hold) writeHeld(withSizes(held.str(), sizes), out, summary);
   return summary;
 }
@@ -480,11 +490,8 @@ RunSummary textRun(const RunSettings& s, const std::vector<std::string>& fileNam
     if (p.shownInText) text << problemText(p) << std::flush;
     if (quickLook) look.problem(p);
   });
-  FollowSettings follow =
-      followSettings(s, inspector, quickLook ? &look : nullptr, summary.problems, nullptr);
-  if (!hold) follow.waiting = waitingHook(s, text);
-  const RunSettings run = followedSettings(s, &follow);
-  summary.end = reportedRun(run, fileNames, inspector, quickLook ? look : (RunReport&)report);
+  summary.end = runReportedOn(s, fileNames, inspector, report, quickLook ? &look : nullptr,
+                              summary.problems, nullptr, hold ? nullptr : &text);
   if (hold) writeHeld(withSizes(held.str(), sizes), out, summary);
   return summary;
 }

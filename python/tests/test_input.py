@@ -136,3 +136,19 @@ def test_follow_of_a_shrinking_file_raises_oserror(mvgen):
     with pytest.raises(OSError, match="the file shrank from"):
         for _ in it:
             pass
+
+
+@pytest.mark.parametrize("answer, message", [
+    (None, "readinto returned None \\(a non-blocking file\\): give a blocking one"),
+    (-3, "readinto returned -3 for a buffer of"),
+    (10**9, "readinto returned 1000000000 for a buffer of"),
+])
+def test_file_object_with_a_wrong_answer_raises_oserror(answer, message):
+    class Odd:
+        name = "odd"
+
+        def readinto(self, view):
+            return answer
+
+    with pytest.raises(OSError, match="Read error in odd: " + message):
+        list(morven.iter_packets(Odd()))
