@@ -23,10 +23,10 @@ OpenFailure openFailure(Inspection& in, size_t before) {
   f.errNo = errno;
   f.readError = in.inspector.ferror();
   for (size_t i = before; i < in.problems.size(); ++i) {
-    if (in.problems[i].kind == ProblemKind::ReadFailed) f.readFailure = in.problems[i].message;
+    if (in.problems[i].kind == ProblemKind::ReadFailed) f.readFailure = problemMessage(in.problems[i]);
   }
   if (in.problems.size() > before) {
-    f.message = in.problems.back().message;
+    f.message = problemMessage(in.problems.back());
     f.systemRefused = in.problems.back().kind == ProblemKind::OpenFailed ||
                       in.problems.back().kind == ProblemKind::StatFailed;
   }
@@ -70,7 +70,7 @@ std::string pathString(const py::object& path) {
 
 py::list problemList(const std::vector<FileProblem>& problems) {
   py::list list;
-  for (const FileProblem& p : problems) list.append(py::make_tuple(p.offset, p.message));
+  for (const FileProblem& p : problems) list.append(py::make_tuple(p.offset, problemMessage(p)));
   return list;
 }
 

@@ -251,7 +251,7 @@ class PacketIterator {
     if (n == 0 && _in->inspector.ferror()) {
       std::string why = "read error";
       for (const FileProblem& p : _in->problems) {
-        if (p.kind == ProblemKind::ReadFailed) why = p.message;
+        if (p.kind == ProblemKind::ReadFailed) why = problemMessage(p);
       }
       PyErr_SetString(PyExc_OSError, why.c_str());
       throw py::error_already_set();

@@ -12,6 +12,7 @@
 #include "FileBuilder.h"
 #include "RunTool.h"
 #include "check_cases.h"
+#include "report/Checks.h"
 #include "scan/CheckFindings.h"
 #include "scan/DataInspector.h"
 
@@ -246,8 +247,10 @@ class Findings : public ::testing::TestWithParam<FindingsCase> {
     std::ostringstream out;
     DataInspector inspector(file(tc), out);
     inspector.setCheckFindings(findings);
-    const uint64_t n = tc.mode == 'Q' ? inspector.checkAsTestGenPixels(out, tc.links)
-                                      : inspector.checkAsCounters(out, tc.links);
+    const uint64_t n =
+        tc.mode == 'Q'
+            ? checkAsTestGenPixels(out, inspector.stream(), tc.links, inspector.checkFindings())
+            : checkAsCounters(out, inspector.stream(), tc.links, inspector.checkFindings());
     if (checked != nullptr) *checked = n;
     if (total != nullptr) *total = inspector.pixelCounterTotal();
     return out.str();
@@ -334,8 +337,9 @@ TEST_P(Findings, NoneRecordedWithoutAFindingsObject) {
   DataInspector inspector(file(tc), out);
   inspector.setCheckFindings(&untouched);
   inspector.setCheckFindings(nullptr);
-  tc.mode == 'Q' ? inspector.checkAsTestGenPixels(out, tc.links)
-                 : inspector.checkAsCounters(out, tc.links);
+  tc.mode == 'Q'
+      ? checkAsTestGenPixels(out, inspector.stream(), tc.links, inspector.checkFindings())
+      : checkAsCounters(out, inspector.stream(), tc.links, inspector.checkFindings());
   EXPECT_TRUE(untouched.errors.empty());
   EXPECT_TRUE(untouched.runs.empty());
   EXPECT_TRUE(untouched.heartbeatErrors.empty());
@@ -355,12 +359,12 @@ TEST(FindingsOverFiles, AddUpOverTheCalls) {
   inspector.setCheckFindings(&f);
   ASSERT_TRUE(inspector.setFile(
       dir.write("a.mv", FileBuilder().header().chunk(MVHDR_VX7TOATOT, eightWrongFixed(13))), true));
-  EXPECT_EQ(inspector.checkAsTestGenPixels(out, 1), 12u);
+  EXPECT_EQ(checkAsTestGenPixels(out, inspector.stream(), 1, inspector.checkFindings()), 12u);
   ASSERT_TRUE(inspector.setFile(
       dir.write("b.mv", FileBuilder().header().chunk(MVHDR_VX7TOATOT,
                                                      {IDLE, tg(0, 0, 0), IDLE, tg(0, 2, 1)})),
       false));
-  EXPECT_EQ(inspector.checkAsTestGenPixels(out, 1), 2u);
+  EXPECT_EQ(checkAsTestGenPixels(out, inspector.stream(), 1, inspector.checkFindings()), 2u);
   ASSERT_EQ(f.errors.size(), 6u);
   EXPECT_EQ(f.errors[5].packet, 4u);
   EXPECT_EQ(f.errors[5].pixel, 2u);

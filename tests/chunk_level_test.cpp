@@ -10,6 +10,7 @@
 #include <string>
 
 #include "FileBuilder.h"
+#include "report/ChunkReports.h"
 #include "scan/DataInspector.h"
 
 using namespace morven;
@@ -79,7 +80,7 @@ TEST_F(ChunkWalk, HeaderOnly) {
   // A further call at the end stays at the end.
   EXPECT_FALSE(insp.nextChunk());
   EXPECT_EQ(insp.fileIndex(), 8u);
-  insp.logChunkCounters();
+  logChunkCounters(insp.walker(), insp.out());
   EXPECT_EQ(out.str(), "");
 }
 
@@ -168,7 +169,7 @@ TEST_F(ChunkWalk, UserChunksCountedTogether) {
   while (insp.nextChunk()) ++n;
   EXPECT_EQ(n, 4);
   EXPECT_EQ(insp.jsonString(), "[\n  true\n]");
-  insp.logChunkCounters();
+  logChunkCounters(insp.walker(), insp.out());
   EXPECT_EQ(out.str(),
             "=> Chunk counters:\n"
             "MVHDR_VX7TOATOT          1\n"
@@ -186,7 +187,7 @@ TEST_F(ChunkWalk, ChunkCountersIgnoreStreamFill) {
   while (insp.nextChunk()) {
   }
   out << std::setfill('0');
-  insp.logChunkCounters();
+  logChunkCounters(insp.walker(), insp.out());
   EXPECT_EQ(out.str(),
             "=> Chunk counters:\n"
             "MVHDR_VX7FRAME16         1\n"

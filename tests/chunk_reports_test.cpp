@@ -7,6 +7,7 @@
 #include <string>
 
 #include "FileBuilder.h"
+#include "report/ChunkReports.h"
 #include "scan/DataInspector.h"
 
 using namespace morven;
@@ -25,7 +26,7 @@ class Reports : public ::testing::Test {
   }
   std::string listing() {
     std::ostringstream s;
-    insp.displayVx7Config(s);
+    displayVx7Config(insp.walker(), s);
     EXPECT_EQ(s.flags() & std::ios::basefield, std::ios::dec);
     EXPECT_FALSE(s.flags() & std::ios::uppercase);
     EXPECT_EQ(s.fill(), ' ');
@@ -33,7 +34,7 @@ class Reports : public ::testing::Test {
   }
   std::string histogram(int bins) {
     std::ostringstream s;
-    insp.chunkSizesHistogram(s, bins);
+    chunkSizesHistogram(insp.walker(), s, bins);
     return s.str();
   }
 
@@ -179,7 +180,7 @@ TEST_F(Reports, SizeHistogramIgnoresStreamFill) {
   walk(FileBuilder().header().chunk(MVHDR_VX7PC24, {1}));
   std::ostringstream s;
   s << std::setfill('0');
-  insp.chunkSizesHistogram(s, 1);
+  chunkSizesHistogram(insp.walker(), s, 1);
   EXPECT_EQ(s.str(),
             "Chunk Size   Bin Count\n----------   ---------\n        0           1\n"
             "        9\n\n");

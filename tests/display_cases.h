@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FileBuilder.h"
+#include "report/PixelDisplay.h"
 #include "scan/DataInspector.h"
 
 namespace display_cases {
@@ -98,7 +99,7 @@ inline std::string display(const std::vector<std::string>& paths, const Options&
   for (const std::string& path : paths) {
     if (!inspector.setFile(path, first)) break;
     first = false;
-    if (o.frameBits != 0) inspector.forceFrameData(o.frameBits);
+    if (o.frameBits != 0) forceFrameData(inspector.display(), inspector.out(), o.frameBits);
     inspector.setFromPelvan(o.pelvan);
     uint64_t index = 0;
     int k = 0;
@@ -106,7 +107,9 @@ inline std::string display(const std::vector<std::string>& paths, const Options&
       ++index;
       if (++k == o.stride) {
         k = 0;
-        inspector.displayPixel(index, o.counter, o.raw, o.fields, o.testGen, o.skipZero);
+        displayPixel(inspector.out(), inspector.stream(), inspector.display(),
+                     morven::DisplayOptions{o.counter, o.raw, o.fields, o.testGen, o.skipZero},
+                     index);
       }
     }
   }

@@ -13,6 +13,7 @@
 #include "FileBuilder.h"
 #include "RunTool.h"
 #include "display_cases.h"
+#include "report/PixelDisplay.h"
 #include "scan/DataInspector.h"
 
 using namespace testing_files;
@@ -36,7 +37,8 @@ TEST(DisplayIndex, WidthGrowsWithTheIndex) {
     std::string bytes = le64(DATA);
     inspector.setDataChunk(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size());
     ASSERT_TRUE(inspector.nextPixel());
-    inspector.displayPixel(c.index, true, true, false, false, false);
+    displayPixel(inspector.out(), inspector.stream(), inspector.display(),
+                 morven::DisplayOptions{true, true, false, false, false}, c.index);
     EXPECT_EQ(out.str(), c.expected) << c.index;
   }
 }
@@ -49,7 +51,9 @@ TEST(DisplayStream, StaysDecimalWithBlankFill) {
   std::string bytes;
   for (uint64_t w : {DATA, heartbeat(0xABC), FRAME_START, EMPTY}) bytes += le64(w);
   inspector.setDataChunk(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size());
-  while (inspector.nextPixel()) inspector.displayPixel(1, true, true, true, false, false);
+  while (inspector.nextPixel())
+    displayPixel(inspector.out(), inspector.stream(), inspector.display(),
+                 morven::DisplayOptions{true, true, true, false, false}, 1);
   out << 255 << std::setw(4) << 7;
   EXPECT_EQ(out.str(), lines({"   1: 0287400000000000 ", "   1: 7000000000000abc HEARTBEAT B 2748",
                               "   1: 7800000000000000 FRAME_START #0 (### Unexpected, chunk = "
@@ -110,7 +114,9 @@ TEST(DisplayFiles, ResetClearsTheWholeState) {
   for (const std::string& path : {a, b}) {
     ASSERT_TRUE(inspector.setFile(path, true));
     out.str("");
-    while (inspector.nextPixel()) inspector.displayPixel(1, false, false, true, false, false);
+    while (inspector.nextPixel())
+      displayPixel(inspector.out(), inspector.stream(), inspector.display(),
+                   morven::DisplayOptions{false, false, true, false, false}, 1);
   }
   EXPECT_EQ(
       out.str(),
@@ -152,9 +158,12 @@ TEST(DisplayLoop, SameAsOnePacketAtATime) {
     std::ostringstream out;
     morven::DataInspector inspector(out, true);
     ASSERT_TRUE(inspector.setFile(path, true));
-    if (o.frameBits != 0) inspector.forceFrameData(o.frameBits);
+    if (o.frameBits != 0) forceFrameData(inspector.display(), inspector.out(), o.frameBits);
     inspector.setFromPelvan(o.pelvan);
-    inspector.displayPackets(0, o.stride, o.counter, o.raw, o.fields, o.testGen, o.skipZero);
+    displayPackets(inspector.out(), inspector.stream(), inspector.display(),
+                   morven::DisplayOptions{o.counter, o.raw, o.fields, o.testGen, o.skipZero,
+                                          inspector.lineByLine()},
+                   0, o.stride);
     const std::string expected = display({path}, o);
     EXPECT_GT(expected.size(), 100000u);
     EXPECT_NE(expected.find("### Invalid header"), std::string::npos);
@@ -190,7 +199,10 @@ TEST(DisplayLoop, OnATerminalEveryLineIsFlushedAsItEnds) {
       morven::DataInspector inspector(out, true);
       ASSERT_TRUE(inspector.setFile(path, true));
       inspector.setLineByLine(terminal);
-      inspector.displayPackets(0, 1, false, o.raw, o.fields, false, false);
+      displayPackets(
+          inspector.out(), inspector.stream(), inspector.display(),
+          morven::DisplayOptions{false, o.raw, o.fields, false, false, inspector.lineByLine()}, 0,
+          1);
       const std::string all = buffer.str();
       std::vector<std::string> expected;
       if (terminal) {

@@ -17,6 +17,8 @@
 #include "FileBuilder.h"
 #include "format/ByteOrder.h"
 #include "pixel_reports.h"
+#include "report/PixelDisplay.h"
+#include "report/TallyReports.h"
 #include "scan/DataInspector.h"
 #include "text/Format.h"
 
@@ -586,10 +588,10 @@ TEST(Tallies, ProcessAllPixelsEqualsProcessNextPixelUntilFalse) {
 TEST(EocList, NothingCounted) {
   std::ostringstream out;
   DataInspector in(out, false);
-  in.logEocCounters(false);
+  logEocCounters(in.tallies(), in.out(), false);
   EXPECT_EQ(out.str(), "=> EoC counters:\n<none>\n");
   out.str("");
-  in.logEocCounters(true);
+  logEocCounters(in.tallies(), in.out(), true);
   EXPECT_EQ(out.str(), allEocRows({}));
 }
 
@@ -604,7 +606,7 @@ TEST(EocList, CountedTypes) {
   s.processAll();
   // A check may leave the fill character '0' behind; the list does not use it.
   s.out << std::setfill('0');
-  s.in.logEocCounters(false);
+  logEocCounters(s.in.tallies(), s.in.out(), false);
   EXPECT_EQ(s.out.str(),
             "=> EoC counters:\n"
             "  0  1523\n"
@@ -613,7 +615,7 @@ TEST(EocList, CountedTypes) {
             "230  2  (\?\?\?)\n"
             "255  1  (MORVEN_EMPTY_PACKET)\n");
   s.out.str("");
-  s.in.logEocCounters(true);
+  logEocCounters(s.in.tallies(), s.in.out(), true);
   EXPECT_EQ(s.out.str(), allEocRows({{0, 1523}, {223, 1}, {224, 12}, {230, 2}, {255, 1}}));
   EXPECT_EQ(s.out.flags() & std::ios::basefield, std::ios::dec);
 }
@@ -625,7 +627,7 @@ std::string toaHistogramOf(const std::vector<uint64_t>& toas, int bins) {
   Scan s(FileBuilder().header().chunk(MVHDR_VX7TOATOT, stream));
   s.processAll();
   std::ostringstream histogram;
-  s.in.toaHistogram(histogram, bins);
+  toaHistogram(s.in.tallies(), histogram, bins);
   EXPECT_EQ(s.out.str(), "");
   EXPECT_EQ(histogram.flags() & std::ios::basefield, std::ios::dec);
   EXPECT_EQ(histogram.fill(), ' ');
@@ -683,7 +685,7 @@ TEST(FrameData, ForcedWidthIsAnnounced) {
         Case{16, "Force interpretation as frame data (16 bits)\n"}, Case{12, ""}, Case{0, ""}}) {
     std::ostringstream out;
     DataInspector in(out, false);
-    in.forceFrameData(c.bits);
+    forceFrameData(in.display(), in.out(), c.bits);
     EXPECT_EQ(out.str(), c.text) << c.bits;
   }
 }

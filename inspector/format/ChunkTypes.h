@@ -4,6 +4,7 @@
 #define MORVEN_CHUNKTYPES_H
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -77,6 +78,26 @@ inline std::string chunkTypeName(uint64_t type) {
   name += "_Content";
   name += std::to_string(content);
   return name;
+}
+
+// What the words of a data chunk are: pixel hits with ToA and ToT, pixel
+// hits with a count (counting runs), frame values (8 or 16 bits per pixel:
+// read out whole, not hits), or data of another kind.
+enum class ChunkKind : uint8_t { Other, ToaTot, Pc24, Frame };
+constexpr size_t CHUNK_KINDS = 4;
+
+constexpr ChunkKind chunkKindOf(uint64_t chunkType) {
+  switch (chunkType) {
+    case MVHDR_VX7TOATOT:
+      return ChunkKind::ToaTot;
+    case MVHDR_VX7PC24:
+      return ChunkKind::Pc24;
+    case MVHDR_VX7FRAME8:
+    case MVHDR_VX7FRAME16:
+      return ChunkKind::Frame;
+    default:
+      return ChunkKind::Other;
+  }
 }
 
 }  // namespace morven

@@ -17,6 +17,7 @@
 #ifndef MORVEN_PACKET_H
 #define MORVEN_PACKET_H
 
+#include <array>
 #include <cstdint>
 
 #include "format/MorvenFormat.h"
@@ -240,6 +241,42 @@ constexpr uint64_t pelvanPayload(uint64_t trailer) {
 constexpr bool notAPelvanPacket(uint64_t n, uint64_t w) {
   return (n & (PELVAN_BLOCK_WORDS - 1)) <= 1 || w == 0;
 }
+
+// Names of the control type codes 224..255; the empty ones have no name.
+inline constexpr std::array<const char*, 32> CONTROL_TYPE_NAMES = {
+    "HEARTBEAT",   "SHUTTER_RISE", "SHUTTER_FALL",   "T0_SYNC",
+    "SIGNAL_RISE", "SIGNAL_FALL",  nullptr,          nullptr,
+    nullptr,       nullptr,        "CTRL_DATA_TEST", nullptr,
+    nullptr,       nullptr,        nullptr,          nullptr,
+    "FRAME_START", "FRAME_END",    "SEGMENT_START",  "SEGMENT_END",
+    nullptr,       nullptr,        nullptr,          nullptr,
+    nullptr,       nullptr,        nullptr,          nullptr,
+    nullptr,       nullptr,        nullptr,          "MORVEN_EMPTY_PACKET"};
+
+// The name of a control type code; null for a pixel type or a code without
+// one.
+constexpr const char* controlTypeName(uint64_t type) {
+  if (type < VX7_EOC_MAX_COLS || type >= VX7_EOC_MAX_COLS + CONTROL_TYPE_NAMES.size())
+    return nullptr;
+  return CONTROL_TYPE_NAMES[type - VX7_EOC_MAX_COLS];
+}
+
+// The type of a packet as the display and the reports name it: "DATA" for a
+// pixel type, the control type's name, or "????".
+constexpr const char* packetTypeName(uint64_t type) {
+  if (type <= VX7_EOC_MAX_COLNR) return "DATA";
+  const char* name = controlTypeName(type);
+  return name != nullptr ? name : "????";
+}
+
+// How the words of the stream become packets: word reversal (a swap of the
+// 32-bit halves) before byte reversal, and in a stream of Pelvan blocks the
+// headers, trailers and fill words left out by their place in the stream.
+struct PacketForm {
+  bool reverseWords;
+  bool reverseBytes;
+  bool pelvan;
+};
 
 }  // namespace morven
 

@@ -12,7 +12,7 @@
 #include <ostream>
 
 #include "format/Packet.h"
-#include "scan/DataInspector.h"
+#include "report/Checks.h"
 #include "text/LineWriter.h"
 
 namespace morven {
@@ -350,10 +350,11 @@ struct CounterCheck : CheckBase {
 
 // The driver passes 1 to 8 links; any other count is taken as the nearest
 // one the per-link tables hold.
-uint64_t DataInspector::checkAsTestGenPixels(std::ostream& out, int links) {
+uint64_t checkAsTestGenPixels(std::ostream& out, PacketStream& stream, int links,
+                              CheckFindings* findings) {
   if (links < 1) links = 1;
   if (links > MAX_LINKS) links = MAX_LINKS;
-  TestGenCheck c{{out, links, _checkFindings, &_invalidHeaderLines},
+  TestGenCheck c{{out, links, findings, &stream.walker().invalidHeaderCounter()},
                  VX7_EOC_MAX_COLS / uint64_t(links)};
 
   // Learning: the first pixel word of each link, in link order, sets where
@@ -361,8 +362,8 @@ uint64_t DataInspector::checkAsTestGenPixels(std::ostream& out, int links) {
   uint64_t w = 0;
   int link = 0;
   bool more = true;
-  WordRun run;
-  while (link < links && (more = nextRunWord(run, w))) {
+  PacketStream::WordRun run;
+  while (link < links && (more = stream.nextRunWord(run, w))) {
     ++c.learned;
     if (w == IDLE_WORD || isTestGenHeartbeat(w)) continue;
     c.expected[link] = successorWord(testGenFields(w), c.group);
@@ -377,7 +378,7 @@ uint64_t DataInspector::checkAsTestGenPixels(std::ostream& out, int links) {
     if (run.end - run.next > 2 * links && !c.anyRunOpen()) {
       c.takeStretch(run.next, run.end, link, c.expected, PACKET_TOP_BIT, notTestGenStep, successor);
     }
-    if (!nextRunWord(run, w)) break;
+    if (!stream.nextRunWord(run, w)) break;
     ++c.judged;
     // The plain match, the whole of the work on a clean stream. The expected
     // word carries the fixed pattern and an EoC below 255, so an idle word
@@ -403,36 +404,37 @@ uint64_t DataInspector::checkAsTestGenPixels(std::ostream& out, int links) {
   c.finish();
   if (c.idles != 0) writeCount(out, "IDLE packets: ", c.idles);
   if (c.heartbeats != 0) writeCount(out, "HEARTBEAT packets: ", c.heartbeats);
-  if (_checkFindings != nullptr) {
-    _checkFindings->idles += c.idles;
-    _checkFindings->heartbeats += c.heartbeats;
+  if (findings != nullptr) {
+    findings->idles += c.idles;
+    findings->heartbeats += c.heartbeats;
   }
   return c.judged;
 }
 
-uint64_t DataInspector::checkAsCounters(std::ostream& out, int links) {
+uint64_t checkAsCounters(std::ostream& out, PacketStream& stream, int links,
+                         CheckFindings* findings) {
   if (links < 1) links = 1;
   if (links > MAX_LINKS) links = MAX_LINKS;
-  CounterCheck c{{out, links, _checkFindings, &_invalidHeaderLines}};
+  CounterCheck c{{out, links, findings, &stream.walker().invalidHeaderCounter()}};
 
   // Learning: the first word of each link, in link order, is its counter.
   uint64_t w = 0;
   int link = 0;
   bool more = true;
-  WordRun run;
-  while (link < links && (more = nextRunWord(run, w))) {
+  PacketStream::WordRun run;
+  while (link < links && (more = stream.nextRunWord(run, w))) {
     ++c.learned;
     c.expected[link++] = w + 1;
   }
 
   // The counter lines print their numbers zero-filled from here on.
-  c.zeroFillFrom = _invalidHeaderLines;
+  c.zeroFillFrom = stream.walker().invalidHeaders();
   link = 0;
   const auto successor = [](uint64_t word) { return word + 1; };
   while (more) {
     if (run.end - run.next > 2 * links && !c.anyRunOpen())
       c.takeStretch(run.next, run.end, link, c.expected, 0, notCounterStep, successor);
-    if (!nextRunWord(run, w)) break;
+    if (!stream.nextRunWord(run, w)) break;
     ++c.judged;
     if (w != c.expected[link] || c.errorRun[link] != 0) [[unlikely]] {
       c.judge(w, link);

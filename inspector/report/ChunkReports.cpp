@@ -2,12 +2,15 @@
 // configuration chunk and the histogram of data-chunk sizes. Each line is
 // built in a LineWriter and written, flushed, in one piece.
 #include <algorithm>
+#include <deque>
 #include <ios>
 #include <ostream>
+#include <string>
 #include <vector>
 
+#include "format/ChunkTypes.h"
 #include "format/RegisterRecords.h"
-#include "scan/DataInspector.h"
+#include "report/ChunkReports.h"
 #include "text/LineWriter.h"
 
 namespace morven {
@@ -39,16 +42,17 @@ void listValueBytes(Line& line, std::ostream& out, const unsigned char* bytes, u
 
 }  // namespace
 
-void DataInspector::chunkSizesHistogram(std::ostream& out, int bins) {
+void chunkSizesHistogram(const ChunkWalker& walker, std::ostream& out, int bins) {
+  const std::deque<uint64_t>& sizes = walker.chunkSizes();
   // The bins need only the largest size, so the list is scanned rather than
   // sorted. Without any data chunk the histogram is drawn as if the largest
   // size were 0: a bin width of 1, every bin empty.
   uint64_t max = 0;
-  for (uint64_t s : _chunkSizes) max = std::max(max, s);
+  for (uint64_t s : sizes) max = std::max(max, s);
   uint64_t nbins = uint64_t(std::max(bins, 1));
   uint64_t width = (max + nbins - 1) / nbins + 1;
   std::vector<uint64_t> counts(nbins, 0);
-  for (uint64_t s : _chunkSizes) ++counts[s / width];
+  for (uint64_t s : sizes) ++counts[s / width];
 
   Line line;
   line.text("Chunk Size   Bin Count").end(out);
@@ -62,12 +66,13 @@ void DataInspector::chunkSizesHistogram(std::ostream& out, int bins) {
 
 // The listing starts with a line break after the caller's heading, and
 // leaves the stream decimal with blank fill, as every report does.
-void DataInspector::displayVx7Config(std::ostream& out) {
-  if (_configBytes.empty()) return;
+void displayVx7Config(const ChunkWalker& walker, std::ostream& out) {
+  const std::vector<unsigned char>& bytes = walker.configBytes();
+  if (bytes.empty()) return;
   Line line;
   line.end(out);
   bool first = true;
-  forEachRegisterRecord(_configBytes.data(), _configBytes.size(), [&](const RegisterRecord& r) {
+  forEachRegisterRecord(bytes.data(), bytes.size(), [&](const RegisterRecord& r) {
     if (!first) line.end(out);
     first = false;
     if (r.headCut) {
@@ -93,6 +98,20 @@ void DataInspector::displayVx7Config(std::ostream& out) {
   out << std::dec;
   out.fill(' ');
   out.unsetf(std::ios::uppercase);
+}
+
+void logChunkCounters(const ChunkWalker& walker, std::ostream& out) {
+  if (walker.chunkTypeCounters().empty()) return;
+  out << "=> Chunk counters:" << std::endl;
+  // The names are padded here rather than with the stream's fill, which a
+  // check may have left at '0'.
+  out << std::left;
+  for (const auto& [key, count] : walker.chunkTypeCounters()) {
+    std::string name = chunkTypeName(key);
+    if (name.size() < 25) name.append(25 - name.size(), ' ');
+    out << name << count << std::endl;
+  }
+  out << std::right;
 }
 
 }  // namespace morven

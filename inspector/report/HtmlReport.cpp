@@ -66,7 +66,7 @@ void runSection(std::ostream& out, const QuickLook& q, uint64_t most) {
         << "</td><td class=\"n\">" << file.size << "</td><td class=\"n\">" << file.packets
         << "</td><td class=\"n\">" << chunks << "</td><td class=\"n\">" << hits << "</td><td>";
     if (file.errors.empty()) out << "none";
-    for (const FileProblem& p : file.errors) {
+    for (const QuickLookError& p : file.errors) {
       out << "<div>" << p.offset << ": " << escape(p.message) << "</div>";
     }
     out << "</td></tr>\n";

@@ -24,8 +24,9 @@
 #endif
 
 #include "format/ByteOrder.h"
+#include "format/ChunkTypes.h"
 #include "format/Packet.h"
-#include "scan/DataInspector.h"
+#include "report/PixelDisplay.h"
 #include "text/LineWriter.h"
 
 namespace morven {
@@ -318,7 +319,7 @@ void putLink(Line& line, const DisplayState& display, const StreamInfo& stream) 
 
 void putUnexpected(Line& line, const StreamInfo& stream) {
   line.text("(### Unexpected, chunk = ")
-      .text(DataInspector::chunkTypeString(stream.chunkType), CHUNK_NAME_MAX)
+      .text(chunkTypeName(stream.chunkType), CHUNK_NAME_MAX)
       .text(") ");
 }
 
@@ -424,7 +425,7 @@ void putControlPacket(Line& line, DisplayState& display, const StreamInfo& strea
       break;
     default:
       line.text("### Unhandled EoC=").dec(type).text(" (");
-      line.text(DataInspector::pixelTypeString(type), CHUNK_NAME_MAX).text(")");
+      line.text(packetTypeName(type), CHUNK_NAME_MAX).text(")");
       break;
   }
 }
@@ -466,10 +467,6 @@ std::optional<Shown> putPelvanFraming(Line& line, DisplayState& display, uint64_
 // ---- One packet -----------------------------------------------------------------
 
 // What the caller asks the display to show.
-struct DisplayOptions {
-  bool showCounter, showRaw, showFields, testGen, skipZeroPackets;
-};
-
 // The line of packet w, the index-th of the file, built in line: the
 // prefix (index, raw word), then the first part that takes the word.
 Shown formatPacket(Line& line, DisplayState& display, const StreamInfo& stream,
@@ -555,61 +552,68 @@ class LineBatch {
 
 }  // namespace
 
-void DataInspector::displayPixel(uint64_t index, bool showCounter, bool showRaw, bool showFields,
-                                 bool testGen, bool skipZeroPackets) {
-  const DisplayOptions o{showCounter, showRaw, showFields, testGen, skipZeroPackets};
+void displayPixel(std::ostream& out, const PacketStream& stream, DisplayState& display,
+                  const DisplayOptions& o, uint64_t index) {
   Line line;
-  const Shown shown = formatPacket(line, _display, StreamInfo{_chunkType, _forceFrame, _fromPelvan},
-                                   o, index, *_pixel);
-  if (shown != Shown::None) line.end(_out, shown == Shown::Line);
+  const StreamInfo info{stream.walker().chunkType(), display.forceFrame, stream.fromPelvan()};
+  const Shown shown = formatPacket(line, display, info, o, index, stream.current());
+  if (shown != Shown::None) line.end(out, shown == Shown::Line);
 }
 
-void DataInspector::displayPackets(uint64_t index, int stride, bool showCounter, bool showRaw,
-                                   bool showFields, bool testGen, bool skipZeroPackets) {
-  const DisplayOptions o{showCounter, showRaw, showFields, testGen, skipZeroPackets};
+void displayPackets(std::ostream& out, PacketStream& stream, DisplayState& display,
+                    const DisplayOptions& o, uint64_t index, int stride) {
   // The raw word alone (-R), the quickest look at a large file, goes
   // straight into the batch.
-  const bool rawOnly = showRaw && !showFields && !showCounter && !skipZeroPackets;
+  const bool rawOnly = o.showRaw && !o.showFields && !o.showCounter && !o.skipZeroPackets;
   // One batch per thread, kept from call to call (every call leaves it
   // empty): a short display (a small file, a fuzz input) would pay more for
   // allocating 260 KiB, which a checked build maps and unmaps every time,
   // than for its lines.
   static thread_local const std::unique_ptr<LineBatch> batch =
       std::make_unique_for_overwrite<LineBatch>();
-  StreamInfo stream{_chunkType, _forceFrame, _fromPelvan};
+  StreamInfo info{stream.walker().chunkType(), display.forceFrame, stream.fromPelvan()};
   int k = 0;
   for (;;) {
-    batch->writeTo(_out);
-    if (!_out) return;
+    batch->writeTo(out);
+    if (!out) return;
     // The next packet, and the words waiting behind it in the buffer, taken
     // at once: they are all of one chunk.
-    if (!nextPixel()) break;
-    const uint64_t* word = _pixel;
-    const uint64_t* const end = word + 1 + takeWaitingWords();
-    stream.chunkType = _chunkType;
+    if (!stream.nextPixel()) break;
+    const uint64_t* word = stream.currentWord();
+    const uint64_t* const end = word + 1 + stream.takeWaitingWords();
+    info.chunkType = stream.walker().chunkType();
     for (; word != end; ++word) {
       ++index;
       if (++k != stride) continue;
       k = 0;
       if (batch->full()) {
-        batch->writeTo(_out);
-        if (!_out) return;
+        batch->writeTo(out);
+        if (!out) return;
       }
       if (rawOnly) {
         batch->addRawWord(*word);
       } else {
         Line line(batch->tail());
-        const Shown shown = formatPacket(line, _display, stream, o, index, *word);
+        const Shown shown = formatPacket(line, display, info, o, index, *word);
         if (shown != Shown::None) batch->add(line, shown == Shown::Line);
       }
       // A terminal watching the display sees every line as it ends.
-      if (_lineByLine && batch->flushWanted()) {
-        batch->writeTo(_out);
-        if (!_out) return;
+      if (o.lineByLine && batch->flushWanted()) {
+        batch->writeTo(out);
+        if (!out) return;
       }
     }
   }
-  batch->writeTo(_out);
+  batch->writeTo(out);
+}
+
+void forceFrameData(DisplayState& display, std::ostream& out, int bits) {
+  display.forceFrame = bits == 8 || bits == 16;
+  display.frame8 = bits == 8;
+  display.frame16 = bits == 16;
+  if (display.forceFrame) {
+    out << "Force interpretation as frame data (" << bits << " bits)" << std::endl;
+  }
 }
 
 }  // namespace morven

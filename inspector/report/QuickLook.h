@@ -31,12 +31,19 @@ namespace morven {
 // of its 5 x 5 neighbourhood (at least 1).
 constexpr double DEFAULT_HOT_FACTOR = 10.0;
 
+// A problem as the page lists it: where, and its message (from this run's
+// walk, or from a statistics document merged).
+struct QuickLookError {
+  uint64_t offset;
+  std::string message;
+};
+
 struct QuickLookFile {
   std::string name;
   uint64_t size = 0;
   uint64_t packets = 0;
   bool opened = true;
-  std::vector<FileProblem> errors;
+  std::vector<QuickLookError> errors;
 };
 
 struct HotPixel {

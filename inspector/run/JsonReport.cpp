@@ -467,7 +467,7 @@ void JsonReport::beginDocument() {
 
 void JsonReport::problem(const FileProblem& p) {
   if (_lines) {
-    _out << "{\"error\":" << dumpValue({{"offset", p.offset}, {"message", p.message}}) << "}\n";
+    _out << "{\"error\":" << dumpValue({{"offset", p.offset}, {"message", problemMessage(p)}}) << "}\n";
     _out.flush();
     return;
   }
@@ -477,7 +477,7 @@ void JsonReport::problem(const FileProblem& p) {
 json JsonReport::takeProblems() {
   json errors = json::array();
   for (const FileProblem& p : _problems) {
-    errors.push_back({{"offset", p.offset}, {"message", p.message}});
+    errors.push_back({{"offset", p.offset}, {"message", problemMessage(p)}});
   }
   _problems.clear();
   return errors;
@@ -626,7 +626,7 @@ std::string JsonReport::closingNow(const DataInspector& inspector) const {
                     {"size", inspector.fileSize()}};
     json errors = json::array();
     for (const FileProblem& p : _problems) {
-      errors.push_back({{"offset", p.offset}, {"message", p.message}});
+      errors.push_back({{"offset", p.offset}, {"message", problemMessage(p)}});
     }
     members["errors"] = std::move(errors);
     writeMembers(o, members);

@@ -198,15 +198,6 @@ void addMergeSums(DataInspector& inspector, MergeSums& sums) {
   *inspector.hitTotals() = std::move(sums.hits);
 }
 
-void DataInspector::addTallies(const uint64_t* types, const uint64_t* pixels, const uint64_t* toas,
-                               uint64_t packets, const std::map<uint64_t, uint64_t>& chunkCounts) {
-  for (size_t i = 0; i < TYPE_COUNTER_COUNT; ++i) _typeCounters[i] += types[i];
-  for (size_t i = 0; i < PIXEL_COUNTER_COUNT; ++i) _pixelCounters[i] += pixels[i];
-  for (size_t i = 0; i < TOA_COUNTER_COUNT; ++i) _toaCounters[i] += toas[i];
-  _pixelCounterTotal += packets;
-  for (const auto& [key, count] : chunkCounts) _chunkTypeCounters[key] += count;
-}
-
 RunEnd mergeStatistics(const RunSettings& s, const std::vector<std::string>& documents,
                        std::ostream& out, const MergeOptions& options) {
   const auto read = [&](size_t d, std::string& text) { return readDocument(documents[d], text); };

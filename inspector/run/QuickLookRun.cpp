@@ -54,9 +54,9 @@ QuickLookRun::QuickLookRun(const RunSettings& s, RunReport& inner, DataInspector
 
 void QuickLookRun::problem(const FileProblem& p) {
   if (_inFile && !_files.empty()) {
-    _files.back().errors.push_back(p);
+    _files.back().errors.push_back({p.offset, problemMessage(p)});
   } else {
-    _pending.push_back(p);
+    _pending.push_back({p.offset, problemMessage(p)});
   }
 }
 

@@ -75,7 +75,7 @@ class QuickLookRun : public RunReport {
   RunReport& _inner;
   DataInspector& _inspector;
   std::vector<QuickLookFile> _files;
-  std::vector<FileProblem> _pending;  // problems before the file's report began
+  std::vector<QuickLookError> _pending;  // problems before the file's report began
   bool _inFile = false;
   uint64_t _packetsBefore = 0;
   std::vector<std::string> _failures;

@@ -4,7 +4,11 @@
 #include <functional>
 #include <sstream>
 
+#include "report/Checks.h"
+#include "report/ChunkReports.h"
 #include "report/CounterImage.h"
+#include "report/PixelDisplay.h"
+#include "report/TallyReports.h"
 #include "run/FollowRun.h"
 #include "run/JsonReport.h"
 #include "run/QuickLookRun.h"
@@ -48,7 +52,7 @@ void reportChunk(const RunSettings& s, DataInspector& inspector, std::ostream& o
       out << "=> " << inspector.chunkTypeString() << " (size=" << inspector.chunkBytes() << "):";
       if (inspector.configBytes().empty()) out << std::endl;
     }
-    inspector.displayVx7Config(out);
+    displayVx7Config(inspector.walker(), out);
   }
 }
 
@@ -65,8 +69,8 @@ void reportEndOfFile(const RunSettings& s, DataInspector& inspector, std::ostrea
   out << "Chunks = " << inspector.headerTotal()
       << ", Total data bytes = " << inspector.chunkBytesTotal() << " ("
       << inspector.chunkBytesTotal() / 8 << " pixels)" << std::endl;
-  inspector.logChunkCounters();
-  if (s.histogram) inspector.chunkSizesHistogram(out, s.histogramBins);
+  logChunkCounters(inspector.walker(), inspector.out());
+  if (s.histogram) chunkSizesHistogram(inspector.walker(), out, s.histogramBins);
   if (inspector.hasError()) out << "### There were errors in this file" << std::endl;
 }
 
@@ -121,12 +125,16 @@ class TextReport : public RunReport {
   // inspector's buffer.
   void display(const RunSettings& s, DataInspector& inspector, uint64_t index) override {
     inspector.setLineByLine(s.lineByLine);
-    inspector.displayPackets(index, s.links, s.showCounter, s.showRaw, s.showFields, s.testGen,
-                             s.skipZeroPackets);
+    displayPackets(inspector.out(), inspector.stream(), inspector.display(),
+                   DisplayOptions{s.showCounter, s.showRaw, s.showFields, s.testGen,
+                                  s.skipZeroPackets, inspector.lineByLine()},
+                   index, s.links);
   }
   void packet(DataInspector& inspector, uint64_t index, uint64_t) override {
-    inspector.displayPixel(index, _s.showCounter, _s.showRaw, _s.showFields, _s.testGen,
-                           _s.skipZeroPackets);
+    displayPixel(
+        inspector.out(), inspector.stream(), inspector.display(),
+        DisplayOptions{_s.showCounter, _s.showRaw, _s.showFields, _s.testGen, _s.skipZeroPackets},
+        index);
   }
   void testGenChecked(DataInspector& inspector, uint64_t checked) override {
     _out << "Total pixelpackets = " << inspector.pixelCounterTotal()
@@ -190,9 +198,11 @@ void scanPackets(const RunSettings& s, DataInspector& inspector, RunReport& repo
   if (s.displayPixels) {
     report.display(s, inspector, skipped);
   } else if (s.testGen) {
-    report.testGenChecked(inspector, inspector.checkAsTestGenPixels(report.checkStream(), s.links));
+    report.testGenChecked(inspector, checkAsTestGenPixels(report.checkStream(), inspector.stream(),
+                                                          s.links, inspector.checkFindings()));
   } else if (s.counterCheck) {
-    report.countersChecked(inspector, inspector.checkAsCounters(report.checkStream(), s.links));
+    report.countersChecked(inspector, checkAsCounters(report.checkStream(), inspector.stream(),
+                                                      s.links, inspector.checkFindings()));
   } else {
     inspector.processAllPixels();
     report.statistics(inspector);
@@ -262,7 +272,7 @@ RunEnd scanLoop(const RunSettings& s, const std::vector<std::string>& fileNames,
       return report.writable() ? RunEnd::FileFailed : RunEnd::OutputFailed;
     }
     followProgress(s, inspector, i);
-    if (s.frameBits != 0) inspector.forceFrameData(s.frameBits);
+    if (s.frameBits != 0) forceFrameData(inspector.display(), inspector.out(), s.frameBits);
     report.scanFileOpened(name, inspector);
     firstFile = false;
 
@@ -312,16 +322,16 @@ bool isStatisticsRun(const RunSettings& s) {
 bool printStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out) {
   if (s.eocList) {
     out << std::endl;
-    inspector.logEocCounters(s.eocListAll);
+    logEocCounters(inspector.tallies(), inspector.out(), s.eocListAll);
   }
   const std::string image = imageFileName(s);
   const std::string imageError =
       image.empty() ? std::string() : writeRunPicture(s, inspector.pixelCounters(), image);
   if (!imageError.empty()) out << "### " << imageError << std::endl;
-  if (s.histogram) inspector.toaHistogram(out, s.histogramBins);
+  if (s.histogram) toaHistogram(inspector.tallies(), out, s.histogramBins);
   out << "Total pixelpackets = " << inspector.pixelCounterTotal() << std::endl;
   out << std::endl;
-  inspector.logChunkCounters();
+  logChunkCounters(inspector.walker(), inspector.out());
   return imageError.empty();
 }
 

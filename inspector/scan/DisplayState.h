@@ -35,6 +35,8 @@ struct DisplayState {
     uint64_t shutterRise = 0;
   };
 
+  // Every data chunk is shown as frame values of the width below (-f 8/16).
+  bool forceFrame = false;
   bool frameStarted = false;
   // The width of the frame's pixel values, set by its FRAME_START (or forced).
   bool frame8 = false;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "format/ByteOrder.h"
+#include "format/ChunkTypes.h"
 #include "format/MorvenFormat.h"
 #include "format/Packet.h"
 
@@ -30,12 +31,6 @@ struct Tallies {
   Count* toas;
 };
 using TallyCounters = Tallies<uint64_t>;
-
-// What the words of a data chunk are: pixel hits with ToA and ToT, pixel
-// hits with a count (counting runs), frame values (8 or 16 bits per pixel:
-// read out whole, not hits), or data of another kind.
-enum class ChunkKind : uint8_t { Other, ToaTot, Pc24, Frame };
-constexpr size_t CHUNK_KINDS = 4;
 
 // The ToT field has 11 bits. The counts of a counting run span 24 bits:
 // their spectrum has bins of one value below 16, and eight bins per octave
@@ -100,15 +95,6 @@ struct HitTotals {
     idle[size_t(kind)] += w.idle;
     if (!chunkHits.empty()) chunkHits.back() += w.data - w.idle;
   }
-};
-
-// How the words of the stream become packets: word reversal (a swap of the
-// 32-bit halves) before byte reversal, and in a stream of Pelvan blocks the
-// headers, trailers and fill words left out by their place in the stream.
-struct PacketForm {
-  bool reverseWords;
-  bool reverseBytes;
-  bool pelvan;
 };
 
 // A packet feeds the tally of its type byte, and pixel data also the tally

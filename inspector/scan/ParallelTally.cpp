@@ -8,6 +8,8 @@
 #include <functional>
 #include <utility>
 
+#include <unistd.h>
+
 namespace morven {
 
 namespace {
@@ -21,23 +23,28 @@ void ParallelTally::FreeDeleter::operator()(uint32_t* p) const {
   std::free(p);
 }
 
-ParallelTally::ParallelTally(uint64_t* ring, size_t ringWords, TallyCounters total, PacketForm form,
-                             uint64_t delivered, HitTotals* hits, uint64_t flushWords)
+ParallelTally::ParallelTally(uint64_t* ring, size_t ringWords, uint64_t flushWords)
     : _ring(ring),
       _ringWords(ringWords),
-      _total(total),
-      _form(form),
-      _hits(hits),
       _flushWords(std::min<uint64_t>(flushWords, UINT32_MAX)),
-      _delivered(delivered) {}
+      _delivered(0) {}
+
+ParallelTally::ParallelTally(uint64_t* ring, size_t ringWords, TallyCounters total, PacketForm form,
+                             uint64_t delivered, HitTotals* hits, uint64_t flushWords)
+    : ParallelTally(ring, ringWords, flushWords) {
+  begin(total, form, delivered, hits);
+}
 
 ParallelTally::~ParallelTally() {
   finish();
 }
 
+// The hit tallies are made for every thread: calloc's pages are zero
+// pages of the system until first written, so a run without hit tallies
+// pays no memory for them.
 std::unique_ptr<ParallelTally::Worker> ParallelTally::makeWorker() const {
   auto w = std::make_unique<Worker>();
-  const size_t words = COUNTER_WORDS + (_hits != nullptr ? HIT_COUNTER_WORDS : 0);
+  const size_t words = COUNTER_WORDS + HIT_COUNTER_WORDS;
   w->counts.reset(static_cast<uint32_t*>(std::calloc(words, sizeof(uint32_t))));
   if (!w->counts) return nullptr;
   uint32_t* p = w->counts.get();
@@ -47,9 +54,25 @@ std::unique_ptr<ParallelTally::Worker> ParallelTally::makeWorker() const {
   return w;
 }
 
+void ParallelTally::begin(TallyCounters total, PacketForm form, uint64_t delivered,
+                          HitTotals* hits) {
+  _total = total;
+  _form = form;
+  _hits = hits;
+  _delivered = delivered;
+  _inFile = true;
+  ++_counts.files;
+}
+
+bool ParallelTally::usableHere() const {
+  return _threads.empty() || _process == ::getpid();
+}
+
 int ParallelTally::start(int tallying) {
   const int workers = std::max(1, tallying - 1);
-  if (_ringWords / SLOT_WORDS < 2 || !_threads.empty()) return 0;
+  if (_ringWords / SLOT_WORDS < 2 || _started) return 0;
+  _started = true;
+  _process = ::getpid();
   try {
     // A slot for each worker to tally, two waiting and one that the reader
     // fills keep every thread busy; more would only take memory.
@@ -194,7 +217,7 @@ void ParallelTally::takeChunkHits(Slot& s) {
 void ParallelTally::work(Worker& w) {
   std::unique_lock<std::mutex> lock(_mutex);
   for (;;) {
-    _slotFull.wait(lock, [this] { return (!_full.empty() && !_held) || _closing; });
+    _slotFull.wait(lock, [this] { return (!_full.empty() && (!_held || _draining)) || _closing; });
     if (_full.empty()) return;  // closing, and every slot tallied
     const int slot = _full.back();
     _full.pop_back();
@@ -253,10 +276,34 @@ void ParallelTally::holdWorkers(bool hold) {
   if (!hold) _slotFull.notify_all();
 }
 
+void ParallelTally::end() {
+  if (!_inFile) return;
+  _inFile = false;
+  handOver();
+  // A slot the reader tallied itself is still its own, now empty: this
+  // hands it back.
+  handOver();
+  {
+    // Every slot back means every worker is done with the file's words and
+    // waits: their tallies can be read from here.
+    std::unique_lock<std::mutex> lock(_mutex);
+    _draining = true;
+    _slotFull.notify_all();
+    _slotFree.wait(lock, [this] { return _free.size() == _slots.size(); });
+    _draining = false;
+  }
+  for (const std::unique_ptr<Worker>& w : _workers) {
+    if (w->words > 0) flush(*w);
+  }
+  if (_reader && _reader->words > 0) flush(*_reader);
+  // Every slot is back, its hits not yet taken.
+  for (Slot& s : _slots) takeChunkHits(s);
+}
+
 void ParallelTally::finish() {
   if (_finished) return;
   _finished = true;
-  handOver();
+  end();
   {
     std::lock_guard<std::mutex> lock(_mutex);
     _closing = true;
@@ -264,14 +311,8 @@ void ParallelTally::finish() {
   _slotFull.notify_all();
   for (std::thread& t : _threads) t.join();
   _threads.clear();
-  for (const std::unique_ptr<Worker>& w : _workers) {
-    if (w->words > 0) flush(*w);
-  }
   _workers.clear();
-  if (_reader && _reader->words > 0) flush(*_reader);
   _reader.reset();
-  // Every slot is back, its hits not yet taken.
-  for (Slot& s : _slots) takeChunkHits(s);
 }
 
 }  // namespace morven

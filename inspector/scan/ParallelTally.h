@@ -14,12 +14,19 @@
 // chunks begin and end in it. The reader blocks while every slot is taken,
 // the workers while none is full; both wait on condition variables.
 //
-// Memory: the ring lives in memory the caller lends (the inspector's read
-// buffer), and each worker has tallies of its own in 32-bit counters
+// Memory: the ring lives in memory the caller lends (the packet stream's
+// read buffer), and each worker has tallies of its own in 32-bit counters
 // (1.25 MiB), added into the run's 64-bit tallies before any of them could
-// overflow and at the end.
+// overflow and at the end of each file.
+//
+// One object serves a whole run as its pool of tally threads: the threads
+// start at the first file scanned on several threads and wait between
+// files; each file is one begin() .. end(), after which its sums are in that
+// file's totals and every slot is free.
 #ifndef MORVEN_PARALLELTALLY_H
 #define MORVEN_PARALLELTALLY_H
+
+#include <sys/types.h>
 
 #include <condition_variable>
 #include <cstddef>
@@ -41,13 +48,13 @@ class ParallelTally {
   // worker's tally, and one reader's read is then a few system calls per
   // MiB.
   static constexpr size_t SLOT_WORDS = 32 * 1024;
-  // ringWords words at ring are lent for the slots; total receives the
-  // sums; delivered is the number of words of the stream before the first
-  // one that will be added. With hits, the hit tallies too: the chunk
-  // numbers given to add() are indexes into hits->chunkHits. A set of
-  // tallies goes into the total once it holds flushWords words: the 32-bit
-  // limit, or fewer for tests that want many flushes from little data (more
-  // is never allowed).
+  // ringWords words at ring are lent for the slots, for the object's life.
+  // A set of tallies goes into the total once it holds flushWords words:
+  // the 32-bit limit, or fewer for tests that want many flushes from little
+  // data (more is never allowed).
+  ParallelTally(uint64_t* ring, size_t ringWords, uint64_t flushWords = UINT32_MAX);
+  // A pool for one file: as the above, then begin(total, form, delivered,
+  // hits); finish() ends it.
   ParallelTally(uint64_t* ring, size_t ringWords, TallyCounters total, PacketForm form,
                 uint64_t delivered, HitTotals* hits = nullptr, uint64_t flushWords = UINT32_MAX);
   // Ends as finish() does.
@@ -57,8 +64,21 @@ class ParallelTally {
 
   // Tallies with `tallying` threads, the reader's included: starts up to
   // tallying - 1 worker threads (at least one); returns how many run (0:
-  // none could be started, and nothing may be added).
+  // none could be started, and nothing may be added). Once only: a later
+  // call returns 0.
   int start(int tallying);
+  // The threads started run in this process: not so in a process forked
+  // from the one that started them, where the pool must not be used (nor
+  // destroyed: its locks may have been held at the fork).
+  bool usableHere() const;
+  // The worker threads running.
+  int threads() const { return int(_threads.size()); }
+
+  // A file's words from here to end(): total receives the sums; delivered
+  // is the number of words of the stream before the first one that will be
+  // added; form, how they are read. With hits, the hit tallies too: the
+  // chunk numbers given to add() are indexes into hits->chunkHits.
+  void begin(TallyCounters total, PacketForm form, uint64_t delivered, HitTotals* hits);
 
   // The reader's side: room for at least min(wanted, SLOT_WORDS) words,
   // waiting for a free slot if need be.
@@ -71,9 +91,11 @@ class ParallelTally {
   // read from a chunk of the given kind, the data chunk numbered chunk.
   void add(size_t n, ChunkKind kind, uint64_t chunk);
 
-  // Hands over the last slot, waits until every slot is tallied, stops the
-  // workers and adds their tallies into the total. The ring is free again
-  // afterwards.
+  // Hands over the last slot, waits until every slot is tallied and adds
+  // every thread's tallies into the file's total. The ring is free again
+  // afterwards, and the workers wait for the next file.
+  void end();
+  // end(), then stops the workers.
   void finish();
 
   // For tests. While held, the workers take no slot (finish() lets them
@@ -85,6 +107,7 @@ class ParallelTally {
     uint64_t readerSlots = 0;  // slots the reader tallied itself
     uint64_t flushes = 0;      // tallies added into the total
     uint64_t mostHeld = 0;     // the most words one set of tallies held
+    uint64_t files = 0;        // begin() .. end() spans
   };
   Counts counts() const { return _counts; }
 
@@ -134,9 +157,11 @@ class ParallelTally {
 
   uint64_t* const _ring;
   const size_t _ringWords;
-  const TallyCounters _total;
-  const PacketForm _form;
-  HitTotals* const _hits;
+  // The file's: set by begin() while no slot is full and every worker
+  // waits, read by the workers only for slots handed over after it.
+  TallyCounters _total{};
+  PacketForm _form{};
+  HitTotals* _hits = nullptr;
   const uint64_t _flushWords;
   uint64_t _delivered;  // the reader's count of stream words added
   std::vector<Slot> _slots;
@@ -152,12 +177,16 @@ class ParallelTally {
   std::vector<int> _free;  // guarded by _mutex
   bool _closing = false;   // guarded by _mutex
   bool _held = false;      // guarded by _mutex
+  bool _draining = false;  // guarded by _mutex: end() lets held workers go
 
   std::mutex _flushMutex;  // guards _total, _counts.flushes and .mostHeld
   Counts _counts;          // readerSlots: the reader's alone
   std::vector<std::unique_ptr<Worker>> _workers;
   std::unique_ptr<Worker> _reader;  // the reader's own tallies
   std::vector<std::thread> _threads;
+  pid_t _process = 0;     // the process that started the threads
+  bool _started = false;  // start() was called
+  bool _inFile = false;   // between begin() and end()
   bool _finished = false;
 };
 

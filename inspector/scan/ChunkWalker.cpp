@@ -1,5 +1,8 @@
-// File and chunk level of the inspector: construction and reset, opening a
-// file and checking its header, walking the chunks one header word at a time.
+// The chunk walk: opening a file and checking its header, then one chunk
+// header word at a time, with the payloads of JSON and register chunks read
+// and kept.
+#include "scan/ChunkWalker.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -10,9 +13,6 @@
 #include "format/ByteOrder.h"
 #include "format/ChunkTypes.h"
 #include "io/OpenInput.h"
-#include "scan/DataInspector.h"
-#include "scan/PacketTally.h"
-#include "text/Format.h"
 #include "text/JsonNesting.h"
 
 namespace morven {
@@ -29,113 +29,61 @@ constexpr uint64_t MAX_KEPT_PAYLOAD = 16 * 1024 * 1024;
 // are reported as unreadable rather than allowed to exhaust the stack.
 constexpr int MAX_JSON_DEPTH = 512;
 
-// The read buffer is handed out as 64-bit packets, so it is allocated as
-// words and seen as bytes only by the reads that fill it.
-std::unique_ptr<uint64_t[]> newReadBuffer() {
-  return std::make_unique_for_overwrite<uint64_t[]>(SUBCHUNKSIZE / 8);
-}
-
 }  // namespace
 
-DataInspector::DataInspector(const std::string& fileName, std::ostream& out)
-    : _out(out),
-      _buffer(newReadBuffer()),
-      _pixelCounters(std::make_unique_for_overwrite<uint64_t[]>(PIXEL_COUNTERS)),
-      _toaCounters(std::make_unique_for_overwrite<uint64_t[]>(TOA_COUNTERS)) {
-  setFile(fileName, true);
-}
-
-DataInspector::DataInspector(std::ostream& out, bool allocBuffer)
-    : _out(out),
-      _buffer(allocBuffer ? newReadBuffer() : nullptr),
-      _pixelCounters(std::make_unique_for_overwrite<uint64_t[]>(PIXEL_COUNTERS)),
-      _toaCounters(std::make_unique_for_overwrite<uint64_t[]>(TOA_COUNTERS)) {
-  init();
-}
-
-DataInspector::~DataInspector() = default;
-
-void DataInspector::init() {
-  // The file itself is closed by setFile before it resets.
+void ChunkWalker::reset() {
+  // The file itself is closed by open before it resets.
   _fileName.clear();
   _hasError = false;
   _errNo = 0;
   _skipPayload = true;
-  _reverseWords = _reverseBytes = _fromPelvan = _forceFrame = false;
   _fileSize = _fileIndex = _fileHeader = _headerTotal = 0;
   _chunkType = _chunkHeaderWord = _chunkBytes = _chunkBytesTotal = 0;
-  _wordsAvail = _chunkWordsLeft = _pixelCounterTotal = 0;
-  _pixel = &_noPacket;
-  _externalChunk = false;
-  _externalNext = nullptr;
-  _externalBytes = 0;
-  _packetStreamEnded = false;
-  _display = DisplayState{};
   _chunkSizes.clear();
   _chunkTypeCounters.clear();
-  _typeCounters.assign(256, 0);
-  // memset, not a loop of word stores: a checked build (sanitizers, fuzz
-  // targets) checks every store of a loop, and the fuzz targets reset for
-  // every input.
-  std::memset(_pixelCounters.get(), 0, PIXEL_COUNTERS * sizeof(uint64_t));
-  std::memset(_toaCounters.get(), 0, TOA_COUNTERS * sizeof(uint64_t));
-  if (_hitTotals) *_hitTotals = HitTotals();
 }
 
-void DataInspector::setHitTallies(bool on) {
-  if (!on) {
-    _hitTotals.reset();
-  } else if (!_hitTotals) {
-    _hitTotals = std::make_unique<HitTotals>();
-  }
-}
-
-bool DataInspector::setFile(const std::string& fileName, bool reset) {
+bool ChunkWalker::open(const std::string& fileName, bool reset) {
   startFile(fileName, reset);
   OpenFailure failure;
   _source = openInput(fileName, failure, _follow);
   if (failure == OpenFailure::Open) {
-    tellProblem(ProblemKind::OpenFailed, 0, "Failed to open file " + fileName);
+    tellProblem({ProblemKind::OpenFailed, 0, 0, fileName});
     _hasError = true;
     return false;
   }
   if (failure == OpenFailure::Stat) {
     _errNo = errno;
-    tellProblem(ProblemKind::StatFailed, 0, "Failed to 'stat' file " + fileName);
+    tellProblem({ProblemKind::StatFailed, 0, 0, fileName});
     _hasError = true;
     return false;
   }
   return readFileHeader();
 }
 
-bool DataInspector::setSource(std::unique_ptr<ByteSource> source, const std::string& name,
-                              bool reset) {
+bool ChunkWalker::open(std::unique_ptr<ByteSource> source, const std::string& name, bool reset) {
   startFile(name, reset);
   _source = std::move(source);
   return readFileHeader();
 }
 
-void DataInspector::startFile(const std::string& fileName, bool reset) {
+void ChunkWalker::startFile(const std::string& fileName, bool reset) {
   _plainFile = nullptr;
   _source.reset();
-  if (reset) init();
+  if (reset) this->reset();
   _fileName = fileName;
   // A new file starts a fresh walk, also without a reset: nothing of the
   // previous file's current chunk (its declared size, words of a data chunk
   // it ended inside) may be applied to this one.
   _chunkBytes = 0;
   _skipPayload = true;
-  _wordsAvail = 0;
-  _chunkWordsLeft = 0;
-  _packetStreamEnded = false;
   _fileSize = 0;
   _fileIndex = 0;
   _fileHeader = 0;
-  if (_hitTotals) _hitTotals->fileChunks.push_back(0);
   _readFailureTold = false;
 }
 
-bool DataInspector::readFileHeader() {
+bool ChunkWalker::readFileHeader() {
   // The size of the file that was opened, not of whatever the name points
   // to a moment later; a stream's is learnt at its end.
   _sizeKnown = _sizeKnownAtOpen = _source->knownSize(_fileSize);
@@ -144,7 +92,7 @@ bool DataInspector::readFileHeader() {
 
   unsigned char header[8];
   if (readBytes(header, 8) != 8) {
-    tellProblem(ProblemKind::HeaderUnreadable, 0, "Failed to read file header");
+    tellProblem({ProblemKind::HeaderUnreadable, 0});
     _hasError = true;
     return false;
   }
@@ -152,14 +100,12 @@ bool DataInspector::readFileHeader() {
   _fileIndex = 8;
   if (_fileHeader == MVHDR_MAGIC) return true;
 
-  tellProblem(ProblemKind::NotMorven, 0,
-              "Doesn't look like a MORVEN data file: expected header 0x" +
-                  hexString(MVHDR_MAGIC, 16) + ", got 0x" + hexString(_fileHeader, 16));
+  tellProblem({ProblemKind::NotMorven, 0, _fileHeader});
   _hasError = true;
   return false;
 }
 
-bool DataInspector::nextChunk() {
+bool ChunkWalker::nextChunk() {
   if (_skipPayload && !skipBytes(_chunkBytes)) {
     _errNo = errno;
     return false;
@@ -167,8 +113,7 @@ bool DataInspector::nextChunk() {
   _skipPayload = true;
 
   if (payloadCut()) {
-    tellProblem(ProblemKind::TruncatedChunk, _fileIndex - 8,
-                "Truncated last chunk #" + std::to_string(_headerTotal));
+    tellProblem({ProblemKind::TruncatedChunk, _fileIndex - 8, _headerTotal});
     _chunkBytes = _fileIndex > _fileSize ? 0 : _fileSize - _fileIndex;
     _hasError = true;
   }
@@ -182,13 +127,11 @@ bool DataInspector::nextChunk() {
   }
   ++_headerTotal;
   _fileIndex += 8;
-  if (_headerTotal % PROGRESS_CHUNKS == 0 && _progressHook) _progressHook(_fileIndex);
+  if (_headerTotal % PROGRESS_CHUNKS == 0) progress(_fileIndex);
 
   if (!isValidHeader(loadLE64(word))) {
-    tellProblem(ProblemKind::InvalidHeader, _fileIndex - 8,
-                "Invalid header 0x" + hexString(_chunkType, 16) +
-                    " @ index=" + std::to_string(_fileIndex - 8));
-    ++_invalidHeaderLines;
+    tellProblem({ProblemKind::InvalidHeader, _fileIndex - 8, _chunkType});
+    ++_invalidHeaders;
     _hasError = true;
     return false;
   }
@@ -198,7 +141,7 @@ bool DataInspector::nextChunk() {
     return true;
   }
   if (chunkIsJson()) {
-    printJsonPayload();
+    readJsonPayload();
     _skipPayload = false;
     return true;
   }
@@ -214,7 +157,7 @@ bool DataInspector::nextChunk() {
 // byte, and keeps it printed back with an indentation of 2. A payload that
 // is cut short or does not parse leaves no text behind, so that a report
 // never shows the text of an earlier chunk for it.
-void DataInspector::printJsonPayload() {
+void ChunkWalker::readJsonPayload() {
   _jsonString.clear();
   std::string text;
   uint64_t left = _chunkBytes;
@@ -249,14 +192,12 @@ void DataInspector::printJsonPayload() {
     }
   }
   if (!complete) {
-    tellProblem(ProblemKind::JsonUnreadable, _fileIndex - 8,
-                "Failed to read JSON chunk " + chunkTypeString());
+    tellChunkProblem(ProblemKind::JsonUnreadable);
     _hasError = true;
     return;
   }
   if (tooLong || jsonNestingDepth(text) > MAX_JSON_DEPTH) {
-    tellProblem(ProblemKind::JsonInvalid, _fileIndex - 8,
-                "Error reading JSON from chunk " + chunkTypeString());
+    tellChunkProblem(ProblemKind::JsonInvalid);
     return;
   }
   try {
@@ -264,15 +205,14 @@ void DataInspector::printJsonPayload() {
     _jsonString = value.dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
   } catch (const std::exception&) {
     _jsonString.clear();
-    tellProblem(ProblemKind::JsonInvalid, _fileIndex - 8,
-                "Error reading JSON from chunk " + chunkTypeString());
+    tellChunkProblem(ProblemKind::JsonInvalid);
   }
 }
 
 // Reads the register records of a chip-configuration chunk. Only the bytes
 // the file really holds are kept (at most MAX_KEPT_PAYLOAD), so the listing
 // never shows records the file never had.
-void DataInspector::readConfigPayload() {
+void ChunkWalker::readConfigPayload() {
   // Never more than the file still holds: a header that declares gigabytes
   // in a small file costs no memory for bytes that are not there.
   uint64_t inFile = _fileIndex <= _fileSize ? _fileSize - _fileIndex : 0;
@@ -288,36 +228,21 @@ void DataInspector::readConfigPayload() {
     }
   }
   if (!complete) {
-    tellProblem(ProblemKind::ConfigUnreadable, _fileIndex - 8,
-                "Failed to read VX7-config chunk " + chunkTypeString());
+    tellChunkProblem(ProblemKind::ConfigUnreadable);
     _hasError = true;
   }
 }
 
-void DataInspector::tellProblem(ProblemKind kind, uint64_t offset, std::string message,
-                                bool shownInText) {
-  const FileProblem problem{offset, std::move(message), kind, shownInText};
-  if (_problemSink) {
-    _problemSink(problem);
-  } else if (shownInText) {
-    _out << problemText(problem) << std::flush;
-  }
+void ChunkWalker::tellProblem(FileProblem problem) {
+  if (_problemSink) _problemSink(problem);
 }
 
-std::string problemText(const FileProblem& problem) {
-  if (problem.kind == ProblemKind::NotMorven) {
-    // "...file: expected header 0x..., got 0x...", the header on a line of
-    // its own.
-    const size_t colon = problem.message.find(": ");
-    if (colon != std::string::npos) {
-      return "### " + problem.message.substr(0, colon + 1) + "\n    " +
-             problem.message.substr(colon + 2) + "\n";
-    }
-  }
-  return "### " + problem.message + "\n";
+// A problem of the current chunk's payload, named by the chunk's type.
+void ChunkWalker::tellChunkProblem(ProblemKind kind) {
+  tellProblem({kind, _fileIndex - 8, _chunkType});
 }
 
-bool DataInspector::isValidHeader(uint64_t headerWord) {
+bool ChunkWalker::isValidHeader(uint64_t headerWord) {
   ChunkClass c = classifyHeader(headerWord);
   _chunkHeaderWord = headerWord;
   if (c.accepted) ++_chunkTypeCounters[c.counterKey];
@@ -326,11 +251,7 @@ bool DataInspector::isValidHeader(uint64_t headerWord) {
   return c.accepted;
 }
 
-std::string DataInspector::chunkTypeString(uint64_t type) {
-  return chunkTypeName(type);
-}
-
-std::string DataInspector::fileHeaderString() const {
+std::string ChunkWalker::fileHeaderString() const {
   std::string s;
   for (int i = 0; i < 7; ++i) {
     char c = char((_fileHeader >> (8 * i)) & 0xFF);
@@ -340,29 +261,7 @@ std::string DataInspector::fileHeaderString() const {
   return s;
 }
 
-void DataInspector::logChunkCounters() {
-  if (_chunkTypeCounters.empty()) return;
-  _out << "=> Chunk counters:" << std::endl;
-  // The names are padded here rather than with the stream's fill, which a
-  // check may have left at '0'.
-  _out << std::left;
-  for (const auto& [key, count] : _chunkTypeCounters) {
-    std::string name = chunkTypeString(key);
-    if (name.size() < 25) name.append(25 - name.size(), ' ');
-    _out << name << count << std::endl;
-  }
-  _out << std::right;
-}
-
-bool DataInspector::ferror() const {
-  return _source && _source->error();
-}
-
-bool DataInspector::feof() const {
-  return _source && _source->eof();
-}
-
-size_t DataInspector::readBytes(void* dst, size_t n) {
+size_t ChunkWalker::readBytes(void* dst, size_t n) {
   if (_plainFile != nullptr) {
     const size_t got = _plainFile->read(dst, n);
     if (got < n) afterInput();
@@ -374,7 +273,7 @@ size_t DataInspector::readBytes(void* dst, size_t n) {
   return got;
 }
 
-bool DataInspector::skipBytes(uint64_t n) {
+bool ChunkWalker::skipBytes(uint64_t n) {
   // A file of known size seeks: it cannot fail or end here.
   if (_plainFile != nullptr) return _plainFile->seekForward(n);
   if (!_source) {
@@ -386,7 +285,7 @@ bool DataInspector::skipBytes(uint64_t n) {
   return moved;
 }
 
-void DataInspector::afterInput() {
+void ChunkWalker::afterInput() {
   if (!_sizeKnown && _source->eof()) {
     _fileSize = _source->position();
     _sizeKnown = true;
@@ -398,8 +297,7 @@ void DataInspector::afterInput() {
     // ever; a damaged compressed stream says what and where.
     if (!why.empty()) {
       _hasError = true;
-      tellProblem(ProblemKind::ReadFailed, _source->position(),
-                  "Read error in " + _fileName + ": " + why);
+      tellProblem({ProblemKind::ReadFailed, _source->position(), 0, _fileName, why});
     }
   }
 }

@@ -1,0 +1,104 @@
+// The scan state of a run: its parts made once, reset together, and the
+// names of packet types.
+#include "scan/DataInspector.h"
+
+#include "format/ChunkTypes.h"
+#include "format/Packet.h"
+#include "scan/StatisticsScan.h"
+
+namespace morven {
+
+DataInspector::DataInspector(const std::string& fileName, std::ostream& out)
+    : DataInspector(out, true) {
+  setFile(fileName, true);
+}
+
+DataInspector::DataInspector(std::ostream& out, bool allocBuffer)
+    : _out(out), _stream(_walker, allocBuffer) {
+  _walker.setProblemSink([this](const FileProblem& p) { tellProblem(p); });
+  // The hit tallies count the data chunks of each file.
+  _stream.setChunkHook([this] {
+    if (HitTotals* hits = _tallies.hits.get()) {
+      hits->chunkHits.push_back(0);
+      if (!hits->fileChunks.empty()) ++hits->fileChunks.back();
+    }
+  });
+  init();
+}
+
+DataInspector::~DataInspector() {
+  releasePool(_pool);
+}
+
+void DataInspector::init() {
+  _walker.reset();
+  _stream.reset();
+  _tallies.clear();
+  _display = DisplayState{};
+}
+
+bool DataInspector::setFile(const std::string& fileName, bool reset) {
+  if (reset) init();
+  startFile();
+  return _walker.open(fileName, false);
+}
+
+bool DataInspector::setSource(std::unique_ptr<ByteSource> source, const std::string& name,
+                              bool reset) {
+  if (reset) init();
+  startFile();
+  return _walker.open(std::move(source), name, false);
+}
+
+// A new file starts a fresh stream, also without a reset: nothing of the
+// previous file's current chunk (words of a data chunk it ended inside) may
+// be applied to this one.
+void DataInspector::startFile() {
+  _stream.startFile();
+  if (HitTotals* hits = _tallies.hits.get()) hits->fileChunks.push_back(0);
+}
+
+void DataInspector::tellProblem(const FileProblem& problem) {
+  if (_problemSink) {
+    _problemSink(problem);
+  } else if (problem.shownInText) {
+    _out << problemText(problem) << std::flush;
+  }
+}
+
+std::string DataInspector::chunkTypeString(uint64_t type) {
+  return chunkTypeName(type);
+}
+
+bool DataInspector::processNextPixel() {
+  return tallyNextPacket(_stream, _tallies);
+}
+
+void DataInspector::processAllPixels() {
+  tallyStream(_stream, _tallies, _threads, _pool);
+}
+
+void DataInspector::addTallies(const uint64_t* types, const uint64_t* pixels, const uint64_t* toas,
+                               uint64_t packets, const std::map<uint64_t, uint64_t>& chunkCounts) {
+  _tallies.add(types, pixels, toas);
+  _stream.addDelivered(packets);
+  for (const auto& [key, count] : chunkCounts) _walker.chunkTypeCounters()[key] += count;
+}
+
+bool DataInspector::pixelIsData() const {
+  return packetIsData(_stream.current());
+}
+
+bool DataInspector::pixelIsFromTop() const {
+  return packetIsTop(_stream.current());
+}
+
+std::string DataInspector::pixelTypeString() const {
+  return pixelTypeString(packetType(_stream.current()));
+}
+
+std::string DataInspector::pixelTypeString(uint64_t type) {
+  return packetTypeName(type);
+}
+
+}  // namespace morven

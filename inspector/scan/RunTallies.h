@@ -1,0 +1,37 @@
+// The tallies of a run as one value: one counter per type byte, per pixel
+// index (18 bits: half, EoC block, pixel number) and per ToA value, and,
+// while the quick-look report wants them, the hit tallies. The statistics
+// scan fills them, merging adds those of other runs, and the picture and
+// every report read them.
+#ifndef MORVEN_RUNTALLIES_H
+#define MORVEN_RUNTALLIES_H
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "scan/PacketTally.h"
+
+namespace morven {
+
+struct RunTallies {
+  // The counters, all zero; no hit tallies.
+  RunTallies();
+
+  std::vector<uint64_t> types;         // TYPE_COUNTERS
+  std::unique_ptr<uint64_t[]> pixels;  // PIXEL_COUNTERS
+  std::unique_ptr<uint64_t[]> toas;    // TOA_COUNTERS
+  std::unique_ptr<HitTotals> hits;     // null while not kept
+
+  TallyCounters counters() { return {types.data(), pixels.get(), toas.get()}; }
+  // Every counter back to zero; the hit tallies, if kept, too.
+  void clear();
+  // Keeps the hit tallies (cleared) or drops them.
+  void keepHits(bool on);
+  // Adds counts gathered elsewhere, arrays of the sizes above.
+  void add(const uint64_t* moreTypes, const uint64_t* morePixels, const uint64_t* moreToas);
+};
+
+}  // namespace morven
+
+#endif  // MORVEN_RUNTALLIES_H
