@@ -7,16 +7,9 @@
 // (chunks(), errors, packets(), iter_packets()) opens the file afresh on an
 // inspector of its own, so walks neither share a position nor a lock, and
 // each runs with the GIL released.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <functional>
 #include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "Module.h"
 #include "ReadintoSource.h"
@@ -77,33 +70,6 @@ size_t takeWords(DataInspector& inspector, uint64_t* dst, size_t max, bool pelva
 // the cost of reading a whole file into memory.
 py::array_t<uint64_t> wordArray(size_t n) {
   return py::array_t<uint64_t>(py::ssize_t(n));
-}
-
-// Has the system make the pages of [begin, begin + bytes) ahead of a
-// reader that writes them from the front: fresh memory is zeroed by the
-// system at its first touch, a good part of the time it takes to read a
-// whole file into memory, and this way another core does it. A page that
-// is already there is left as it is, so the reader may overtake.
-void makePages(unsigned char* begin, size_t bytes, const std::atomic<bool>& done) {
-#ifdef MADV_POPULATE_WRITE
-  const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
-  uintptr_t from = (uintptr_t(begin) + page - 1) / page * page;
-  const uintptr_t end = (uintptr_t(begin) + bytes) / page * page;
-  constexpr uintptr_t STEP = uintptr_t(16) << 20;
-  // Until the reader is done: a stream that ends early leaves the rest of
-  // the array unmade, to be given back. While the reader walks a long run
-  // of chunks that hold no packets, the pages made run ahead of the words;
-  // they never pass the array's size, the file's, which a file of packets
-  // fills anyway, and the unused end is given back when the array shrinks.
-  for (; from < end && !done.load(std::memory_order_relaxed); from += STEP) {
-    // Not there on older systems: the reader then makes its own pages.
-    if (::madvise(reinterpret_cast<void*>(from), std::min(STEP, end - from), MADV_POPULATE_WRITE) !=
-        0)
-      return;
-  }
-#else
-  (void)begin, (void)bytes, (void)done;
-#endif
 }
 
 // Gives back the unused end of a word array of our own.
@@ -343,18 +309,8 @@ class File {
     size_t n;
     {
       py::gil_scoped_release release;
-      std::atomic<bool> done{false};
-      std::thread pages;
-      try {
-        pages = std::thread(makePages, reinterpret_cast<unsigned char*>(dst), most * 8,
-                            std::cref(done));
-      } catch (const std::system_error&) {
-        // Without the thread the reader makes the pages as it writes them.
-      }
       bool ended;
       n = takeWords(in.inspector, dst, most, reading.pelvan, ended);
-      done = true;
-      if (pages.joinable()) pages.join();
     }
     shrinkTo(words, n);
     return words;
