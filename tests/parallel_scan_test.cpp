@@ -4,6 +4,9 @@
 // picture file and every tally must be the same, byte for byte.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -294,6 +297,62 @@ TEST(ParallelScanMemory, CallersMemoryThenTheFile) {
   const auto multi = run(4);
   EXPECT_TRUE(multi.first == single.first);
   EXPECT_EQ(multi.second, single.second);
+}
+
+// The threads this process runs.
+size_t threadsHere() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& t : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+  return n;
+}
+
+// The tallies of a scan of the files by one inspector, on `threads`.
+std::vector<uint64_t> scanTallies(DataInspector& inspector, const std::vector<std::string>& names,
+                                  int threads) {
+  inspector.setThreads(threads);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!inspector.setFile(names[i], i == 0)) return {};
+    inspector.processAllPixels();
+  }
+  std::vector<uint64_t> all = inspector.typeCounters();
+  all.insert(all.end(), inspector.pixelCounters(), inspector.pixelCounters() + 0x40000);
+  all.push_back(inspector.pixelCounterTotal());
+  return all;
+}
+
+// A run's files share one pool of tally threads: it outlives each file's
+// scan and ends with the run's inspector. A process forked from one whose
+// pool runs has no such threads: a scan there makes a pool of its own.
+TEST(TallyPoolOfARun, ThreadsServeEveryFileAndForkedScansWork) {
+  TempDir dir;
+  std::vector<std::string> names;
+  for (int f = 0; f < 3; ++f) {
+    names.push_back(dir.write("f" + std::to_string(f) + ".mv", dataFile(40 + f, {70000, 50000})));
+  }
+  std::ostringstream out;
+  DataInspector single(out, true);
+  const std::vector<uint64_t> expected = scanTallies(single, names, 1);
+  ASSERT_FALSE(expected.empty());
+
+  const size_t before = threadsHere();
+  {
+    DataInspector inspector(out, true);
+    EXPECT_TRUE(scanTallies(inspector, names, 3) == expected);
+    EXPECT_EQ(threadsHere(), before + 2) << "two workers kept for the run";
+    EXPECT_TRUE(scanTallies(inspector, names, 3) == expected);
+    EXPECT_EQ(threadsHere(), before + 2) << "and no more for a second pass";
+
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      // No gtest assertion in the child: its status says it all.
+      _exit(scanTallies(inspector, names, 3) == expected ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  }
+  EXPECT_EQ(threadsHere(), before) << "the pool ends with the inspector";
 }
 
 #ifdef MVGEN_BINARY

@@ -322,3 +322,44 @@ TEST(ReaderTally, FlushesItsOwnTallies) {
 }
 
 }  // namespace
+
+// ---- One pool for the files of a run ------------------------------------------
+
+// The threads start once and serve file after file: each file's words go
+// into that file's totals alone, also when the workers were held through a
+// file (end() lets them go) and when the reader tallied slots itself.
+TEST(TallyPool, EachFileIntoItsOwnTotals) {
+  struct FileCase {
+    uint64_t seed;
+    PacketForm form;
+    uint64_t delivered;
+    bool held;
+  };
+  const FileCase files[] = {{21, PLAIN, 0, false},
+                            {22, PacketForm{true, true, false}, 5, true},
+                            {23, PacketForm{false, false, true}, 1001, false},
+                            {24, PLAIN, 77, true}};
+  std::vector<uint64_t> ring(RING_SLOTS * SLOT);
+  ParallelTally t(ring.data(), ring.size(), 3 * SLOT);
+  ASSERT_EQ(t.start(3), 2);
+  uint64_t readerSlots = 0;
+  for (const FileCase& f : files) {
+    SCOPED_TRACE("file of seed " + std::to_string(f.seed));
+    const std::vector<Piece> pieces = mixedPieces(f.seed, 12);
+    const std::vector<uint64_t> words = mixedWords(f.seed, wordCount(pieces));
+    Sums total;
+    t.holdWorkers(f.held);
+    t.begin(total.view(), f.form, f.delivered, nullptr);
+    feed(t, words.data(), pieces);
+    t.end();
+    EXPECT_EQ(difference(total, singleThreaded(words, pieces, f.delivered, f.form)), "");
+    EXPECT_EQ(t.threads(), 2);
+    // Held workers leave every slot after the second to the reader.
+    if (f.held) {
+      EXPECT_GT(t.counts().readerSlots, readerSlots);
+    }
+    readerSlots = t.counts().readerSlots;
+  }
+  EXPECT_EQ(t.counts().files, 4u);
+  EXPECT_EQ(t.start(3), 0);  // started once only
+}
