@@ -467,7 +467,8 @@ void JsonReport::beginDocument() {
 
 void JsonReport::problem(const FileProblem& p) {
   if (_lines) {
-    _out << "{\"error\":" << dumpValue({{"offset", p.offset}, {"message", problemMessage(p)}}) << "}\n";
+    _out << "{\"error\":" << dumpValue({{"offset", p.offset}, {"message", problemMessage(p)}})
+         << "}\n";
     _out.flush();
     return;
   }

@@ -63,14 +63,13 @@ class JsonReport : public RunReport {
   std::ostream& inspectorStream() { return _inspectorOut; }
   // Hands the checks' findings to the inspector.
   void watch(DataInspector& inspector);
-  // A structural problem of the current file.
-  void problem(const FileProblem& p);
   // The quick-look page and list have been written (failures: what could
   // not be): the statistics tell where they are.
   void quickLookWritten(const std::vector<std::string>& failures);
 
   std::ostream& checkStream() override { return _inspectorOut; }
   void fileFailed(const std::string& name) override;
+  void problem(const FileProblem& p) override;
 
   void checkFileOpened(const std::string& name, DataInspector& inspector) override;
   void chunk(DataInspector& inspector, bool firstChunk) override;

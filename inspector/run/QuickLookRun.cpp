@@ -58,6 +58,7 @@ void QuickLookRun::problem(const FileProblem& p) {
   } else {
     _pending.push_back({p.offset, problemMessage(p)});
   }
+  _inner.problem(p);
 }
 
 void QuickLookRun::fileFailed(const std::string& name) {

@@ -31,8 +31,6 @@ class QuickLookRun : public RunReport {
   // inner: the report of the run; out: its output stream.
   QuickLookRun(const RunSettings& s, RunReport& inner, DataInspector& inspector, std::ostream& out);
 
-  // A structural problem of the file being read (or about to be).
-  void problem(const FileProblem& p);
   // The page and list of the run so far, while its last file is followed:
   // written to temporary files that then take their names, the page with a
   // refresh. Returns what could not be written.
@@ -44,6 +42,8 @@ class QuickLookRun : public RunReport {
 
   std::ostream& checkStream() override { return _inner.checkStream(); }
   void fileFailed(const std::string& name) override;
+  // Noted for the page, and passed on.
+  void problem(const FileProblem& p) override;
   void checkFileOpened(const std::string& name, DataInspector& inspector) override {
     _inner.checkFileOpened(name, inspector);
   }

@@ -34,6 +34,17 @@ class RunReport {
   // A file that could not be opened or is not a MORVEN data file; the run
   // stops after it.
   virtual void fileFailed(const std::string& name) = 0;
+  // A problem of the file being read (or about to be), at the moment the
+  // walk finds it: the text report writes its lines, the JSON report and
+  // the quick-look page keep it for the file's entry.
+  virtual void problem(const FileProblem& p) = 0;
+  // Counts a problem and hands it to problem(): what the run's sink calls.
+  void tell(const FileProblem& p) {
+    ++_problems;
+    problem(p);
+  }
+  // The problems told so far, read while it grows (the progress line).
+  const uint64_t& problemsTold() const { return _problems; }
 
   // ---- The file check ----
   virtual void checkFileOpened(const std::string& name, DataInspector& inspector) = 0;
@@ -67,6 +78,7 @@ class RunReport {
   const std::ostream& _output;
   const bool _followsChunks;
   bool _imageFailed = false;
+  uint64_t _problems = 0;
 };
 
 // The run loops over a report: the file check or the pixel scan as the

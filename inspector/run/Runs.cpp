@@ -86,6 +86,11 @@ class TextReport : public RunReport {
 
   std::ostream& checkStream() override { return _out; }
   void fileFailed(const std::string&) override {}
+  // A data chunk that the packet stream finds cut short is no part of the
+  // pixel modes' text.
+  void problem(const FileProblem& p) override {
+    if (p.shownInText) _out << problemText(p) << std::flush;
+  }
 
   void checkFileOpened(const std::string& name, DataInspector& inspector) override {
     _out << "File opened: " << name << std::endl;
@@ -289,9 +294,10 @@ RunEnd scanLoop(const RunSettings& s, const std::vector<std::string>& fileNames,
   return readFailed ? RunEnd::ReadFailed : RunEnd::Completed;
 }
 
-// A run over a report, its end told to the report.
+// A run over a report, its problems and its end told to the report.
 RunEnd reportedRun(const RunSettings& s, const std::vector<std::string>& fileNames,
                    DataInspector& inspector, RunReport& report) {
+  inspector.setProblemSink([&report](const FileProblem& p) { report.tell(p); });
   const RunEnd end = runFiles(s, fileNames, inspector, report);
   report.runEnded(end);
   return end == RunEnd::Completed && report.imageFailed() ? RunEnd::ImageFailed : end;
@@ -419,14 +425,18 @@ std::function<void()> waitingHook(const RunSettings& s, std::ostream& out) {
 // one), with the settings a followed last file needs; shown: the output
 // of a report that is not held, which a followed display hands on before
 // each wait.
-RunEnd runReportedOn(const RunSettings& s, const std::vector<std::string>& fileNames,
-                     DataInspector& inspector, RunReport& report, QuickLookRun* look,
-                     const uint64_t& problems, std::function<void()> snapshot,
-                     std::ostream* shown) {
-  FollowSettings follow = followSettings(s, inspector, look, problems, std::move(snapshot));
+RunSummary runReportedOn(const RunSettings& s, const std::vector<std::string>& fileNames,
+                         DataInspector& inspector, RunReport& report, QuickLookRun* look,
+                         std::function<void()> snapshot, std::ostream* shown) {
+  RunReport& told = look != nullptr ? *look : report;
+  FollowSettings follow =
+      followSettings(s, inspector, look, told.problemsTold(), std::move(snapshot));
   if (shown != nullptr) follow.waiting = waitingHook(s, *shown);
   const RunSettings run = followedSettings(s, &follow);
-  return reportedRun(run, fileNames, inspector, look != nullptr ? *look : report);
+  RunSummary summary;
+  summary.end = reportedRun(run, fileNames, inspector, told);
+  summary.problems = told.problemsTold();
+  return summary;
 }
 
 // A held report written out at the end of a followed run.
@@ -440,7 +450,6 @@ void writeHeld(const std::string& text, std::ostream& out, RunSummary& summary) 
 // the snapshot file at every tick.
 RunSummary jsonRun(const RunSettings& s, const std::vector<std::string>& fileNames,
                    std::ostream& out, bool quickLook) {
-  RunSummary summary;
   const bool hold = s.follow && !s.displayPixels;
   std::ostringstream held;
   std::ostream& text = hold ? held : out;
@@ -454,11 +463,6 @@ RunSummary jsonRun(const RunSettings& s, const std::vector<std::string>& fileNam
   look.onWritten = [&](const std::vector<std::string>& failures) {
     report.quickLookWritten(failures);
   };
-  inspector.setProblemSink([&](const FileProblem& p) {
-    ++summary.problems;
-    report.problem(p);
-    if (quickLook) look.problem(p);
-  });
   std::function<void()> snapshot;
   if (hold && isStatisticsRun(s) && !s.snapshotFile.empty()) {
     snapshot = [&] {
@@ -469,8 +473,8 @@ RunSummary jsonRun(const RunSettings& s, const std::vector<std::string>& fileNam
       });
     };
   }
-  summary.end = runReportedOn(s, fileNames, inspector, report, quickLook ? &look : nullptr,
-                              summary.problems, snapshot, hold ? nullptr : &text);
+  RunSummary summary = runReportedOn(s, fileNames, inspector, report, quickLook ? &look : nullptr,
+                                     snapshot, hold ? nullptr : &text);
   if (hold) writeHeld(withSizes(held.str(), sizes), out, summary);
   return summary;
 }
@@ -481,7 +485,6 @@ RunSummary jsonRun(const RunSettings& s, const std::vector<std::string>& fileNam
 // plain run over the finished file.
 RunSummary textRun(const RunSettings& s, const std::vector<std::string>& fileNames,
                    std::ostream& out, bool quickLook) {
-  RunSummary summary;
   const bool hold = s.follow && !s.displayPixels;
   std::ostringstream held;
   std::ostream& text = hold ? held : out;
@@ -495,13 +498,8 @@ RunSummary textRun(const RunSettings& s, const std::vector<std::string>& fileNam
   look.onWritten = [&](const std::vector<std::string>& failures) {
     for (const std::string& line : failures) text << "### " << line << std::endl;
   };
-  inspector.setProblemSink([&](const FileProblem& p) {
-    ++summary.problems;
-    if (p.shownInText) text << problemText(p) << std::flush;
-    if (quickLook) look.problem(p);
-  });
-  summary.end = runReportedOn(s, fileNames, inspector, report, quickLook ? &look : nullptr,
-                              summary.problems, nullptr, hold ? nullptr : &text);
+  RunSummary summary = runReportedOn(s, fileNames, inspector, report, quickLook ? &look : nullptr,
+                                     nullptr, hold ? nullptr : &text);
   if (hold) writeHeld(withSizes(held.str(), sizes), out, summary);
   return summary;
 }
