@@ -4,7 +4,8 @@
 #                              pytest suites (the build fails if it cannot make the module)
 #   scripts/test.sh sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/,
 #                              without the Python module
-#   scripts/test.sh tsan       ThreadSanitizer build in build-tsan/, without the Python module
+#   scripts/test.sh tsan       ThreadSanitizer build in build-tsan/ of the programs and the
+#                              tests that run code on several threads (tests/thread_tests.txt)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -20,6 +21,13 @@ elif [ "${1:-}" = "tsan" ]; then
 else
   dir=build
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DMVSCAN_REQUIRE_PYTHON=ON >/dev/null
+fi
+if [ "${1:-}" = "tsan" ]; then
+  mapfile -t programs < <(grep -E '^[a-z_]+$' tests/thread_tests.txt)
+  cmake --build "$dir" -j"$(nproc)" --target mvscan mvgen "${programs[@]}"
+  cd "$dir"
+  ctest --output-on-failure -j"$(nproc)" -L threads
+  exit
 fi
 cmake --build "$dir" -j"$(nproc)"
 cd "$dir"
