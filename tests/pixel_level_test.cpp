@@ -102,6 +102,38 @@ TEST(PacketStream, DataChunksOfEveryKindComeBackToBackInFileOrder) {
   EXPECT_EQ(s.out.str(), "");
 }
 
+// Spans: the words of one chunk at a time (a JSON chunk between two data
+// chunks of one type still parts them), each with its chunk's type and the
+// stream number of its first word, reversed as asked.
+TEST(PacketStream, SpansCarryTheirChunkTypeAndStreamNumber) {
+  Scan s(FileBuilder()
+             .header()
+             .chunk(MVHDR_VX7TOATOT, {0x0000000100000002ULL, 3, 4})
+             .chunk(MVHDR_VX7PC24, {5, 6})
+             .jsonChunk(MVHDR_CHIPINFO, "{}")
+             .chunk(MVHDR_VX7PC24, {7})
+             .chunk(MVHDR_VX7FRAME16, {}));
+  s.in.setReverseWords(true);
+  struct Seen {
+    std::vector<uint64_t> words;
+    uint64_t chunkType, first;
+    bool operator==(const Seen&) const = default;
+  };
+  std::vector<Seen> seen;
+  PacketStream::Span span;
+  while (s.in.stream().nextSpan(span)) {
+    seen.push_back(
+        {std::vector<uint64_t>(span.words, span.words + span.count), span.chunkType, span.first});
+  }
+  const std::vector<Seen> expected = {
+      {{0x0000000200000001ULL, 3ULL << 32, 4ULL << 32}, MVHDR_VX7TOATOT, 1},
+      {{5ULL << 32, 6ULL << 32}, MVHDR_VX7PC24, 4},
+      {{7ULL << 32}, MVHDR_VX7PC24, 6}};
+  EXPECT_TRUE(seen == expected) << seen.size() << " spans";
+  EXPECT_EQ(s.in.pixelCounterTotal(), 6u);
+  EXPECT_EQ(s.in.stream().current(), 7ULL << 32);
+}
+
 TEST(PacketStream, EmptyDataChunksArePassedOverSilently) {
   Scan s(FileBuilder()
              .header()

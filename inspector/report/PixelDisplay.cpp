@@ -576,12 +576,12 @@ void displayPackets(std::ostream& out, PacketStream& stream, DisplayState& displ
   for (;;) {
     batch->writeTo(out);
     if (!out) return;
-    // The next packet, and the words waiting behind it in the buffer, taken
-    // at once: they are all of one chunk.
-    if (!stream.nextPixel()) break;
-    const uint64_t* word = stream.currentWord();
-    const uint64_t* const end = word + 1 + stream.takeWaitingWords();
-    info.chunkType = stream.walker().chunkType();
+    // The next packets, all of one chunk.
+    PacketStream::Span span;
+    if (!stream.nextSpan(span)) break;
+    const uint64_t* word = span.words;
+    const uint64_t* const end = word + span.count;
+    info.chunkType = span.chunkType;
     for (; word != end; ++word) {
       ++index;
       if (++k != stride) continue;

@@ -186,6 +186,15 @@ void PacketStream::tellCutChunk() {
   _walker.tellProblem(std::move(problem));
 }
 
+bool PacketStream::nextSpan(Span& span) {
+  if (!nextPixel()) return false;
+  span.words = _pixel;
+  span.count = size_t(1 + takeWaitingWords());
+  span.chunkType = _walker.chunkType();
+  span.first = _pixelCounterTotal - span.count + 1;
+  return true;
+}
+
 void PacketStream::passWaitingWords() {
   const uint64_t n = _wordsAvail;
   if (n == 0) return;

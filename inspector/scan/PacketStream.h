@@ -58,6 +58,17 @@ class PacketStream {
   // behind the word that was current (at current() + 1), and the last of
   // them becomes the current one. Returns their number.
   uint64_t takeWaitingWords();
+  // The stream in spans: the next word and those waiting behind it, all of
+  // one data chunk, delivered at once (as that many calls of nextPixel);
+  // the last becomes the current word. The words stay valid until the
+  // stream is next asked for a word.
+  struct Span {
+    const uint64_t* words;
+    size_t count;
+    uint64_t chunkType;  // of the chunk they were read from
+    uint64_t first;      // the stream number of words[0], counted from 1
+  };
+  bool nextSpan(Span& span);
   // Words in runs: each nextPixel followed by the words waiting behind it,
   // taken at once, so a caller's loop runs over plain memory; the effect
   // is that of one nextPixel per word.
