@@ -484,7 +484,7 @@ json JsonReport::takeProblems() {
   return errors;
 }
 
-void JsonReport::beginFile(const std::string& name, DataInspector& inspector) {
+void JsonReport::beginFile(const std::string& name, const DataInspector& inspector) {
   if (_lines) return;
   _out << (_firstFile ? "" : ",") << "{\"name\":" << dumpValue(name);
   writeMembers(_out, {{"header", inspector.fileHeaderString()}});
@@ -526,13 +526,13 @@ void JsonReport::fileFailed(const std::string& name) {
   _firstFile = false;
 }
 
-void JsonReport::checkFileOpened(const std::string& name, DataInspector& inspector) {
+void JsonReport::checkFileOpened(const std::string& name, const DataInspector& inspector) {
   beginFile(name, inspector);
   _out << ",\"chunks\":[";
   _firstChunk = true;
 }
 
-void JsonReport::chunk(DataInspector& inspector, bool) {
+void JsonReport::chunk(const DataInspector& inspector, bool) {
   const uint64_t header = inspector.chunkHeaderWord();
   json c = {{"offset", inspector.chunkOffset()},
             {"type", inspector.chunkTypeString()},
@@ -552,7 +552,7 @@ void JsonReport::chunk(DataInspector& inspector, bool) {
   _firstChunk = false;
 }
 
-void JsonReport::checkFileEnded(DataInspector& inspector) {
+void JsonReport::checkFileEnded(const DataInspector& inspector) {
   _out << "]";
   json end = {{"end_of_file", inspector.feof()},
               {"index", inspector.fileIndex()},
@@ -567,7 +567,7 @@ void JsonReport::checkFileEnded(DataInspector& inspector) {
   endFile(std::move(end));
 }
 
-void JsonReport::scanFileOpened(const std::string& name, DataInspector& inspector) {
+void JsonReport::scanFileOpened(const std::string& name, const DataInspector& inspector) {
   _packetsBefore = inspector.pixelCounterTotal();
   _skipped = 0;
   _findings = CheckFindings();
@@ -583,21 +583,21 @@ void JsonReport::packet(DataInspector& inspector, uint64_t index, uint64_t word)
   writePacketLine(_out, _s, inspector.chunkType(), index, word);
 }
 
-void JsonReport::checked(DataInspector& inspector, uint64_t checked, bool testGen) {
+void JsonReport::checked(const DataInspector& inspector, uint64_t checked, bool testGen) {
   _checkTotals = {{"packets", inspector.pixelCounterTotal()}, {"anything_checked", checked != 0}};
   if (testGen) _checkTotals["heartbeats"] = inspector.heartbeatCounter();
   _fileCheck = checkFindings(_findings, testGen);
 }
 
-void JsonReport::testGenChecked(DataInspector& inspector, uint64_t n) {
+void JsonReport::testGenChecked(const DataInspector& inspector, uint64_t n) {
   checked(inspector, n, true);
 }
 
-void JsonReport::countersChecked(DataInspector& inspector, uint64_t n) {
+void JsonReport::countersChecked(const DataInspector& inspector, uint64_t n) {
   checked(inspector, n, false);
 }
 
-void JsonReport::statistics(DataInspector& inspector) {
+void JsonReport::statistics(const DataInspector& inspector) {
   // The picture is drawn after every file, as in the text report; the
   // figures are written once, after the last.
   const std::string image = imageFileName(_s);
@@ -612,7 +612,7 @@ void JsonReport::statistics(DataInspector& inspector) {
   _statistics = &inspector;
 }
 
-void JsonReport::scanFileEnded(DataInspector& inspector) {
+void JsonReport::scanFileEnded(const DataInspector& inspector) {
   json members = {{"skipped", _skipped},
                   {"packets", inspector.pixelCounterTotal() - _packetsBefore}};
   if (_s.testGen || _s.counterCheck) members["check"] = std::move(_fileCheck);

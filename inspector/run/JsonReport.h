@@ -71,17 +71,17 @@ class JsonReport : public RunReport {
   void fileFailed(const std::string& name) override;
   void problem(const FileProblem& p) override;
 
-  void checkFileOpened(const std::string& name, DataInspector& inspector) override;
-  void chunk(DataInspector& inspector, bool firstChunk) override;
-  void checkFileEnded(DataInspector& inspector) override;
+  void checkFileOpened(const std::string& name, const DataInspector& inspector) override;
+  void chunk(const DataInspector& inspector, bool firstChunk) override;
+  void checkFileEnded(const DataInspector& inspector) override;
 
-  void scanFileOpened(const std::string& name, DataInspector& inspector) override;
+  void scanFileOpened(const std::string& name, const DataInspector& inspector) override;
   void skipped(uint64_t packets) override;
   void packet(DataInspector& inspector, uint64_t index, uint64_t word) override;
-  void testGenChecked(DataInspector& inspector, uint64_t checked) override;
-  void countersChecked(DataInspector& inspector, uint64_t checked) override;
-  void statistics(DataInspector& inspector) override;
-  void scanFileEnded(DataInspector& inspector) override;
+  void testGenChecked(const DataInspector& inspector, uint64_t checked) override;
+  void countersChecked(const DataInspector& inspector, uint64_t checked) override;
+  void statistics(const DataInspector& inspector) override;
+  void scanFileEnded(const DataInspector& inspector) override;
 
   void runEnded(RunEnd end) override;
 
@@ -96,9 +96,9 @@ class JsonReport : public RunReport {
 
  private:
   void beginDocument();
-  void beginFile(const std::string& name, DataInspector& inspector);
+  void beginFile(const std::string& name, const DataInspector& inspector);
   void endFile(nlohmann::json members);
-  void checked(DataInspector& inspector, uint64_t checked, bool testGen);
+  void checked(const DataInspector& inspector, uint64_t checked, bool testGen);
   nlohmann::json takeProblems();
 
   const RunSettings& _s;

@@ -70,7 +70,7 @@ void QuickLookRun::fileFailed(const std::string& name) {
   _inner.fileFailed(name);
 }
 
-void QuickLookRun::scanFileOpened(const std::string& name, DataInspector& inspector) {
+void QuickLookRun::scanFileOpened(const std::string& name, const DataInspector& inspector) {
   QuickLookFile f;
   f.name = name;
   f.size = inspector.fileSize();
@@ -81,7 +81,7 @@ void QuickLookRun::scanFileOpened(const std::string& name, DataInspector& inspec
   _inner.scanFileOpened(name, inspector);
 }
 
-void QuickLookRun::scanFileEnded(DataInspector& inspector) {
+void QuickLookRun::scanFileEnded(const DataInspector& inspector) {
   _files.back().packets = inspector.pixelCounterTotal() - _packetsBefore;
   // A stream's size: the bytes it held, known now.
   _files.back().size = inspector.fileSize();

@@ -44,14 +44,14 @@ class QuickLookRun : public RunReport {
   void fileFailed(const std::string& name) override;
   // Noted for the page, and passed on.
   void problem(const FileProblem& p) override;
-  void checkFileOpened(const std::string& name, DataInspector& inspector) override {
+  void checkFileOpened(const std::string& name, const DataInspector& inspector) override {
     _inner.checkFileOpened(name, inspector);
   }
-  void chunk(DataInspector& inspector, bool firstChunk) override {
+  void chunk(const DataInspector& inspector, bool firstChunk) override {
     _inner.chunk(inspector, firstChunk);
   }
-  void checkFileEnded(DataInspector& inspector) override { _inner.checkFileEnded(inspector); }
-  void scanFileOpened(const std::string& name, DataInspector& inspector) override;
+  void checkFileEnded(const DataInspector& inspector) override { _inner.checkFileEnded(inspector); }
+  void scanFileOpened(const std::string& name, const DataInspector& inspector) override;
   void skipped(uint64_t packets) override { _inner.skipped(packets); }
   void display(const RunSettings& s, DataInspector& inspector, uint64_t index) override {
     _inner.display(s, inspector, index);
@@ -59,14 +59,14 @@ class QuickLookRun : public RunReport {
   void packet(DataInspector& inspector, uint64_t index, uint64_t word) override {
     _inner.packet(inspector, index, word);
   }
-  void testGenChecked(DataInspector& inspector, uint64_t checked) override {
+  void testGenChecked(const DataInspector& inspector, uint64_t checked) override {
     _inner.testGenChecked(inspector, checked);
   }
-  void countersChecked(DataInspector& inspector, uint64_t checked) override {
+  void countersChecked(const DataInspector& inspector, uint64_t checked) override {
     _inner.countersChecked(inspector, checked);
   }
-  void statistics(DataInspector& inspector) override { _inner.statistics(inspector); }
-  void scanFileEnded(DataInspector& inspector) override;
+  void statistics(const DataInspector& inspector) override { _inner.statistics(inspector); }
+  void scanFileEnded(const DataInspector& inspector) override;
   void runEnded(RunEnd end) override;
   bool imageFailed() const override { return _inner.imageFailed() || !_failures.empty(); }
 

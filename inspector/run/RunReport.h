@@ -47,12 +47,12 @@ class RunReport {
   const uint64_t& problemsTold() const { return _problems; }
 
   // ---- The file check ----
-  virtual void checkFileOpened(const std::string& name, DataInspector& inspector) = 0;
-  virtual void chunk(DataInspector& inspector, bool firstChunk) = 0;
-  virtual void checkFileEnded(DataInspector& inspector) = 0;
+  virtual void checkFileOpened(const std::string& name, const DataInspector& inspector) = 0;
+  virtual void chunk(const DataInspector& inspector, bool firstChunk) = 0;
+  virtual void checkFileEnded(const DataInspector& inspector) = 0;
 
   // ---- The pixel scan ----
-  virtual void scanFileOpened(const std::string& name, DataInspector& inspector) = 0;
+  virtual void scanFileOpened(const std::string& name, const DataInspector& inspector) = 0;
   virtual void skipped(uint64_t packets) = 0;
   // The display of a file's packets, numbered on from index: by default
   // every links-th packet goes to packet() until the output refuses.
@@ -60,11 +60,11 @@ class RunReport {
   // The display: the current packet, word, the index-th of the file.
   virtual void packet(DataInspector& inspector, uint64_t index, uint64_t word) = 0;
   // After the check of a file; checked: the words it judged.
-  virtual void testGenChecked(DataInspector& inspector, uint64_t checked) = 0;
-  virtual void countersChecked(DataInspector& inspector, uint64_t checked) = 0;
+  virtual void testGenChecked(const DataInspector& inspector, uint64_t checked) = 0;
+  virtual void countersChecked(const DataInspector& inspector, uint64_t checked) = 0;
   // After the statistics scan of a file: the tallies of all files so far.
-  virtual void statistics(DataInspector& inspector) = 0;
-  virtual void scanFileEnded(DataInspector& inspector) = 0;
+  virtual void statistics(const DataInspector& inspector) = 0;
+  virtual void scanFileEnded(const DataInspector& inspector) = 0;
 
   // After the last step of the run, however it ended.
   virtual void runEnded(RunEnd end) = 0;

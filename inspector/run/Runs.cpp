@@ -27,7 +27,7 @@ std::string padRight(std::string text, size_t width) {
 
 // The chunk listing, the JSON text or the register listing of the current
 // chunk, as the settings ask.
-void reportChunk(const RunSettings& s, DataInspector& inspector, std::ostream& out,
+void reportChunk(const RunSettings& s, const DataInspector& inspector, std::ostream& out,
                  bool firstChunk) {
   if (s.listChunks) {
     if (firstChunk) {
@@ -57,7 +57,7 @@ void reportChunk(const RunSettings& s, DataInspector& inspector, std::ostream& o
 }
 
 // What the file check says once a file's chunk walk has ended.
-void reportEndOfFile(const RunSettings& s, DataInspector& inspector, std::ostream& out) {
+void reportEndOfFile(const RunSettings& s, const DataInspector& inspector, std::ostream& out) {
   if (inspector.errNo() != 0)
     out << "### Error errno: " << std::strerror(inspector.errNo()) << std::endl;
   if (inspector.ferror()) out << "### File error" << std::endl;
@@ -92,7 +92,7 @@ class TextReport : public RunReport {
     if (p.shownInText) _out << problemText(p) << std::flush;
   }
 
-  void checkFileOpened(const std::string& name, DataInspector& inspector) override {
+  void checkFileOpened(const std::string& name, const DataInspector& inspector) override {
     _out << "File opened: " << name << std::endl;
     _out << "File header: " << inspector.fileHeaderString() << std::endl;
     if (inspector.sizeKnownAtOpen()) {
@@ -101,17 +101,17 @@ class TextReport : public RunReport {
       holdSizeLine();
     }
   }
-  void chunk(DataInspector& inspector, bool firstChunk) override {
+  void chunk(const DataInspector& inspector, bool firstChunk) override {
     reportChunk(_s, inspector, _out, firstChunk);
   }
   // A stream's size is the bytes it held: told once it has been read.
-  void checkFileEnded(DataInspector& inspector) override {
+  void checkFileEnded(const DataInspector& inspector) override {
     reportEndOfFile(_s, inspector, _out);
     if (!inspector.sizeKnownAtOpen()) sizeLineAtEnd(checkSizeLine(inspector));
     if (_severalFiles) _out << std::endl;
   }
 
-  void scanFileOpened(const std::string& name, DataInspector& inspector) override {
+  void scanFileOpened(const std::string& name, const DataInspector& inspector) override {
     _out << "File opened: " << name << std::endl;
     _out << "File header: " << inspector.fileHeaderString() << std::endl;
     if (inspector.sizeKnownAtOpen()) {
@@ -141,29 +141,29 @@ class TextReport : public RunReport {
         DisplayOptions{_s.showCounter, _s.showRaw, _s.showFields, _s.testGen, _s.skipZeroPackets},
         index);
   }
-  void testGenChecked(DataInspector& inspector, uint64_t checked) override {
+  void testGenChecked(const DataInspector& inspector, uint64_t checked) override {
     _out << "Total pixelpackets = " << inspector.pixelCounterTotal()
          << " (heartbeats = " << inspector.heartbeatCounter() << ")" << std::endl;
     if (checked == 0) _out << "### Nothing was actually checked: check file contents\n";
   }
-  void countersChecked(DataInspector& inspector, uint64_t checked) override {
+  void countersChecked(const DataInspector& inspector, uint64_t checked) override {
     _out << "Total 'packets' = " << inspector.pixelCounterTotal() << std::endl;
     if (checked == 0) _out << "### Nothing was actually checked: check file contents\n";
   }
-  void statistics(DataInspector& inspector) override {
+  void statistics(const DataInspector& inspector) override {
     if (!printStatistics(_s, inspector, _out)) pictureFailed();
   }
-  void scanFileEnded(DataInspector& inspector) override {
+  void scanFileEnded(const DataInspector& inspector) override {
     if (!inspector.sizeKnownAtOpen()) sizeLineAtEnd(scanSizeLine(inspector));
     if (_severalFiles) _out << std::endl;
   }
   void runEnded(RunEnd) override {}
 
  private:
-  static std::string checkSizeLine(DataInspector& inspector) {
+  static std::string checkSizeLine(const DataInspector& inspector) {
     return "File size  : " + std::to_string(inspector.fileSize()) + " bytes\n";
   }
-  static std::string scanSizeLine(DataInspector& inspector) {
+  static std::string scanSizeLine(const DataInspector& inspector) {
     const uint64_t size = inspector.fileSize();
     std::string line =
         "File size  : " + std::to_string(size) + " bytes (" + std::to_string(size / 8) + "*8";
@@ -325,7 +325,7 @@ bool isStatisticsRun(const RunSettings& s) {
 
 // The statistics block after each file: EoC list, picture, ToA histogram,
 // total, chunk counts.
-bool printStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out) {
+bool printStatistics(const RunSettings& s, const DataInspector& inspector, std::ostream& out) {
   if (s.eocList) {
     out << std::endl;
     logEocCounters(inspector.tallies(), inspector.out(), s.eocListAll);

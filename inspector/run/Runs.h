@@ -60,7 +60,7 @@ RunSummary runReport(const RunSettings& s, const std::vector<std::string>& fileN
 // The statistics block that a statistics run prints after each file, from
 // the type-count list to the chunk counts, with the picture drawn; false
 // when the picture could not be written (its error is in the block).
-bool printStatistics(const RunSettings& s, DataInspector& inspector, std::ostream& out);
+bool printStatistics(const RunSettings& s, const DataInspector& inspector, std::ostream& out);
 
 // A statistics run (-p): not the display nor a check.
 bool isStatisticsRun(const RunSettings& s);

@@ -56,7 +56,8 @@ class DataInspector {
   RunTallies& tallies() { return _tallies; }
   const RunTallies& tallies() const { return _tallies; }
   DisplayState& display() { return _display; }
-  std::ostream& out() { return _out; }
+  // The stream the run writes to (not the object's own).
+  std::ostream& out() const { return _out; }
 
   // ---- The run ------------------------------------------------------------
   // Every problem the chunk walk finds goes to this sink, at the moment it
