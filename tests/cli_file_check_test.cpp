@@ -73,6 +73,11 @@ void PrintTo(const CliCase& c, std::ostream* os) {
 
 void none(const TempDir&) {}
 
+// A case's one file, a.mv.
+std::function<void(const TempDir&)> fileA(const FileBuilder& file) {
+  return [file](const TempDir& d) { d.write("a.mv", file); };
+}
+
 // Two PC24 chunks of 3 and 5 words: 88 bytes.
 FileBuilder twoChunks() {
   return FileBuilder()
@@ -155,18 +160,18 @@ std::vector<CliCase> cliCases() {
   // ---- Files that cannot be read ---------------------------------------------
   c.push_back({"FirstOfTwoFilesMissing",
                {"missing.mv", "a.mv"},
-               [](const TempDir& d) { d.write("a.mv", FileBuilder().header()); },
+               fileA(FileBuilder().header()),
                2,
                CHECK + "\n### Failed to open file missing.mv\n"});
   c.push_back({"SecondOfTwoFilesMissing",
                {"a.mv", "missing.mv"},
-               [](const TempDir& d) { d.write("a.mv", FileBuilder().header()); },
+               fileA(FileBuilder().header()),
                2,
                CHECK + "\n" + fileLines("a.mv", 8) + eofReport(8, 0, 0) +
                    "\n### Failed to open file missing.mv\n"});
   c.push_back({"ShortFile",
                {"a.mv"},
-               [](const TempDir& d) { d.write("a.mv", FileBuilder().raw("MORVE")); },
+               fileA(FileBuilder().raw("MORVE")),
                2,
                CHECK + "### Failed to read file header\n"});
   c.push_back({"WrongMagic",
@@ -181,12 +186,12 @@ std::vector<CliCase> cliCases() {
   // ---- Reports ---------------------------------------------------------------
   c.push_back({"HeaderOnly",
                {"a.mv"},
-               [](const TempDir& d) { d.write("a.mv", FileBuilder().header()); },
+               fileA(FileBuilder().header()),
                0,
                CHECK + fileLines("a.mv", 8) + eofReport(8, 0, 0)});
   c.push_back({"ChunkList",
                {"-f", "a.mv"},
-               [](const TempDir& d) { d.write("a.mv", twoChunks()); },
+               fileA(twoChunks()),
                0,
                CHECK + fileLines("a.mv", 88) + LIST_HEADING +
                    "MVHDR_VX7PC24              24\n"
@@ -195,7 +200,7 @@ std::vector<CliCase> cliCases() {
   // Options of the other run change nothing here; operands and options mix.
   c.push_back({"OptionsAfterFileName",
                {"a.mv", "-f", "-s", "3", "-e", "-w"},
-               [](const TempDir& d) { d.write("a.mv", twoChunks()); },
+               fileA(twoChunks()),
                0,
                CHECK + fileLines("a.mv", 88) + LIST_HEADING +
                    "MVHDR_VX7PC24              24\n"
@@ -208,7 +213,7 @@ std::vector<CliCase> cliCases() {
                CHECK + fileLines("-f", 88) + TWO_CHUNKS_END});
   c.push_back({"TwoFilesEachReportedAlone",
                {"a.mv", "a.mv"},
-               [](const TempDir& d) { d.write("a.mv", twoChunks()); },
+               fileA(twoChunks()),
                0,
                CHECK + "\n" + fileLines("a.mv", 88) + TWO_CHUNKS_END + "\n" +
                    fileLines("a.mv", 88) + TWO_CHUNKS_END + "\n"});
@@ -226,9 +231,7 @@ std::vector<CliCase> cliCases() {
                    eofReport(48, 1, 0) + counters({{"MVHDR_RUNINFO", 1}})});
   c.push_back({"JsonEmptyPayload",
                {"-j", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder().header().chunkHeader(MVHDR_CHIPINFO, 0));
-               },
+               fileA(FileBuilder().header().chunkHeader(MVHDR_CHIPINFO, 0)),
                0,
                CHECK + fileLines("a.mv", 16) +
                    "### Error reading JSON from chunk MVHDR_CHIPINFO\n"
@@ -237,12 +240,10 @@ std::vector<CliCase> cliCases() {
   // A chunk that does not parse never shows the text of an earlier chunk.
   c.push_back({"JsonBadAfterGoodWithList",
                {"-f", "-j", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder()
-                                     .header()
-                                     .jsonChunk(0x7403ULL << 48, "[1]")
-                                     .jsonChunk(MVHDR_BOARDINFO, "{\"a\":}"));
-               },
+               fileA(FileBuilder()
+                         .header()
+                         .jsonChunk(0x7403ULL << 48, "[1]")
+                         .jsonChunk(MVHDR_BOARDINFO, "{\"a\":}")),
                0,
                CHECK + fileLines("a.mv", 40) + LIST_HEADING +
                    "USERHDR_JSON_Content3      8\n"
@@ -267,9 +268,7 @@ std::vector<CliCase> cliCases() {
                    eofReport(56, 1, 0) + counters({{"MVHDR_VX7CFG", 1}})});
   c.push_back({"ConfigListingWithChunkList",
                {"-f", "-c", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder().header().configChunk({configRecord(0x2, {0xFF})}));
-               },
+               fileA(FileBuilder().header().configChunk({configRecord(0x2, {0xFF})})),
                0,
                CHECK + fileLines("a.mv", 32) + LIST_HEADING +
                    "MVHDR_VX7CFG               16\n"
@@ -277,21 +276,17 @@ std::vector<CliCase> cliCases() {
                    eofReport(32, 1, 0) + counters({{"MVHDR_VX7CFG", 1}})});
   c.push_back({"ConfigEmpty",
                {"-c", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder().header().chunkHeader(MVHDR_VX7CFG, 0));
-               },
+               fileA(FileBuilder().header().chunkHeader(MVHDR_VX7CFG, 0)),
                0,
                CHECK + fileLines("a.mv", 16) + "=> MVHDR_VX7CFG (size=0):\n" + eofReport(16, 1, 0) +
                    counters({{"MVHDR_VX7CFG", 1}})});
   // The listing's upper-case digits do not leak into later messages.
   c.push_back({"ConfigThenInvalidHeader",
                {"-c", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder()
-                                     .header()
-                                     .configChunk({configRecord(0xAB, {0xCD})})
-                                     .chunkHeader(0xABCDULL << 48, 0));
-               },
+               fileA(FileBuilder()
+                         .header()
+                         .configChunk({configRecord(0xAB, {0xCD})})
+                         .chunkHeader(0xABCDULL << 48, 0)),
                0,
                CHECK + fileLines("a.mv", 40) +
                    "=> MVHDR_VX7CFG (size=16):\n00AB: CD         (0xCD)\n"
@@ -300,13 +295,11 @@ std::vector<CliCase> cliCases() {
                    chunkTotals(2, 0) + counters({{"MVHDR_VX7CFG", 1}}) + ERRORS});
   c.push_back({"SizeHistogram",
                {"-H", "2", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder()
-                                     .header()
-                                     .chunk(MVHDR_VX7TOATOT, std::vector<uint64_t>(100, 7))
-                                     .chunk(MVHDR_VX7FRAME8, {1})
-                                     .chunk(MVHDR_VX7TOATOT_TOP, {1, 2}));
-               },
+               fileA(FileBuilder()
+                         .header()
+                         .chunk(MVHDR_VX7TOATOT, std::vector<uint64_t>(100, 7))
+                         .chunk(MVHDR_VX7FRAME8, {1})
+                         .chunk(MVHDR_VX7TOATOT_TOP, {1, 2})),
                0,
                CHECK + fileLines("a.mv", 856) + eofReport(856, 3, 824) +
                    counters({{"MVHDR_VX7TOATOT", 2}, {"MVHDR_VX7FRAME8", 1}}) +
@@ -314,7 +307,7 @@ std::vector<CliCase> cliCases() {
                    "        0           2\n      401           1\n      802\n\n"});
   c.push_back({"SizeHistogramWithoutDataChunks",
                {"-H3", "a.mv"},
-               [](const TempDir& d) { d.write("a.mv", FileBuilder().header()); },
+               fileA(FileBuilder().header()),
                0,
                CHECK + fileLines("a.mv", 8) + eofReport(8, 0, 0) +
                    "Chunk Size   Bin Count\n----------   ---------\n"
@@ -322,12 +315,10 @@ std::vector<CliCase> cliCases() {
                    "        3\n\n"});
   c.push_back({"TruncatedDataChunk",
                {"-H1", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder()
-                                     .header()
-                                     .chunkHeader(MVHDR_VX7PC24, 100)
-                                     .words(std::vector<uint64_t>(10, 1)));
-               },
+               fileA(FileBuilder()
+                         .header()
+                         .chunkHeader(MVHDR_VX7PC24, 100)
+                         .words(std::vector<uint64_t>(10, 1))),
                0,
                CHECK + fileLines("a.mv", 96) + "### Truncated last chunk #1\n" +
                    eofReport(96, 1, 800) + counters({{"MVHDR_VX7PC24", 1}}) +
@@ -336,9 +327,7 @@ std::vector<CliCase> cliCases() {
                    ERRORS});
   c.push_back({"JsonCutShort",
                {"-j", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder().header().chunkHeader(MVHDR_RUNINFO, 4).raw("{}"));
-               },
+               fileA(FileBuilder().header().chunkHeader(MVHDR_RUNINFO, 4).raw("{}")),
                0,
                CHECK + fileLines("a.mv", 18) +
                    "### Failed to read JSON chunk MVHDR_RUNINFO\n"
@@ -348,13 +337,11 @@ std::vector<CliCase> cliCases() {
   // Only the bytes the file holds are listed, and the cut record is marked.
   c.push_back({"ConfigCutMidRecord",
                {"-c", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder()
-                                     .header()
-                                     .chunkHeader(MVHDR_VX7CFG, 6)
-                                     .raw(configRecord(0x20, {9, 8}))
-                                     .raw(le32(0x21) + le32(12) + "\x01\x02\x03"));
-               },
+               fileA(FileBuilder()
+                         .header()
+                         .chunkHeader(MVHDR_VX7CFG, 6)
+                         .raw(configRecord(0x20, {9, 8}))
+                         .raw(le32(0x21) + le32(12) + "\x01\x02\x03")),
                0,
                CHECK + fileLines("a.mv", 43) +
                    "### Failed to read VX7-config chunk MVHDR_VX7CFG\n"
@@ -365,13 +352,11 @@ std::vector<CliCase> cliCases() {
                    eofReport(43, 1, 0) + counters({{"MVHDR_VX7CFG", 1}}) + ERRORS});
   c.push_back({"InvalidHeaderStopsTheWalk",
                {"-f", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder()
-                                     .header()
-                                     .chunk(0x7001ULL << 48, {1, 2})
-                                     .chunkHeader(MVHDR_DATA, 0)
-                                     .chunk(MVHDR_VX7PC24, {1}));
-               },
+               fileA(FileBuilder()
+                         .header()
+                         .chunk(0x7001ULL << 48, {1, 2})
+                         .chunkHeader(MVHDR_DATA, 0)
+                         .chunk(MVHDR_VX7PC24, {1})),
                0,
                CHECK + fileLines("a.mv", 56) + LIST_HEADING +
                    "USERHDR_BIN_Content1       16\n"
@@ -381,9 +366,7 @@ std::vector<CliCase> cliCases() {
   c.push_back(
       {"PartialHeaderWordAtEnd",
        {"a.mv"},
-       [](const TempDir& d) {
-         d.write("a.mv", FileBuilder().header().chunk(MVHDR_VX7PC24, {1}).raw("\x01\x02"));
-       },
+       fileA(FileBuilder().header().chunk(MVHDR_VX7PC24, {1}).raw("\x01\x02")),
        0,
        CHECK + fileLines("a.mv", 26) + eofReport(24, 1, 8) + counters({{"MVHDR_VX7PC24", 1}})});
   return c;
