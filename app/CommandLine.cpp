@@ -183,33 +183,37 @@ void longUsage(std::ostream& out) {
 // Threads beyond any machine's cores make no scan faster.
 constexpr int MAX_THREADS = 1024;
 
+// A long option's argument refused: what is wrong with it, and the exit
+// status.
+int longArgError(std::ostream& out, const char* name,
+                 const std::string& what = "error in argument") {
+  out << "### " << name << ": " << what << std::endl;
+  return EXIT_USAGE;
+}
+
+// The name of a file to write: anything but empty. -1: taken; otherwise
+// the exit status.
+int readOutputName(const char* name, const char* arg, std::string& file, std::ostream& out) {
+  if (*arg == '\0') return longArgError(out, name);
+  file = arg;
+  return -1;
+}
+
 // The quick-look options: a file name each, and the hot-pixel factor (a
 // number above 1). -1: taken; otherwise the exit status of a bad argument.
 int readQuickLookOption(int c, const char* arg, morven::RunSettings& s, std::ostream& out) {
   const char* name = c == OPT_HTML         ? "--html"
                      : c == OPT_HOT_PIXELS ? "--hot-pixels"
                                            : "--hot-factor";
-  if (*arg == '\0') {
-    out << "### " << name << ": error in argument" << std::endl;
-    return EXIT_USAGE;
+  if (c == OPT_HTML) return readOutputName(name, arg, s.htmlFile, out);
+  if (c == OPT_HOT_PIXELS) return readOutputName(name, arg, s.hotPixelsFile, out);
+  char* end = nullptr;
+  const double k = std::strtod(arg, &end);
+  if (*arg == '\0' || *end != '\0') return longArgError(out, name);
+  if (!(k > 1 && k <= 1e9)) {
+    return longArgError(out, name, "argument not in range (above 1, at most 1e9)");
   }
-  if (c == OPT_HTML) {
-    s.htmlFile = arg;
-  } else if (c == OPT_HOT_PIXELS) {
-    s.hotPixelsFile = arg;
-  } else {
-    char* end = nullptr;
-    const double k = std::strtod(arg, &end);
-    if (*end != '\0') {
-      out << "### " << name << ": error in argument" << std::endl;
-      return EXIT_USAGE;
-    }
-    if (!(k > 1 && k <= 1e9)) {
-      out << "### " << name << ": argument not in range (above 1, at most 1e9)" << std::endl;
-      return EXIT_USAGE;
-    }
-    s.hotFactor = k;
-  }
+  s.hotFactor = k;
   return -1;
 }
 
@@ -219,14 +223,10 @@ int readSeconds(int c, const char* arg, morven::RunSettings& s, std::ostream& ou
   const char* name = c == OPT_IDLE ? "--idle" : "--interval";
   char* end = nullptr;
   const double seconds = std::strtod(arg, &end);
-  if (*arg == '\0' || *end != '\0') {
-    out << "### " << name << ": error in argument" << std::endl;
-    return EXIT_USAGE;
-  }
+  if (*arg == '\0' || *end != '\0') return longArgError(out, name);
   const bool idleOff = c == OPT_IDLE && seconds == 0;
   if (!idleOff && !(seconds >= 0.01 && seconds <= 86400)) {
-    out << "### " << name << ": argument not in range (0.01..86400 seconds)" << std::endl;
-    return EXIT_USAGE;
+    return longArgError(out, name, "argument not in range (0.01..86400 seconds)");
   }
   (c == OPT_IDLE ? s.idleSeconds : s.intervalSeconds) = seconds;
   return -1;
@@ -244,11 +244,20 @@ int readFrameBits(const char* arg, morven::RunSettings& s, std::ostream& out) {
   return -1;
 }
 
+// -H and -L: a whole number from lowest to highest; -1 when taken.
+int readBounded(char option, const char* arg, int lowest, int highest, int& value,
+                std::ostream& out) {
+  long long number;
+  if (!readInt(arg, number)) return arg_error(out, option);
+  if (number < lowest || number > highest) return arg_range(out, option, lowest, highest);
+  value = int(number);
+  return -1;
+}
+
 // One short option (code c, value optarg): -1 when it was taken, or the
 // exit status of the run (help or version shown, a bad value).
 int readShortOption(int c, Options& o, std::ostream& out) {
   morven::RunSettings& s = o.run;
-  long long number;
   switch (c) {
     case '0':
       s.skipZeroPackets = true;
@@ -275,18 +284,12 @@ int readShortOption(int c, Options& o, std::ostream& out) {
       return 0;
     case 'H':
       s.histogram = true;
-      if (!readInt(optarg, number)) return arg_error(out, 'H');
-      if (number < 1 || number > 65536) return arg_range(out, 'H', 1, 65536);
-      s.histogramBins = int(number);
-      break;
+      return readBounded('H', optarg, 1, 65536, s.histogramBins, out);
     case 'j':
       s.showJson = true;
       break;
     case 'L':
-      if (!readInt(optarg, number)) return arg_error(out, 'L');
-      if (number < 1 || number > 8) return arg_range(out, 'L', 1, 8);
-      s.links = int(number);
-      break;
+      return readBounded('L', optarg, 1, 8, s.links, out);
     case 'p':
       s.pixelScan = true;
       break;
@@ -336,12 +339,7 @@ int readLongOption(int c, Options& o, std::ostream& out) {
       s.json = true;
       break;
     case OPT_IMAGE:
-      if (*optarg == '\0') {
-        out << "### --image: error in argument" << std::endl;
-        return EXIT_USAGE;
-      }
-      s.imageFile = optarg;
-      break;
+      return readOutputName("--image", optarg, s.imageFile, out);
     case OPT_NO_IMAGE:
       s.imageFile.clear();
       s.imageBase.clear();
@@ -359,35 +357,25 @@ int readLongOption(int c, Options& o, std::ostream& out) {
       o.progress = false;
       break;
     case OPT_THREADS:
-      if (!readInt(optarg, number)) {
-        out << "### --threads: error in argument" << std::endl;
-        return EXIT_USAGE;
-      }
+      if (!readInt(optarg, number)) return longArgError(out, "--threads");
       if (number < 1 || number > MAX_THREADS) {
-        out << "### --threads: argument not in range (1.." << MAX_THREADS << ")" << std::endl;
-        return EXIT_USAGE;
+        return longArgError(out, "--threads",
+                            "argument not in range (1.." + std::to_string(MAX_THREADS) + ")");
       }
       s.threads = int(number);
       break;
     case OPT_HTML:
     case OPT_HOT_PIXELS:
     case OPT_HOT_FACTOR:
-      if (int status = readQuickLookOption(c, optarg, s, out); status >= 0) return status;
-      break;
+      return readQuickLookOption(c, optarg, s, out);
     case OPT_FOLLOW:
       s.follow = true;
       break;
     case OPT_SNAPSHOT:
-      if (*optarg == '\0') {
-        out << "### --snapshot: error in argument" << std::endl;
-        return EXIT_USAGE;
-      }
-      s.snapshotFile = optarg;
-      break;
+      return readOutputName("--snapshot", optarg, s.snapshotFile, out);
     case OPT_IDLE:
     case OPT_INTERVAL:
-      if (int status = readSeconds(c, optarg, s, out); status >= 0) return status;
-      break;
+      return readSeconds(c, optarg, s, out);
     case OPT_VERSION:
       return readShortOption('V', o, out);
     default:

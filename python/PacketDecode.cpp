@@ -47,39 +47,38 @@ struct [[gnu::packed]] Pc24Record {
   uint64_t timer;
 };
 
-// Each record is filled in one go, without a branch: data and control
-// packets, halves and layouts come mixed, in no order a branch predictor
-// could learn. The fields that do not apply to a packet are 0.
+// Each record is filled without a branch: data and control packets, halves
+// and layouts come mixed, in no order a branch predictor could learn. The
+// fields that do not apply to a packet are 0.
+template <typename Record>
+void placeFields(const PacketFields& f, bool d, Record& r) {
+  r.top = f.top;
+  r.type = f.type;
+  r.eoc = uint8_t(d ? f.type : 0);
+  r.pixel = uint16_t(d ? f.pixel : 0);
+  r.x = uint16_t(d ? f.x : 0);
+  r.y = uint16_t(d ? f.y : 0);
+  r.timer = d ? 0 : f.timer;
+}
+
 void decodeRecord(uint64_t w, ToaTotRecord& r) {
   const PacketFields f = decodePacket(w);
   const bool d = f.type <= VX7_EOC_MAX_COLNR;
-  r = ToaTotRecord{f.top,
-                   f.type,
-                   uint8_t(d ? f.type : 0),
-                   uint16_t(d ? f.pixel : 0),
-                   uint16_t(d ? f.x : 0),
-                   uint16_t(d ? f.y : 0),
-                   uint16_t(d ? f.toa : 0),
-                   uint8_t(d ? f.uftoaStop : 0),
-                   uint8_t(d ? f.uftoaStart : 0),
-                   uint8_t(d ? f.ftoaRise : 0),
-                   uint8_t(d ? f.ftoaFall : 0),
-                   uint16_t(d ? f.tot : 0),
-                   d && f.pileup,
-                   d ? 0 : f.timer};
+  placeFields(f, d, r);
+  r.toa = uint16_t(d ? f.toa : 0);
+  r.uftoa_stop = uint8_t(d ? f.uftoaStop : 0);
+  r.uftoa_start = uint8_t(d ? f.uftoaStart : 0);
+  r.ftoa_rise = uint8_t(d ? f.ftoaRise : 0);
+  r.ftoa_fall = uint8_t(d ? f.ftoaFall : 0);
+  r.tot = uint16_t(d ? f.tot : 0);
+  r.pileup = d && f.pileup;
 }
 
 void decodeRecord(uint64_t w, Pc24Record& r) {
   const PacketFields f = decodePacket(w);
   const bool d = f.type <= VX7_EOC_MAX_COLNR;
-  r = Pc24Record{f.top,
-                 f.type,
-                 uint8_t(d ? f.type : 0),
-                 uint16_t(d ? f.pixel : 0),
-                 uint16_t(d ? f.x : 0),
-                 uint16_t(d ? f.y : 0),
-                 uint32_t(d ? f.pc : 0),
-                 d ? 0 : f.timer};
+  placeFields(f, d, r);
+  r.pc = uint32_t(d ? f.pc : 0);
 }
 
 using Words = py::array_t<uint64_t, py::array::c_style | py::array::forcecast>;

@@ -22,10 +22,6 @@ namespace morven::python {
 
 namespace {
 
-// The chip: 448 columns by 512 rows.
-constexpr size_t CHIP_COLUMNS = 448;
-constexpr size_t CHIP_ROWS = 512;
-
 struct CheckResult {
   py::array errors;
   py::array runs;

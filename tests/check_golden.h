@@ -42,6 +42,18 @@ inline std::string totals(char mode, uint64_t packets) {
 
 inline const std::string NOTHING = "### Nothing was actually checked: check file contents\n";
 
+// mvscan with the arguments over the files, written as a.mv, b.mv, ... in a
+// directory of their own.
+inline RunResult runOnFiles(std::vector<std::string> args, const std::vector<FileBuilder>& files) {
+  TempDir dir;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string name = std::string(1, char('a' + i)) + ".mv";
+    dir.write(name, files[i]);
+    args.push_back(name);
+  }
+  return runMvscan(args, dir.path());
+}
+
 // ---- Golden cases: one file, one data chunk -----------------------------------------
 
 struct CheckCase {
@@ -61,11 +73,8 @@ class CheckGolden : public ::testing::TestWithParam<CheckCase> {};
 
 TEST_P(CheckGolden, WholeOutput) {
   const CheckCase& tc = GetParam();
-  TempDir dir;
   FileBuilder file = FileBuilder().header().chunk(MVHDR_VX7TOATOT, tc.words);
-  dir.write("a.mv", file);
-  RunResult r =
-      runMvscan({std::string("-") + tc.mode, "-L", std::to_string(tc.links), "a.mv"}, dir.path());
+  RunResult r = runOnFiles({std::string("-") + tc.mode, "-L", std::to_string(tc.links)}, {file});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, banner(tc.mode, tc.links) + fileLines("a.mv", file.size()) + tc.lines +

@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "FileBuilder.h"
+#include "ReportLines.h"
 #include "RunInProcess.h"
 #include "RunTool.h"
 
 using namespace testing_files;
 using namespace morven;
+using namespace report_lines;
 
 namespace {
 
@@ -56,12 +58,6 @@ const std::string LIST_HEADING =
     "Chunk Header               Size [bytes]\n"
     "------------               ------------\n";
 
-// The lines every file-check report starts with.
-std::string opened(const std::string& name, uint64_t size) {
-  return "File opened: " + name + "\nFile header: MORVEN\nFile size  : " + std::to_string(size) +
-         " bytes\n";
-}
-
 struct CliCase {
   const char* name;
   std::vector<std::string> args;
@@ -77,6 +73,11 @@ void PrintTo(const CliCase& c, std::ostream* os) {
 
 void none(const TempDir&) {}
 
+// A case's one file, a.mv.
+std::function<void(const TempDir&)> fileA(const FileBuilder& file) {
+  return [file](const TempDir& d) { d.write("a.mv", file); };
+}
+
 // Two PC24 chunks of 3 and 5 words: 88 bytes.
 FileBuilder twoChunks() {
   return FileBuilder()
@@ -85,11 +86,7 @@ FileBuilder twoChunks() {
       .chunk(MVHDR_VX7PC24, {4, 5, 6, 7, 8});
 }
 
-const std::string TWO_CHUNKS_END =
-    "=> End-of-file reached (index=88)\n"
-    "Chunks = 2, Total data bytes = 64 (8 pixels)\n"
-    "=> Chunk counters:\n"
-    "MVHDR_VX7PC24            2\n";
+const std::string TWO_CHUNKS_END = eofReport(88, 2, 64) + counters({{"MVHDR_VX7PC24", 2}});
 
 std::vector<CliCase> cliCases() {
   std::vector<CliCase> c;
@@ -163,19 +160,18 @@ std::vector<CliCase> cliCases() {
   // ---- Files that cannot be read ---------------------------------------------
   c.push_back({"FirstOfTwoFilesMissing",
                {"missing.mv", "a.mv"},
-               [](const TempDir& d) { d.write("a.mv", FileBuilder().header()); },
+               fileA(FileBuilder().header()),
                2,
                CHECK + "\n### Failed to open file missing.mv\n"});
   c.push_back({"SecondOfTwoFilesMissing",
                {"a.mv", "missing.mv"},
-               [](const TempDir& d) { d.write("a.mv", FileBuilder().header()); },
+               fileA(FileBuilder().header()),
                2,
-               CHECK + "\n" + opened("a.mv", 8) +
-                   "=> End-of-file reached (index=8)\nChunks = 0, Total data bytes = 0 (0 "
-                   "pixels)\n\n### Failed to open file missing.mv\n"});
+               CHECK + "\n" + fileLines("a.mv", 8) + eofReport(8, 0, 0) +
+                   "\n### Failed to open file missing.mv\n"});
   c.push_back({"ShortFile",
                {"a.mv"},
-               [](const TempDir& d) { d.write("a.mv", FileBuilder().raw("MORVE")); },
+               fileA(FileBuilder().raw("MORVE")),
                2,
                CHECK + "### Failed to read file header\n"});
   c.push_back({"WrongMagic",
@@ -190,25 +186,23 @@ std::vector<CliCase> cliCases() {
   // ---- Reports ---------------------------------------------------------------
   c.push_back({"HeaderOnly",
                {"a.mv"},
-               [](const TempDir& d) { d.write("a.mv", FileBuilder().header()); },
+               fileA(FileBuilder().header()),
                0,
-               CHECK + opened("a.mv", 8) +
-                   "=> End-of-file reached (index=8)\nChunks = 0, Total data bytes = 0 (0 "
-                   "pixels)\n"});
+               CHECK + fileLines("a.mv", 8) + eofReport(8, 0, 0)});
   c.push_back({"ChunkList",
                {"-f", "a.mv"},
-               [](const TempDir& d) { d.write("a.mv", twoChunks()); },
+               fileA(twoChunks()),
                0,
-               CHECK + opened("a.mv", 88) + LIST_HEADING +
+               CHECK + fileLines("a.mv", 88) + LIST_HEADING +
                    "MVHDR_VX7PC24              24\n"
                    "MVHDR_VX7PC24              40\n" +
                    TWO_CHUNKS_END});
   // Options of the other run change nothing here; operands and options mix.
   c.push_back({"OptionsAfterFileName",
                {"a.mv", "-f", "-s", "3", "-e", "-w"},
-               [](const TempDir& d) { d.write("a.mv", twoChunks()); },
+               fileA(twoChunks()),
                0,
-               CHECK + opened("a.mv", 88) + LIST_HEADING +
+               CHECK + fileLines("a.mv", 88) + LIST_HEADING +
                    "MVHDR_VX7PC24              24\n"
                    "MVHDR_VX7PC24              40\n" +
                    TWO_CHUNKS_END});
@@ -216,13 +210,13 @@ std::vector<CliCase> cliCases() {
                {"--", "-f"},
                [](const TempDir& d) { d.write("-f", twoChunks()); },
                0,
-               CHECK + opened("-f", 88) + TWO_CHUNKS_END});
+               CHECK + fileLines("-f", 88) + TWO_CHUNKS_END});
   c.push_back({"TwoFilesEachReportedAlone",
                {"a.mv", "a.mv"},
-               [](const TempDir& d) { d.write("a.mv", twoChunks()); },
+               fileA(twoChunks()),
                0,
-               CHECK + "\n" + opened("a.mv", 88) + TWO_CHUNKS_END + "\n" + opened("a.mv", 88) +
-                   TWO_CHUNKS_END + "\n"});
+               CHECK + "\n" + fileLines("a.mv", 88) + TWO_CHUNKS_END + "\n" +
+                   fileLines("a.mv", 88) + TWO_CHUNKS_END + "\n"});
   c.push_back({"JsonSortedAndIndented",
                {"-j", "a.mv"},
                [](const TempDir& d) {
@@ -231,42 +225,32 @@ std::vector<CliCase> cliCases() {
                              MVHDR_RUNINFO, "{\"b\": \"\xc3\xa9t\xc3\xa9\", \"a\": [1, {}]}"));
                },
                0,
-               CHECK + opened("a.mv", 48) +
+               CHECK + fileLines("a.mv", 48) +
                    "=> MVHDR_RUNINFO:\n{\n  \"a\": [\n    1,\n    {}\n  ],\n  \"b\": "
-                   "\"\xc3\xa9t\xc3\xa9\"\n}\n"
-                   "=> End-of-file reached (index=48)\n"
-                   "Chunks = 1, Total data bytes = 0 (0 pixels)\n"
-                   "=> Chunk counters:\nMVHDR_RUNINFO            1\n"});
+                   "\"\xc3\xa9t\xc3\xa9\"\n}\n" +
+                   eofReport(48, 1, 0) + counters({{"MVHDR_RUNINFO", 1}})});
   c.push_back({"JsonEmptyPayload",
                {"-j", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder().header().chunkHeader(MVHDR_CHIPINFO, 0));
-               },
+               fileA(FileBuilder().header().chunkHeader(MVHDR_CHIPINFO, 0)),
                0,
-               CHECK + opened("a.mv", 16) +
+               CHECK + fileLines("a.mv", 16) +
                    "### Error reading JSON from chunk MVHDR_CHIPINFO\n"
-                   "=> MVHDR_CHIPINFO:\n<empty>\n"
-                   "=> End-of-file reached (index=16)\n"
-                   "Chunks = 1, Total data bytes = 0 (0 pixels)\n"
-                   "=> Chunk counters:\nMVHDR_CHIPINFO           1\n"});
+                   "=> MVHDR_CHIPINFO:\n<empty>\n" +
+                   eofReport(16, 1, 0) + counters({{"MVHDR_CHIPINFO", 1}})});
   // A chunk that does not parse never shows the text of an earlier chunk.
   c.push_back({"JsonBadAfterGoodWithList",
                {"-f", "-j", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder()
-                                     .header()
-                                     .jsonChunk(0x7403ULL << 48, "[1]")
-                                     .jsonChunk(MVHDR_BOARDINFO, "{\"a\":}"));
-               },
+               fileA(FileBuilder()
+                         .header()
+                         .jsonChunk(0x7403ULL << 48, "[1]")
+                         .jsonChunk(MVHDR_BOARDINFO, "{\"a\":}")),
                0,
-               CHECK + opened("a.mv", 40) + LIST_HEADING +
+               CHECK + fileLines("a.mv", 40) + LIST_HEADING +
                    "USERHDR_JSON_Content3      8\n"
                    "[\n  1\n]\n"
                    "### Error reading JSON from chunk MVHDR_BOARDINFO\n"
-                   "MVHDR_BOARDINFO            8\n<empty>\n"
-                   "=> End-of-file reached (index=40)\n"
-                   "Chunks = 2, Total data bytes = 0 (0 pixels)\n"
-                   "=> Chunk counters:\nMVHDR_BOARDINFO          1\nUSERHDR                  1\n"});
+                   "MVHDR_BOARDINFO            8\n<empty>\n" +
+                   eofReport(40, 2, 0) + counters({{"MVHDR_BOARDINFO", 1}, {"USERHDR", 1}})});
   c.push_back({"ConfigListing",
                {"-c", "a.mv"},
                [](const TempDir& d) {
@@ -276,159 +260,115 @@ std::vector<CliCase> cliCases() {
                                                              configRecord(0x1ABCD, {})}));
                },
                0,
-               CHECK + opened("a.mv", 56) +
+               CHECK + fileLines("a.mv", 56) +
                    "=> MVHDR_VX7CFG (size=40):\n"
                    "0010: 01 02 03 04   (0x04030201)\n"
                    "0011: AB CD         (0xCDAB)\n"
-                   "1ABCD:         (0x0)\n"
-                   "=> End-of-file reached (index=56)\n"
-                   "Chunks = 1, Total data bytes = 0 (0 pixels)\n"
-                   "=> Chunk counters:\nMVHDR_VX7CFG             1\n"});
+                   "1ABCD:         (0x0)\n" +
+                   eofReport(56, 1, 0) + counters({{"MVHDR_VX7CFG", 1}})});
   c.push_back({"ConfigListingWithChunkList",
                {"-f", "-c", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder().header().configChunk({configRecord(0x2, {0xFF})}));
-               },
+               fileA(FileBuilder().header().configChunk({configRecord(0x2, {0xFF})})),
                0,
-               CHECK + opened("a.mv", 32) + LIST_HEADING +
+               CHECK + fileLines("a.mv", 32) + LIST_HEADING +
                    "MVHDR_VX7CFG               16\n"
-                   "\n0002: FF         (0xFF)\n"
-                   "=> End-of-file reached (index=32)\n"
-                   "Chunks = 1, Total data bytes = 0 (0 pixels)\n"
-                   "=> Chunk counters:\nMVHDR_VX7CFG             1\n"});
+                   "\n0002: FF         (0xFF)\n" +
+                   eofReport(32, 1, 0) + counters({{"MVHDR_VX7CFG", 1}})});
   c.push_back({"ConfigEmpty",
                {"-c", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder().header().chunkHeader(MVHDR_VX7CFG, 0));
-               },
+               fileA(FileBuilder().header().chunkHeader(MVHDR_VX7CFG, 0)),
                0,
-               CHECK + opened("a.mv", 16) +
-                   "=> MVHDR_VX7CFG (size=0):\n"
-                   "=> End-of-file reached (index=16)\n"
-                   "Chunks = 1, Total data bytes = 0 (0 pixels)\n"
-                   "=> Chunk counters:\nMVHDR_VX7CFG             1\n"});
+               CHECK + fileLines("a.mv", 16) + "=> MVHDR_VX7CFG (size=0):\n" + eofReport(16, 1, 0) +
+                   counters({{"MVHDR_VX7CFG", 1}})});
   // The listing's upper-case digits do not leak into later messages.
   c.push_back({"ConfigThenInvalidHeader",
                {"-c", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder()
-                                     .header()
-                                     .configChunk({configRecord(0xAB, {0xCD})})
-                                     .chunkHeader(0xABCDULL << 48, 0));
-               },
+               fileA(FileBuilder()
+                         .header()
+                         .configChunk({configRecord(0xAB, {0xCD})})
+                         .chunkHeader(0xABCDULL << 48, 0)),
                0,
-               CHECK + opened("a.mv", 40) +
+               CHECK + fileLines("a.mv", 40) +
                    "=> MVHDR_VX7CFG (size=16):\n00AB: CD         (0xCD)\n"
                    "### Invalid header 0xabcd000000000000 @ index=32\n"
-                   "### Not at end-of-file?\n"
-                   "Chunks = 2, Total data bytes = 0 (0 pixels)\n"
-                   "=> Chunk counters:\nMVHDR_VX7CFG             1\n"
-                   "### There were errors in this file\n"});
+                   "### Not at end-of-file?\n" +
+                   chunkTotals(2, 0) + counters({{"MVHDR_VX7CFG", 1}}) + ERRORS});
   c.push_back({"SizeHistogram",
                {"-H", "2", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder()
-                                     .header()
-                                     .chunk(MVHDR_VX7TOATOT, std::vector<uint64_t>(100, 7))
-                                     .chunk(MVHDR_VX7FRAME8, {1})
-                                     .chunk(MVHDR_VX7TOATOT_TOP, {1, 2}));
-               },
+               fileA(FileBuilder()
+                         .header()
+                         .chunk(MVHDR_VX7TOATOT, std::vector<uint64_t>(100, 7))
+                         .chunk(MVHDR_VX7FRAME8, {1})
+                         .chunk(MVHDR_VX7TOATOT_TOP, {1, 2})),
                0,
-               CHECK + opened("a.mv", 856) +
-                   "=> End-of-file reached (index=856)\n"
-                   "Chunks = 3, Total data bytes = 824 (103 pixels)\n"
-                   "=> Chunk counters:\nMVHDR_VX7TOATOT          2\nMVHDR_VX7FRAME8          1\n"
+               CHECK + fileLines("a.mv", 856) + eofReport(856, 3, 824) +
+                   counters({{"MVHDR_VX7TOATOT", 2}, {"MVHDR_VX7FRAME8", 1}}) +
                    "Chunk Size   Bin Count\n----------   ---------\n"
                    "        0           2\n      401           1\n      802\n\n"});
   c.push_back({"SizeHistogramWithoutDataChunks",
                {"-H3", "a.mv"},
-               [](const TempDir& d) { d.write("a.mv", FileBuilder().header()); },
+               fileA(FileBuilder().header()),
                0,
-               CHECK + opened("a.mv", 8) +
-                   "=> End-of-file reached (index=8)\n"
-                   "Chunks = 0, Total data bytes = 0 (0 pixels)\n"
+               CHECK + fileLines("a.mv", 8) + eofReport(8, 0, 0) +
                    "Chunk Size   Bin Count\n----------   ---------\n"
                    "        0           0\n        1           0\n        2           0\n"
                    "        3\n\n"});
   c.push_back({"TruncatedDataChunk",
                {"-H1", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder()
-                                     .header()
-                                     .chunkHeader(MVHDR_VX7PC24, 100)
-                                     .words(std::vector<uint64_t>(10, 1)));
-               },
+               fileA(FileBuilder()
+                         .header()
+                         .chunkHeader(MVHDR_VX7PC24, 100)
+                         .words(std::vector<uint64_t>(10, 1))),
                0,
-               CHECK + opened("a.mv", 96) +
-                   "### Truncated last chunk #1\n"
-                   "=> End-of-file reached (index=96)\n"
-                   "Chunks = 1, Total data bytes = 800 (100 pixels)\n"
-                   "=> Chunk counters:\nMVHDR_VX7PC24            1\n"
+               CHECK + fileLines("a.mv", 96) + "### Truncated last chunk #1\n" +
+                   eofReport(96, 1, 800) + counters({{"MVHDR_VX7PC24", 1}}) +
                    "Chunk Size   Bin Count\n----------   ---------\n"
-                   "        0           1\n      801\n\n"
-                   "### There were errors in this file\n"});
+                   "        0           1\n      801\n\n" +
+                   ERRORS});
   c.push_back({"JsonCutShort",
                {"-j", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder().header().chunkHeader(MVHDR_RUNINFO, 4).raw("{}"));
-               },
+               fileA(FileBuilder().header().chunkHeader(MVHDR_RUNINFO, 4).raw("{}")),
                0,
-               CHECK + opened("a.mv", 18) +
+               CHECK + fileLines("a.mv", 18) +
                    "### Failed to read JSON chunk MVHDR_RUNINFO\n"
                    "=> MVHDR_RUNINFO:\n<empty>\n"
-                   "### Truncated last chunk #1\n"
-                   "=> End-of-file reached (index=18)\n"
-                   "Chunks = 1, Total data bytes = 0 (0 pixels)\n"
-                   "=> Chunk counters:\nMVHDR_RUNINFO            1\n"
-                   "### There were errors in this file\n"});
+                   "### Truncated last chunk #1\n" +
+                   eofReport(18, 1, 0) + counters({{"MVHDR_RUNINFO", 1}}) + ERRORS});
   // Only the bytes the file holds are listed, and the cut record is marked.
   c.push_back({"ConfigCutMidRecord",
                {"-c", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder()
-                                     .header()
-                                     .chunkHeader(MVHDR_VX7CFG, 6)
-                                     .raw(configRecord(0x20, {9, 8}))
-                                     .raw(le32(0x21) + le32(12) + "\x01\x02\x03"));
-               },
+               fileA(FileBuilder()
+                         .header()
+                         .chunkHeader(MVHDR_VX7CFG, 6)
+                         .raw(configRecord(0x20, {9, 8}))
+                         .raw(le32(0x21) + le32(12) + "\x01\x02\x03")),
                0,
-               CHECK + opened("a.mv", 43) +
+               CHECK + fileLines("a.mv", 43) +
                    "### Failed to read VX7-config chunk MVHDR_VX7CFG\n"
                    "=> MVHDR_VX7CFG (size=48):\n"
                    "0020: 09 08         (0x0809)\n"
                    "0021: 01 02 03 (### cut: 3 of 12 bytes)\n"
-                   "### Truncated last chunk #1\n"
-                   "=> End-of-file reached (index=43)\n"
-                   "Chunks = 1, Total data bytes = 0 (0 pixels)\n"
-                   "=> Chunk counters:\nMVHDR_VX7CFG             1\n"
-                   "### There were errors in this file\n"});
+                   "### Truncated last chunk #1\n" +
+                   eofReport(43, 1, 0) + counters({{"MVHDR_VX7CFG", 1}}) + ERRORS});
   c.push_back({"InvalidHeaderStopsTheWalk",
                {"-f", "a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder()
-                                     .header()
-                                     .chunk(0x7001ULL << 48, {1, 2})
-                                     .chunkHeader(MVHDR_DATA, 0)
-                                     .chunk(MVHDR_VX7PC24, {1}));
-               },
+               fileA(FileBuilder()
+                         .header()
+                         .chunk(0x7001ULL << 48, {1, 2})
+                         .chunkHeader(MVHDR_DATA, 0)
+                         .chunk(MVHDR_VX7PC24, {1})),
                0,
-               CHECK + opened("a.mv", 56) + LIST_HEADING +
+               CHECK + fileLines("a.mv", 56) + LIST_HEADING +
                    "USERHDR_BIN_Content1       16\n"
                    "### Invalid header 0x03ff000000000000 @ index=32\n"
-                   "### Not at end-of-file?\n"
-                   "Chunks = 2, Total data bytes = 0 (0 pixels)\n"
-                   "=> Chunk counters:\nUSERHDR                  1\n"
-                   "### There were errors in this file\n"});
-  c.push_back({"PartialHeaderWordAtEnd",
-               {"a.mv"},
-               [](const TempDir& d) {
-                 d.write("a.mv", FileBuilder().header().chunk(MVHDR_VX7PC24, {1}).raw("\x01\x02"));
-               },
-               0,
-               CHECK + opened("a.mv", 26) +
-                   "=> End-of-file reached (index=24)\n"
-                   "Chunks = 1, Total data bytes = 8 (1 pixels)\n"
-                   "=> Chunk counters:\nMVHDR_VX7PC24            1\n"});
+                   "### Not at end-of-file?\n" +
+                   chunkTotals(2, 0) + counters({{"USERHDR", 1}}) + ERRORS});
+  c.push_back(
+      {"PartialHeaderWordAtEnd",
+       {"a.mv"},
+       fileA(FileBuilder().header().chunk(MVHDR_VX7PC24, {1}).raw("\x01\x02")),
+       0,
+       CHECK + fileLines("a.mv", 26) + eofReport(24, 1, 8) + counters({{"MVHDR_VX7PC24", 1}})});
   return c;
 }
 
@@ -473,8 +413,8 @@ TEST(CliFileCheckPipe, SeekFailureIsReported) {
   EXPECT_EQ(r.out, CHECK +
                        "File opened: /dev/stdin\nFile header: MORVEN\nFile size  : 0 bytes\n"
                        "### Error errno: Illegal seek\n"
-                       "### Not at end-of-file?\n"
-                       "Chunks = 0, Total data bytes = 0 (0 pixels)\n");
+                       "### Not at end-of-file?\n" +
+                       chunkTotals(0, 0));
 }
 
 // Many thousands of lines into a file: every byte arrives, in order.
@@ -496,11 +436,8 @@ TEST(CliFileCheckOutput, LongReportIsComplete) {
               "--> List of chunks:\n"
               "Chunk Header               Size [bytes]\n"
               "------------               ------------\n" +
-              rows + "=> End-of-file reached (index=" + std::to_string(b.size()) + ")\n" +
-              "Chunks = " + std::to_string(chunks) +
-              ", Total data bytes = " + std::to_string(dataBytes) + " (" +
-              std::to_string(dataBytes / 8) + " pixels)\n" +
-              "=> Chunk counters:\nMVHDR_VX7FRAME16         " + std::to_string(chunks) + "\n";
+              rows + eofReport(b.size(), uint64_t(chunks), dataBytes) +
+              counters({{"MVHDR_VX7FRAME16", chunks}});
   RunResult r = runMvscan({"-f", "a.mv"}, dir.path());
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, expected);

@@ -95,31 +95,24 @@ INSTANTIATE_TEST_SUITE_P(Counter, CheckGolden, ::testing::ValuesIn(counterCases(
 // The Pelvan framing of the statistics is not applied: its header and
 // trailer words are judged like every other word.
 TEST(CheckRun, PelvanWordsAreCounterWords) {
-  TempDir dir;
   FileBuilder file = FileBuilder().header().chunk(MVHDR_VX7PC24, count(0, 130));
-  dir.write("a.mv", file);
-  RunResult r = runMvscan({"-q", "-W", "a.mv"}, dir.path());
+  RunResult r = runOnFiles({"-q", "-W"}, {file});
   EXPECT_EQ(r.out, banner('q', 1) + fileLines("a.mv", file.size()) + totals('q', 130));
 }
 
 // Every file is learned afresh; the totals run on over the files.
 TEST(CheckRun, CounterTotalsOverTwoFiles) {
-  TempDir dir;
   FileBuilder a = FileBuilder().header().chunk(MVHDR_VX7PC24, count(100, 5));
   FileBuilder b = FileBuilder().header().chunk(MVHDR_VX7PC24, {200, 201, 203});
-  dir.write("a.mv", a);
-  dir.write("b.mv", b);
-  RunResult r = runMvscan({"-q", "a.mv", "b.mv"}, dir.path());
+  RunResult r = runOnFiles({"-q"}, {a, b});
   EXPECT_EQ(r.out, banner('q', 1) + "\n" + fileLines("a.mv", a.size()) + totals('q', 5) + "\n" +
                        fileLines("b.mv", b.size()) + "### 0000003: 000000cb, expected 000000ca\n" +
                        totals('q', 8) + "\n");
 }
 
 TEST(CheckRun, InvalidHeaderResetsTheFillInsideTheCounterCheck) {
-  TempDir dir;
   FileBuilder file = counterAcrossInvalidHeader();
-  dir.write("a.mv", file);
-  RunResult r = runMvscan({"-q", "a.mv"}, dir.path());
+  RunResult r = runOnFiles({"-q"}, {file});
   EXPECT_EQ(r.out, banner('q', 1) + fileLines("a.mv", file.size()) + ACROSS_INVALID_HEADER +
                        totals('q', 12));
 }

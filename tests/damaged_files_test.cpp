@@ -15,54 +15,24 @@
 #include <vector>
 
 #include "FileBuilder.h"
+#include "ReportLines.h"
 #include "RunInProcess.h"
 #include "RunTool.h"
 #include "text/Format.h"
 
 using namespace testing_files;
 using namespace morven;
+using namespace report_lines;
 
 namespace {
 
+// In the expected texts, @A and @B stand for the paths of the case's first
+// and second file.
 const std::string CHECK = "=> MORVEN data file check\n";
 const std::string STATS = "=> Scan pixels gathering statistics\n";
 const std::string RAW = "=> Display pixels (using stride=1)\n";
 const std::string COUNTERS = "=> Check TestGenerator counter (#links=1)\n";
 const std::string TESTGEN = "=> Check TestGenerator pixel format (#links=1)\n";
-const std::string ERRORS = "### There were errors in this file\n";
-
-// In the expected texts, @A and @B stand for the paths of the case's first
-// and second file.
-std::string fileLines(const std::string& tag, uint64_t size) {
-  return "File opened: " + tag + "\nFile header: MORVEN\nFile size  : " + std::to_string(size) +
-         " bytes\n";
-}
-
-// The pixel-scan run also shows the size in 8-byte words.
-std::string scanLines(const std::string& tag, uint64_t size) {
-  std::string s = "File opened: " + tag +
-                  "\nFile header: MORVEN\nFile size  : " + std::to_string(size) + " bytes (" +
-                  std::to_string(size / 8) + "*8";
-  if (size % 8 != 0) s += " + " + std::to_string(size % 8);
-  return s + ")\n";
-}
-
-std::string padded(const std::string& name) {
-  return name + std::string(25 - name.size(), ' ');
-}
-
-std::string counters(const std::vector<std::pair<std::string, int>>& rows) {
-  std::string s = "=> Chunk counters:\n";
-  for (const auto& [name, count] : rows) s += padded(name) + std::to_string(count) + "\n";
-  return s;
-}
-
-std::string eofReport(uint64_t index, uint64_t headers, uint64_t dataBytes) {
-  return "=> End-of-file reached (index=" + std::to_string(index) +
-         ")\nChunks = " + std::to_string(headers) +
-         ", Total data bytes = " + std::to_string(dataBytes) + " (" +
-         std::to_string(dataBytes / 8) + " pixels)\n";
-}
 
 const std::string MAGIC = std::string("MORVEN") + std::string(2, '\0');
 
@@ -236,9 +206,8 @@ std::vector<DamagedCase> chunkHeaderCases() {
                      {},
                      {brokenChunkHeader(type << 48)},
                      CHECK + fileLines("@A", 40) + "### Invalid header 0x" +
-                         hexString(type << 48, 16) + " @ index=8\n" +
-                         "### Not at end-of-file?\nChunks = 1, Total data bytes = 0 (0 pixels)\n" +
-                         ERRORS});
+                         hexString(type << 48, 16) + " @ index=8\n" + "### Not at end-of-file?\n" +
+                         chunkTotals(1, 0) + ERRORS});
   }
   cases.push_back({"StreamIdChangesNothing",
                    {"-f"},
@@ -252,8 +221,8 @@ std::vector<DamagedCase> chunkHeaderCases() {
                    {FileBuilder().header().chunk(MVHDR_VX7PC24, {1}).chunk(0x0011ULL << 48, {})},
                    CHECK + fileLines("@A", 32) +
                        "### Invalid header 0x0011000000000000 @ index=24\n"
-                       "### Not at end-of-file?\nChunks = 2, Total data bytes = 8 (1 pixels)\n" +
-                       counters({{"MVHDR_VX7PC24", 1}}) + ERRORS});
+                       "### Not at end-of-file?\n" +
+                       chunkTotals(2, 8) + counters({{"MVHDR_VX7PC24", 1}}) + ERRORS});
   return cases;
 }
 
@@ -322,6 +291,18 @@ std::vector<DamagedCase> payloadContentCases() {
   const std::string chipInfo = counters({{"MVHDR_CHIPINFO", 1}});
   const std::string jsonError = "### Error reading JSON from chunk MVHDR_CHIPINFO\n";
   const std::string cfg = counters({{"MVHDR_VX7CFG", 1}});
+  // The two records' chunk cut after payloadKept bytes, in the second
+  // record: the listing up to the cut, then what the cut left of it.
+  const auto configCut = [&](const char* name, size_t payloadKept, const std::string& cutLine) {
+    const uint64_t size = 16 + payloadKept;
+    return DamagedCase{
+        name,
+        {"-c"},
+        {configCutMidRecord(payloadKept)},
+        CHECK + fileLines("@A", size) + "### Failed to read VX7-config chunk MVHDR_VX7CFG\n" +
+            "=> MVHDR_VX7CFG (size=40):\n0010: 01 02 03 04   (0x04030201)\n" + cutLine +
+            "### Truncated last chunk #1\n" + eofReport(size, 1, 0) + cfg + ERRORS};
+  };
   return {
       {"JsonTextCutShort",
        {"-j"},
@@ -345,20 +326,8 @@ std::vector<DamagedCase> payloadContentCases() {
        {jsonNested(100000).chunk(MVHDR_VX7PC24, {PIXEL})},
        STATS + scanLines("@A", 200032) + jsonError + "Total pixelpackets = 1\n\n" +
            counters({{"MVHDR_VX7PC24", 1}, {"MVHDR_CHIPINFO", 1}})},
-      {"ConfigCutMidRecord",
-       {"-c"},
-       {configCutMidRecord(28)},
-       CHECK + fileLines("@A", 44) + "### Failed to read VX7-config chunk MVHDR_VX7CFG\n" +
-           "=> MVHDR_VX7CFG (size=40):\n0010: 01 02 03 04   (0x04030201)\n"
-           "0011: AA BB CC DD (### cut: 4 of 9 bytes)\n### Truncated last chunk #1\n" +
-           eofReport(44, 1, 0) + cfg + ERRORS},
-      {"ConfigCutInRecordHead",
-       {"-c"},
-       {configCutMidRecord(20)},
-       CHECK + fileLines("@A", 36) + "### Failed to read VX7-config chunk MVHDR_VX7CFG\n" +
-           "=> MVHDR_VX7CFG (size=40):\n0010: 01 02 03 04   (0x04030201)\n"
-           "(### cut record: 11 00 00 00)\n### Truncated last chunk #1\n" +
-           eofReport(36, 1, 0) + cfg + ERRORS},
+      configCut("ConfigCutMidRecord", 28, "0011: AA BB CC DD (### cut: 4 of 9 bytes)\n"),
+      configCut("ConfigCutInRecordHead", 20, "(### cut record: 11 00 00 00)\n"),
       {"ConfigRecordOverrunsPayload",
        {"-c"},
        {configRecordOverruns()},
@@ -404,7 +373,7 @@ std::vector<DamagedCase> packetStreamCases() {
        {},
        {rejectedDataThenMore()},
        CHECK + fileLines("@A", 72) + "### Invalid header 0x03ff000000000000 @ index=8\n" +
-           "### Not at end-of-file?\nChunks = 1, Total data bytes = 0 (0 pixels)\n" + ERRORS},
+           "### Not at end-of-file?\n" + chunkTotals(1, 0) + ERRORS},
       {"RejectedDataHeaderThenMoreDisplay",
        {"-R"},
        {rejectedDataThenMore()},

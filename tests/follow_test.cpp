@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -96,6 +97,25 @@ class Background {
 void append(const std::string& path, const std::string& bytes) {
   std::ofstream f(path, std::ios::binary | std::ios::app);
   f.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+// The bytes of an mvgen file of `packets` packets in chunks of `chunk`,
+// written to whole.mv; empty when mvgen fails.
+std::string wholeFile(const TempDir& dir, const char* packets, const char* chunk) {
+  if (runMvgen({"-n", packets, "-c", chunk, "-o", dir.file("whole.mv")}).status != 0) return "";
+  return readWholeFile(dir.file("whole.mv"));
+}
+
+// A writer that appends bytes from `from` on to grow.mv, `piece` bytes at a
+// time with a pause after each.
+std::thread appendInPieces(const TempDir& dir, const std::string& bytes, size_t from, size_t piece,
+                           milliseconds pause) {
+  return std::thread([&dir, &bytes, from, piece, pause] {
+    for (size_t at = from; at < bytes.size(); at += piece) {
+      append(dir.file("grow.mv"), bytes.substr(at, piece));
+      std::this_thread::sleep_for(pause);
+    }
+  });
 }
 
 // The offsets of the chunk headers of a MORVEN file.
@@ -191,8 +211,8 @@ INSTANTIATE_TEST_SUITE_P(
 // SIGINT ends the follow: the report of what the file held, status 0.
 TEST(FollowStop, InterruptReportsWhatWasRead) {
   TempDir dir;
-  ASSERT_EQ(runMvgen({"-n", "40000", "-c", "5000", "-o", dir.file("whole.mv")}).status, 0);
-  const std::string bytes = readWholeFile(dir.file("whole.mv"));
+  const std::string bytes = wholeFile(dir, "40000", "5000");
+  ASSERT_FALSE(bytes.empty());
   const std::vector<size_t> starts = chunkStarts(bytes);
   // Whole chunks only: the part is a complete file of its own.
   const std::string part = bytes.substr(0, starts[starts.size() - 3]);
@@ -240,22 +260,33 @@ bool wholePng(const std::string& bytes) {
          bytes.compare(bytes.size() - 8, 4, "IEND") == 0;
 }
 
+// A follow of grow.mv, started on the first bytes of an mvgen file of
+// 100000 packets while a writer appends the rest in pieces.
+class FollowSnapshots : public ::testing::Test {
+ protected:
+  void start(const std::vector<std::string>& args, size_t first, size_t piece, milliseconds pause) {
+    bytes = wholeFile(dir, "100000", "2000");
+    ASSERT_FALSE(bytes.empty());
+    append(dir.file("grow.mv"), bytes.substr(0, first));
+    follower = std::make_unique<Background>(args, dir.path());
+    writer = appendInPieces(dir, bytes, first, piece, pause);
+  }
+  void TearDown() override {
+    if (writer.joinable()) writer.join();
+  }
+
+  TempDir dir;
+  std::string bytes;
+  std::unique_ptr<Background> follower;
+  std::thread writer;
+};
+
 // While the file grows the picture and the page are written anew, each a
 // whole file whenever it is read; the page reloads itself until the end.
-TEST(FollowSnapshots, PictureAndPageAreAlwaysWhole) {
-  TempDir dir;
-  ASSERT_EQ(runMvgen({"-n", "100000", "-c", "2000", "-o", dir.file("whole.mv")}).status, 0);
-  const std::string bytes = readWholeFile(dir.file("whole.mv"));
-  append(dir.file("grow.mv"), bytes.substr(0, 100000));
-  Background follower({"-p", "--follow", "--idle", "1", "--interval", "0.1", "--image", "live.png",
-                       "--html", "live.html", "grow.mv"},
-                      dir.path());
-  std::thread writer([&] {
-    for (size_t at = 100000; at < bytes.size(); at += 37000) {
-      append(dir.file("grow.mv"), bytes.substr(at, 37000));
-      std::this_thread::sleep_for(milliseconds(15));
-    }
-  });
+TEST_F(FollowSnapshots, PictureAndPageAreAlwaysWhole) {
+  ASSERT_NO_FATAL_FAILURE(start({"-p", "--follow", "--idle", "1", "--interval", "0.1", "--image",
+                                 "live.png", "--html", "live.html", "grow.mv"},
+                                100000, 37000, milliseconds(15)));
   int pictures = 0, pages = 0, refreshing = 0;
   for (int i = 0; i < 100; ++i) {
     const std::string png = readWholeFile(dir.file("live.png"));
@@ -272,7 +303,7 @@ TEST(FollowSnapshots, PictureAndPageAreAlwaysWhole) {
     std::this_thread::sleep_for(milliseconds(7));
   }
   writer.join();
-  const RunResult got = follower.wait();
+  const RunResult got = follower->wait();
   EXPECT_EQ(got.status, 0) << got.out;
   EXPECT_GT(pictures, 0);
   EXPECT_GT(refreshing, 0);
@@ -286,20 +317,10 @@ TEST(FollowSnapshots, PictureAndPageAreAlwaysWhole) {
 
 // The statistics document so far, renewed at every interval: always a whole
 // document of a run that goes on; the final report is the plain run's.
-TEST(FollowSnapshots, JsonDocumentSoFar) {
-  TempDir dir;
-  ASSERT_EQ(runMvgen({"-n", "100000", "-c", "2000", "-o", dir.file("whole.mv")}).status, 0);
-  const std::string bytes = readWholeFile(dir.file("whole.mv"));
-  append(dir.file("grow.mv"), bytes.substr(0, 50000));
-  Background follower({"-p", "--json", "--no-image", "--follow", "--idle", "1", "--interval", "0.1",
-                       "--snapshot", "snap.json", "grow.mv"},
-                      dir.path());
-  std::thread writer([&] {
-    for (size_t at = 50000; at < bytes.size(); at += 40000) {
-      append(dir.file("grow.mv"), bytes.substr(at, 40000));
-      std::this_thread::sleep_for(milliseconds(20));
-    }
-  });
+TEST_F(FollowSnapshots, JsonDocumentSoFar) {
+  ASSERT_NO_FATAL_FAILURE(start({"-p", "--json", "--no-image", "--follow", "--idle", "1",
+                                 "--interval", "0.1", "--snapshot", "snap.json", "grow.mv"},
+                                50000, 40000, milliseconds(20)));
   int documents = 0;
   uint64_t lastPackets = 0;
   for (int i = 0; i < 15; ++i) {
@@ -317,7 +338,7 @@ TEST(FollowSnapshots, JsonDocumentSoFar) {
     std::this_thread::sleep_for(milliseconds(60));
   }
   writer.join();
-  const RunResult got = follower.wait();
+  const RunResult got = follower->wait();
   const RunResult plain = runMvscan({"-p", "--json", "--no-image", "grow.mv"}, dir.path());
   EXPECT_GT(documents, 0);
   EXPECT_EQ(got.status, 0);
@@ -326,10 +347,9 @@ TEST(FollowSnapshots, JsonDocumentSoFar) {
 
 // A chunk is counted within an interval of being written: the snapshot
 // taken a few intervals after a write holds its packets.
-TEST(FollowSnapshots, ChunksAreCountedWithinAnInterval) {
-  TempDir dir;
-  ASSERT_EQ(runMvgen({"-n", "30000", "-c", "10000", "-o", dir.file("whole.mv")}).status, 0);
-  const std::string bytes = readWholeFile(dir.file("whole.mv"));
+TEST_F(FollowSnapshots, ChunksAreCountedWithinAnInterval) {
+  const std::string bytes = wholeFile(dir, "30000", "10000");
+  ASSERT_FALSE(bytes.empty());
   const std::vector<size_t> starts = chunkStarts(bytes);
   append(dir.file("grow.mv"), bytes.substr(0, starts[starts.size() - 2]));
   Background follower({"-p", "--json", "--no-image", "--follow", "--interval", "0.1", "--snapshot",
@@ -356,8 +376,8 @@ TEST(FollowSnapshots, ChunksAreCountedWithinAnInterval) {
 // its lines on whenever the follow waits, as tail -f does.
 TEST(FollowDisplay, LinesGoOutBeforeAWait) {
   TempDir dir;
-  ASSERT_EQ(runMvgen({"-n", "3000", "-c", "1000", "-o", dir.file("whole.mv")}).status, 0);
-  const std::string bytes = readWholeFile(dir.file("whole.mv"));
+  const std::string bytes = wholeFile(dir, "3000", "1000");
+  ASSERT_FALSE(bytes.empty());
   const std::vector<size_t> starts = chunkStarts(bytes);
   append(dir.file("grow.mv"), bytes.substr(0, starts[starts.size() - 1]));
   Background follower({"-R", "-C", "--follow", "grow.mv"}, dir.path());

@@ -143,12 +143,22 @@ int writeCleanStream(const std::string& kind, int links, const std::string& path
       .status;
 }
 
-TEST(MvgenChecks, CleanCounterStreamsPassOnEveryLinkCount) {
+// Calls check(dir, path, links) on a clean stream of the kind, written to
+// name, on 1, 2 and 8 links in turn.
+template <typename Check>
+void onCleanStreams(const std::string& kind, const std::string& name, const Check& check) {
   TempDir dir;
   for (int links : {1, 2, 8}) {
     SCOPED_TRACE(links);
-    const std::string f = dir.file("c.mv");
-    ASSERT_EQ(writeCleanStream("counter", links, f), 0);
+    const std::string f = dir.file(name);
+    ASSERT_EQ(writeCleanStream(kind, links, f), 0);
+    check(dir, f, links);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+}
+
+TEST(MvgenChecks, CleanCounterStreamsPassOnEveryLinkCount) {
+  onCleanStreams("counter", "c.mv", [](const TempDir& dir, const std::string& f, int links) {
     EXPECT_EQ(runMvscan({"-q", "-L", std::to_string(links), f}, dir.path()).out,
               counterHeading(f, links) + "Total 'packets' = 30000\n");
     // Each link counts up by one, the links taking turns.
@@ -156,20 +166,16 @@ TEST(MvgenChecks, CleanCounterStreamsPassOnEveryLinkCount) {
     for (size_t i = size_t(links); i < words.size(); ++i) {
       ASSERT_EQ(words[i], words[i - size_t(links)] + 1) << i;
     }
-  }
+  });
 }
 
 TEST(MvgenChecks, CleanTestGenStreamsPassOnEveryLinkCount) {
-  TempDir dir;
-  for (int links : {1, 2, 8}) {
-    SCOPED_TRACE(links);
-    const std::string f = dir.file("t.mv");
-    ASSERT_EQ(writeCleanStream("testgen", links, f), 0);
+  onCleanStreams("testgen", "t.mv", [](const TempDir& dir, const std::string& f, int links) {
     const std::string expected = expectedTestGenCheck(f, links, {});
     EXPECT_NE(expected.find("IDLE packets: "), std::string::npos);
     EXPECT_NE(expected.find("HEARTBEAT packets: "), std::string::npos);
     EXPECT_EQ(runMvscan({"-Q", "-L", std::to_string(links), f}, dir.path()).out, expected);
-  }
+  });
 }
 
 TEST(MvgenTestGen, PacketsFollowTheSuccessorRuleAndHeartbeatsCountFromZero) {

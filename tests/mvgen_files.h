@@ -92,21 +92,19 @@ struct KindCase {
   const char* dataName;
 };
 
+// A chip's run has chip information and configuration before the data; the
+// test-generator and counter patterns have neither.
+inline const std::vector<std::string> CHIP_METADATA = {"MVHDR_CHIPINFO", "MVHDR_BOARDINFO",
+                                                       "MVHDR_RUNINFO", "MVHDR_VX7CFG"};
+inline const std::vector<std::string> PATTERN_METADATA = {"MVHDR_BOARDINFO", "MVHDR_RUNINFO"};
+
 inline const std::vector<KindCase> KINDS = {
-    {"toatot",
-     {"MVHDR_CHIPINFO", "MVHDR_BOARDINFO", "MVHDR_RUNINFO", "MVHDR_VX7CFG"},
-     "MVHDR_VX7TOATOT"},
-    {"pc24",
-     {"MVHDR_CHIPINFO", "MVHDR_BOARDINFO", "MVHDR_RUNINFO", "MVHDR_VX7CFG"},
-     "MVHDR_VX7PC24"},
-    {"frame8",
-     {"MVHDR_CHIPINFO", "MVHDR_BOARDINFO", "MVHDR_RUNINFO", "MVHDR_VX7CFG"},
-     "MVHDR_VX7FRAME8"},
-    {"frame16",
-     {"MVHDR_CHIPINFO", "MVHDR_BOARDINFO", "MVHDR_RUNINFO", "MVHDR_VX7CFG"},
-     "MVHDR_VX7FRAME16"},
-    {"testgen", {"MVHDR_BOARDINFO", "MVHDR_RUNINFO"}, "MVHDR_VX7TOATOT"},
-    {"counter", {"MVHDR_BOARDINFO", "MVHDR_RUNINFO"}, "MVHDR_VX7TOATOT"},
+    {"toatot", CHIP_METADATA, "MVHDR_VX7TOATOT"},
+    {"pc24", CHIP_METADATA, "MVHDR_VX7PC24"},
+    {"frame8", CHIP_METADATA, "MVHDR_VX7FRAME8"},
+    {"frame16", CHIP_METADATA, "MVHDR_VX7FRAME16"},
+    {"testgen", PATTERN_METADATA, "MVHDR_VX7TOATOT"},
+    {"counter", PATTERN_METADATA, "MVHDR_VX7TOATOT"},
 };
 
 }  // namespace mvgen_files

@@ -171,24 +171,19 @@ INSTANTIATE_TEST_SUITE_P(TestGen, CheckGolden, ::testing::ValuesIn(testGenCases(
 // The check takes the words after the skip, reversed as asked; the total
 // counts the skipped words too.
 TEST(CheckRun, SkipAndWordReversal) {
-  TempDir dir;
   std::vector<uint64_t> ws{0xBAD, 0xBAD};
   for (uint64_t w : ramp(5)) ws.push_back(w << 32 | w >> 32);
   FileBuilder file = FileBuilder().header().chunk(MVHDR_VX7TOATOT, ws);
-  dir.write("a.mv", file);
-  RunResult r = runMvscan({"-Q", "-w", "-s", "2", "a.mv"}, dir.path());
+  RunResult r = runOnFiles({"-Q", "-w", "-s", "2"}, {file});
   EXPECT_EQ(r.out, banner('Q', 1) + "(words reversed)\n" + fileLines("a.mv", file.size()) +
                        "Skip to pixel 3 (bytes 10)\n" + totals('Q', 7));
 }
 
 TEST(CheckRun, TestGenTotalsOverTwoFiles) {
-  TempDir dir;
   FileBuilder a =
       FileBuilder().header().chunk(MVHDR_VX7TOATOT, ramp(3) + std::vector<uint64_t>{heartbeat(0)});
   FileBuilder b = FileBuilder().header().chunk(MVHDR_VX7TOATOT, {IDLE, IDLE});
-  dir.write("a.mv", a);
-  dir.write("b.mv", b);
-  RunResult r = runMvscan({"-Q", "a.mv", "b.mv"}, dir.path());
+  RunResult r = runOnFiles({"-Q"}, {a, b});
   // The heartbeat count of the total line is the statistics tally, which
   // the check does not feed.
   EXPECT_EQ(r.out, banner('Q', 1) + "\n" + fileLines("a.mv", a.size()) + "HEARTBEAT packets: 1\n" +

@@ -20,8 +20,8 @@ using morven::N_PIXELS;
 using morven::IDLE_WORD;
 using morven::TESTGEN_FIXED;
 
-constexpr int64_t COLUMNS = 448;
-constexpr int64_t ROWS = 512;
+constexpr int64_t COLUMNS = int64_t(morven::CHIP_COLUMNS);
+constexpr int64_t ROWS = int64_t(morven::CHIP_ROWS);
 constexpr uint64_t SEGMENT_PACKETS = 1792;
 
 uint64_t controlWord(uint64_t type, bool top, uint64_t value) {

@@ -5,6 +5,7 @@
 #include "Metadata.h"
 
 #include <cstdio>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "Random.h"
@@ -14,6 +15,18 @@ namespace mvgen {
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+// The -k name of each kind and the mode the run information gives it, in
+// the order of Kind.
+struct KindText {
+  const char* name;
+  const char* mode;
+};
+constexpr KindText KIND_TEXTS[] = {
+    {"toatot", "ToA/ToT"},         {"pc24", "counting (PC24)"},   {"frame8", "frame (8-bit)"},
+    {"frame16", "frame (16-bit)"}, {"testgen", "test generator"}, {"counter", "counter"},
+};
+static_assert(std::size(KIND_TEXTS) == size_t(Kind::Counter) + 1);
 
 std::string le32(uint32_t v) {
   std::string s(4, '\0');
@@ -84,21 +97,7 @@ std::string registerTable(Kind kind, Random& random) {
 }  // namespace
 
 const char* kindName(Kind kind) {
-  switch (kind) {
-    case Kind::ToaTot:
-      return "toatot";
-    case Kind::Pc24:
-      return "pc24";
-    case Kind::Frame8:
-      return "frame8";
-    case Kind::Frame16:
-      return "frame16";
-    case Kind::TestGen:
-      return "testgen";
-    case Kind::Counter:
-      return "counter";
-  }
-  return "?";
+  return size_t(kind) < std::size(KIND_TEXTS) ? KIND_TEXTS[size_t(kind)].name : "?";
 }
 
 std::string le64(uint64_t w) {
@@ -127,8 +126,6 @@ bool metadataChunks(const RunDescription& run, uint64_t padWords, std::string& b
   // A stream of its own, so that the data do not depend on these values.
   Random random(run.seed ^ 0x6D65746164617461ULL);
   const bool chipRun = run.kind != Kind::TestGen && run.kind != Kind::Counter;
-  static const char* const MODES[] = {"ToA/ToT",        "counting (PC24)", "frame (8-bit)",
-                                      "frame (16-bit)", "test generator",  "counter"};
   bytes.clear();
 
   if (chipRun) {
@@ -156,7 +153,7 @@ bool metadataChunks(const RunDescription& run, uint64_t padWords, std::string& b
       {"run", 1000 + random.below(9000)},
       {"start", formatted("2025-08-27T%02u:%02u:%02uZ", unsigned(random.below(24)),
                           unsigned(random.below(60)), unsigned(random.below(60)))},
-      {"mode", MODES[int(run.kind)]},
+      {"mode", KIND_TEXTS[size_t(run.kind)].mode},
       {"generator", "mvgen"},
       {"seed", run.seed},
       {"chunk_packets", run.chunkWords},

@@ -68,6 +68,8 @@ constexpr uint64_t packetTimer(uint64_t w) {
 // super-pixels of 2 x 4: bit 2 the column within the double column, bits
 // 8..3 the super-pixel, bits 1..0 its row. The top half holds rows 256..511,
 // its coordinates mirrored in both directions.
+constexpr uint64_t CHIP_COLUMNS = 448;
+constexpr uint64_t CHIP_ROWS = 512;
 struct PixelPlace {
   uint16_t x;
   uint16_t y;

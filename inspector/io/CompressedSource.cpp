@@ -12,6 +12,8 @@
 #include <new>
 #include <system_error>
 
+#include "io/WorkerThread.h"
+
 namespace morven {
 
 namespace {
@@ -154,19 +156,7 @@ CompressedSource::~CompressedSource() {
 }
 
 void CompressedSource::stopThread() {
-  if (!_thread) return;
-  if (::getpid() != _process) {
-    (void)_thread.release();
-    (void)_shared.release();
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(_shared->mutex);
-    _shared->stop = true;
-  }
-  _shared->freed.notify_all();
-  _thread->join();
-  _thread.reset();
+  stopWorker(_thread, _shared, _process, &Shared::freed);
 }
 
 uint64_t CompressedSource::compressedBytes() const {

@@ -7,6 +7,8 @@
 #include <functional>
 #include <system_error>
 
+#include "io/WorkerThread.h"
+
 namespace morven {
 
 namespace {
@@ -19,19 +21,7 @@ void hint(int fd, uint64_t from, uint64_t to) {
 }  // namespace
 
 ReadAhead::~ReadAhead() {
-  if (!_thread) return;
-  if (!threadHere()) {
-    // A copy of a thread that never ran here: neither joined nor waited for.
-    (void)_thread.release();
-    (void)_shared.release();
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(_shared->mutex);
-    _shared->stop = true;
-  }
-  _shared->wake.notify_one();
-  _thread->join();
+  stopWorker(_thread, _shared, _process, &Shared::wake);
 }
 
 bool ReadAhead::threadHere() const {

@@ -285,41 +285,54 @@ void readTypes(const json& st, Figures& f) {
   }
 }
 
+// The rows of a sorted list of [key, ...] rows of n items each (rowText
+// says what they are): every key below limit (outOfRange(i, key) refuses
+// one that is not) and listed once, in increasing order (keyName names
+// them); take(row, i, key) takes each row.
+template <class OutOfRange, class Take>
+void readKeyedRows(const json& list, const std::string& listName, size_t n, const char* rowText,
+                   uint64_t limit, const char* keyName, const OutOfRange& outOfRange,
+                   const Take& take) {
+  uint64_t previous = 0;
+  for (size_t i = 0; i < list.size(); ++i) {
+    const json& row = rowOf(list[i], listName, i, n, rowText);
+    const uint64_t key = unsignedItem(row, listName, i, 0);
+    if (key >= limit) outOfRange(i, key);
+    checkOrder(
+        i == 0, previous, key, [&] { return item(item(listName, i), 0); }, keyName);
+    take(row, i, key);
+    previous = key;
+  }
+}
+
 void readToas(const json& st, Figures& f) {
   const json& toa = objectValue(member(st, "statistics", "toa"), "statistics.toa");
   const std::string listName = "statistics.toa.counts";
   const json& list =
       boundedList(toa, "statistics.toa", "counts", DataInspector::TOA_COUNTER_COUNT, "ToA values");
-  for (size_t i = 0; i < list.size(); ++i) {
-    const json& row = rowOf(list[i], listName, i, 2, "a pair [ToA value, count]");
-    const uint64_t v = unsignedItem(row, listName, i, 0);
-    if (v >= DataInspector::TOA_COUNTER_COUNT) {
-      refuse("member " + item(item(listName, i), 0) + " is " + std::to_string(v) +
-             ", not a ToA value (0..65535)");
-    }
-    checkOrder(
-        i == 0, i == 0 ? 0 : f.toas.back().first, v, [&] { return item(item(listName, i), 0); },
-        "ToA value");
-    f.toas.emplace_back(v, countItem(row, listName, i, 1));
-  }
+  const auto outOfRange = [&](size_t i, uint64_t v) {
+    refuse("member " + item(item(listName, i), 0) + " is " + std::to_string(v) +
+           ", not a ToA value (0..65535)");
+  };
+  readKeyedRows(list, listName, 2, "a pair [ToA value, count]", DataInspector::TOA_COUNTER_COUNT,
+                "ToA value", outOfRange, [&](const json& row, size_t i, uint64_t v) {
+                  f.toas.emplace_back(v, countItem(row, listName, i, 1));
+                });
 }
 
 void readHits(const json& st, Figures& f) {
   const std::string listName = "statistics.hits";
   const json& list =
       boundedList(st, "statistics", "hits", DataInspector::PIXEL_COUNTER_COUNT, "pixels");
-  for (size_t i = 0; i < list.size(); ++i) {
-    const json& row = rowOf(list[i], listName, i, 4, "a list [pixel index, x, y, count]");
-    const uint64_t index = unsignedItem(row, listName, i, 0);
-    if (index >= DataInspector::PIXEL_COUNTER_COUNT)
-      refuse("index " + std::to_string(index) + " out of range");
-    const auto indexName = [&] { return item(item(listName, i), 0); };
-    checkOrder(i == 0, i == 0 ? 0 : f.hits.back().first, index, indexName, "pixel index");
+  const auto outOfRange = [](size_t, uint64_t index) {
+    refuse("index " + std::to_string(index) + " out of range");
+  };
+  const auto take = [&](const json& row, size_t i, uint64_t index) {
     // The index is the packet's bits 63..46: half, type byte, pixel number.
     const uint64_t type = bitField(index, 16, 9);
     if (type >= PIXEL_TYPES) {
-      refuse("member " + indexName() + " is " + std::to_string(index) + ", of type byte " +
-             std::to_string(type) + ": a control packet, not a pixel");
+      refuse("member " + item(item(listName, i), 0) + " is " + std::to_string(index) +
+             ", of type byte " + std::to_string(type) + ": a control packet, not a pixel");
     }
     const PixelPlace place = pixelPlace(index);
     const uint64_t x = unsignedItem(row, listName, i, 1), y = unsignedItem(row, listName, i, 2);
@@ -329,7 +342,9 @@ void readHits(const json& st, Figures& f) {
              std::to_string(place.x) + ", y " + std::to_string(place.y));
     }
     f.hits.emplace_back(index, countItem(row, listName, i, 3));
-  }
+  };
+  readKeyedRows(list, listName, 4, "a list [pixel index, x, y, count]",
+                DataInspector::PIXEL_COUNTER_COUNT, "pixel index", outOfRange, take);
 }
 
 void readChunkCounts(const json& st, Figures& f) {

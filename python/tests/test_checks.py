@@ -82,38 +82,32 @@ def assert_same_findings(result, report):
     assert result.anything_checked == (expected["unchecked"] == 0)
 
 
-TESTGEN = [
-    (1, ["-e", "toa@1000", "-e", "fixed@2000", "-e", "missing@3000"]),
-    (3, ["-e", "toa@1000", "-e", "fixed@2000", "-e", "missing@4001"]),
-    (8, ["-e", "fixed@77", "-e", "toa@5000"]),
-    (4, ["-W", "-e", "fixed@300"]),
-    (2, []),
+# (kind, links, mvgen's errors): a file of the test generator's pattern or
+# of counters, checked by the check of its kind.
+CHECKED = [
+    ("testgen", 1, ["-e", "toa@1000", "-e", "fixed@2000", "-e", "missing@3000"]),
+    ("testgen", 3, ["-e", "toa@1000", "-e", "fixed@2000", "-e", "missing@4001"]),
+    ("testgen", 8, ["-e", "fixed@77", "-e", "toa@5000"]),
+    ("testgen", 4, ["-W", "-e", "fixed@300"]),
+    ("testgen", 2, []),
+    ("counter", 1, ["-e", "corrupt@100", "-e", "missing@200", "-e", "repeat@300"]),
+    ("counter", 2, ["-e", "corrupt@100", "-e", "missing@2000", "-e", "repeat@3001"]),
+    ("counter", 5, ["-W", "-e", "corrupt@1000"]),
 ]
+CHECK_OF_KIND = {"testgen": (morven.check_testgen, "-Q", "tg.mv"),
+                 "counter": (morven.check_counters, "-q", "c.mv")}
 
 
-@pytest.mark.parametrize("links, errors", TESTGEN, ids=[str(t) for t in TESTGEN])
-def test_testgen_check_equals_the_command_line(mvgen, links, errors):
-    path = mvgen("tg.mv", "-k", "testgen", "-L", links, "-n", "20K", "-c", "3000", *errors)
-    result = morven.check_testgen(path, links=links)
-    assert_same_findings(result, mvscan("-Q", "-L", links, path))
+@pytest.mark.parametrize("kind, links, errors", CHECKED, ids=[str(c) for c in CHECKED])
+def test_check_equals_the_command_line(mvgen, kind, links, errors):
+    check, flag, name = CHECK_OF_KIND[kind]
+    path = mvgen(name, "-k", kind, "-L", links, "-n", "20K", "-c", "3000", *errors)
+    result = check(path, links=links)
+    assert_same_findings(result, mvscan(flag, "-L", links, path))
     assert result.checked > 0
-    if "-W" not in errors:  # the check knows no Pelvan blocks: their words are errors
+    # the test-generator check knows no Pelvan blocks: their words are errors
+    if kind == "testgen" and "-W" not in errors:
         assert len(result.errors) == errors.count("-e")
-
-
-COUNTER = [
-    (1, ["-e", "corrupt@100", "-e", "missing@200", "-e", "repeat@300"]),
-    (2, ["-e", "corrupt@100", "-e", "missing@2000", "-e", "repeat@3001"]),
-    (5, ["-W", "-e", "corrupt@1000"]),
-]
-
-
-@pytest.mark.parametrize("links, errors", COUNTER, ids=[str(c) for c in COUNTER])
-def test_counter_check_equals_the_command_line(mvgen, links, errors):
-    path = mvgen("c.mv", "-k", "counter", "-L", links, "-n", "20K", "-c", "3000", *errors)
-    result = morven.check_counters(path, links=links)
-    assert_same_findings(result, mvscan("-q", "-L", links, path))
-    assert result.checked > 0
 
 
 @pytest.mark.parametrize("check, flag", [(morven.check_counters, "-q"),
