@@ -22,13 +22,16 @@ else
   dir=build
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DMVSCAN_REQUIRE_PYTHON=ON >/dev/null
 fi
+# Many tests wait on the programs they start, on writers and on timers:
+# two at a time per core keep the cores busy.
+jobs=$(( $(nproc) * 2 ))
 if [ "${1:-}" = "tsan" ]; then
   mapfile -t programs < <(grep -E '^[a-z_]+$' tests/thread_tests.txt)
   cmake --build "$dir" -j"$(nproc)" --target mvscan mvgen "${programs[@]}"
   cd "$dir"
-  ctest --output-on-failure -j"$(nproc)" -L threads
+  ctest --output-on-failure -j"$jobs" -L threads
   exit
 fi
 cmake --build "$dir" -j"$(nproc)"
 cd "$dir"
-ctest --output-on-failure -j"$(nproc)"
+ctest --output-on-failure -j"$jobs"
