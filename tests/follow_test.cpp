@@ -288,7 +288,13 @@ TEST_F(FollowSnapshots, PictureAndPageAreAlwaysWhole) {
                                  "live.png", "--html", "live.html", "grow.mv"},
                                 100000, 37000, milliseconds(15)));
   int pictures = 0, pages = 0, refreshing = 0;
-  for (int i = 0; i < 100; ++i) {
+  // At least 100 reads, and on until a page of the follow has been seen: a
+  // checked build among other tests may take its time to write the first.
+  bool finalPage = false;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (int i = 0;
+       i < 100 || (refreshing == 0 && !finalPage && std::chrono::steady_clock::now() < until);
+       ++i) {
     const std::string png = readWholeFile(dir.file("live.png"));
     if (!png.empty()) {
       EXPECT_TRUE(wholePng(png)) << "a picture of " << png.size() << " bytes";
@@ -298,7 +304,11 @@ TEST_F(FollowSnapshots, PictureAndPageAreAlwaysWhole) {
     if (!page.empty()) {
       EXPECT_EQ(page.substr(page.size() - 8), "</html>\n");
       ++pages;
-      if (page.find("http-equiv=\"refresh\"") != std::string::npos) ++refreshing;
+      if (page.find("http-equiv=\"refresh\"") != std::string::npos) {
+        ++refreshing;
+      } else {
+        finalPage = true;
+      }
     }
     std::this_thread::sleep_for(milliseconds(7));
   }
