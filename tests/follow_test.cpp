@@ -10,11 +10,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -34,6 +37,18 @@ using mvgen_files::runMvgen;
 using std::chrono::milliseconds;
 
 namespace {
+
+// Asks until the condition holds, for a minute at most: a checked build
+// among other tests may take its time, and the test waits on what it needs
+// to have happened, never on a guess of how long that takes.
+bool waitFor(const std::function<bool()>& condition) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(milliseconds(2));
+  }
+  return true;
+}
 
 // mvscan started in the background, its output collected when it ends.
 class Background {
@@ -64,6 +79,23 @@ class Background {
     }
   }
   pid_t pid() const { return _pid; }
+  // Whether its main thread waits in poll(): a follow does only when it has
+  // read all the file holds (its signal handlers are set by then).
+  bool waitsForData() const {
+    std::ifstream f("/proc/" + std::to_string(_pid) + "/syscall");
+    long number = -1;
+    f >> number;
+#ifdef SYS_poll
+    if (number == SYS_poll) return true;
+#endif
+    return number == SYS_ppoll;
+  }
+  // Waits until the follow has read all the file holds, then stops it as
+  // Ctrl-C does.
+  bool interruptOnceCaughtUp(int signal = SIGINT) {
+    if (!waitFor([this] { return waitsForData(); })) return false;
+    return kill(_pid, signal) == 0;
+  }
   RunResult wait() {
     int status = 0;
     waitpid(_pid, &status, 0);
@@ -131,15 +163,18 @@ std::vector<size_t> chunkStarts(const std::string& bytes) {
 }
 
 // Writes the file in pieces: the header and first chunks, then one data
-// chunk in two halves with a wait of `pause` between them, the rest in
-// whole chunks with short waits.
-void writeSlowly(const std::string& path, const std::string& bytes, milliseconds pause) {
+// chunk in two halves, the second `pause` after the follower has read the
+// first, the rest in whole chunks with short waits.
+void writeSlowly(const std::string& path, const std::string& bytes, milliseconds pause,
+                 const Background& follower) {
   const std::vector<size_t> starts = chunkStarts(bytes);
   const size_t middle = starts[starts.size() / 2];
   const size_t split = middle + (starts[starts.size() / 2 + 1] - middle) / 2 + 3;
   append(path, bytes.substr(0, middle));
   std::this_thread::sleep_for(milliseconds(100));
   append(path, bytes.substr(middle, split - middle));
+  // The follow waits inside the chunk for longer than its interval.
+  EXPECT_TRUE(waitFor([&] { return follower.waitsForData(); }));
   std::this_thread::sleep_for(pause);
   size_t at = split;
   for (size_t s : starts) {
@@ -180,12 +215,13 @@ TEST_P(Follow, FinalReportIsThatOfTheFinishedFile) {
   ASSERT_EQ(runMvgen(gen).status, 0);
   const std::string bytes = readWholeFile(dir.file("whole.mv"));
   std::vector<std::string> args = c.options;
-  for (const char* a : {"--follow", "--idle", "1", "--interval", "0.2", "grow.mv"}) {
+  for (const char* a : {"--follow", "--idle", "60", "--interval", "0.2", "grow.mv"}) {
     args.push_back(a);
   }
   append(dir.file("grow.mv"), "");
   Background follower(args, dir.path());
-  writeSlowly(dir.file("grow.mv"), bytes, milliseconds(500));
+  writeSlowly(dir.file("grow.mv"), bytes, milliseconds(300), follower);
+  ASSERT_TRUE(follower.interruptOnceCaughtUp(SIGTERM));
   const RunResult got = follower.wait();
   std::vector<std::string> plainArgs = c.options;
   plainArgs.push_back("grow.mv");
@@ -217,9 +253,8 @@ TEST(FollowStop, InterruptReportsWhatWasRead) {
   // Whole chunks only: the part is a complete file of its own.
   const std::string part = bytes.substr(0, starts[starts.size() - 3]);
   append(dir.file("grow.mv"), part);
-  Background follower({"-p", "--no-image", "--follow", "grow.mv"}, dir.path());
-  std::this_thread::sleep_for(milliseconds(700));
-  kill(follower.pid(), SIGINT);
+  Background follower({"-p", "--no-image", "--follow", "--idle", "60", "grow.mv"}, dir.path());
+  ASSERT_TRUE(follower.interruptOnceCaughtUp());
   const RunResult got = follower.wait();
   const RunResult plain = runMvscan({"-p", "--no-image", "grow.mv"}, dir.path());
   EXPECT_EQ(got.status, 0) << got.err;
@@ -235,8 +270,10 @@ TEST(FollowStop, ShrunkOrReplacedFileIsAReadError) {
     ASSERT_EQ(runMvgen({"-n", "20000", "-c", "5000", "-o", dir.file("grow.mv")}).status, 0);
     const std::string bytes = readWholeFile(dir.file("grow.mv"));
     const size_t chunks = chunkStarts(bytes).size();
-    Background follower({"--follow", "grow.mv"}, dir.path());
-    std::this_thread::sleep_for(milliseconds(500));
+    Background follower({"--follow", "--idle", "60", "grow.mv"}, dir.path());
+    // Only once it has read the file: opened after the change, the file
+    // would be one that never grows.
+    ASSERT_TRUE(waitFor([&] { return follower.waitsForData(); }));
     if (replace) {
       ASSERT_EQ(runMvgen({"-n", "10", "-o", dir.file("other.mv")}).status, 0);
       ASSERT_EQ(std::rename(dir.file("other.mv").c_str(), dir.file("grow.mv").c_str()), 0);
@@ -274,6 +311,13 @@ class FollowSnapshots : public ::testing::Test {
   void TearDown() override {
     if (writer.joinable()) writer.join();
   }
+  // Once the writer is done and the follow has read it all: the end, as
+  // Ctrl-C gives it.
+  RunResult finish() {
+    writer.join();
+    EXPECT_TRUE(follower->interruptOnceCaughtUp(SIGTERM));
+    return follower->wait();
+  }
 
   TempDir dir;
   std::string bytes;
@@ -284,17 +328,14 @@ class FollowSnapshots : public ::testing::Test {
 // While the file grows the picture and the page are written anew, each a
 // whole file whenever it is read; the page reloads itself until the end.
 TEST_F(FollowSnapshots, PictureAndPageAreAlwaysWhole) {
-  ASSERT_NO_FATAL_FAILURE(start({"-p", "--follow", "--idle", "1", "--interval", "0.1", "--image",
+  ASSERT_NO_FATAL_FAILURE(start({"-p", "--follow", "--idle", "60", "--interval", "0.1", "--image",
                                  "live.png", "--html", "live.html", "grow.mv"},
                                 100000, 37000, milliseconds(15)));
   int pictures = 0, pages = 0, refreshing = 0;
   // At least 100 reads, and on until a page of the follow has been seen: a
   // checked build among other tests may take its time to write the first.
-  bool finalPage = false;
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  for (int i = 0;
-       i < 100 || (refreshing == 0 && !finalPage && std::chrono::steady_clock::now() < until);
-       ++i) {
+  for (int i = 0; i < 100 || (refreshing == 0 && std::chrono::steady_clock::now() < until); ++i) {
     const std::string png = readWholeFile(dir.file("live.png"));
     if (!png.empty()) {
       EXPECT_TRUE(wholePng(png)) << "a picture of " << png.size() << " bytes";
@@ -304,16 +345,11 @@ TEST_F(FollowSnapshots, PictureAndPageAreAlwaysWhole) {
     if (!page.empty()) {
       EXPECT_EQ(page.substr(page.size() - 8), "</html>\n");
       ++pages;
-      if (page.find("http-equiv=\"refresh\"") != std::string::npos) {
-        ++refreshing;
-      } else {
-        finalPage = true;
-      }
+      if (page.find("http-equiv=\"refresh\"") != std::string::npos) ++refreshing;
     }
     std::this_thread::sleep_for(milliseconds(7));
   }
-  writer.join();
-  const RunResult got = follower->wait();
+  const RunResult got = finish();
   EXPECT_EQ(got.status, 0) << got.out;
   EXPECT_GT(pictures, 0);
   EXPECT_GT(refreshing, 0);
@@ -328,12 +364,14 @@ TEST_F(FollowSnapshots, PictureAndPageAreAlwaysWhole) {
 // The statistics document so far, renewed at every interval: always a whole
 // document of a run that goes on; the final report is the plain run's.
 TEST_F(FollowSnapshots, JsonDocumentSoFar) {
-  ASSERT_NO_FATAL_FAILURE(start({"-p", "--json", "--no-image", "--follow", "--idle", "1",
+  ASSERT_NO_FATAL_FAILURE(start({"-p", "--json", "--no-image", "--follow", "--idle", "60",
                                  "--interval", "0.1", "--snapshot", "snap.json", "grow.mv"},
                                 50000, 40000, milliseconds(20)));
   int documents = 0;
   uint64_t lastPackets = 0;
-  for (int i = 0; i < 15; ++i) {
+  // Fifteen reads, and on until a document has been seen.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (int i = 0; i < 15 || (documents == 0 && std::chrono::steady_clock::now() < until); ++i) {
     const std::string text = readWholeFile(dir.file("snap.json"));
     if (!text.empty()) {
       const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
@@ -347,37 +385,48 @@ TEST_F(FollowSnapshots, JsonDocumentSoFar) {
     }
     std::this_thread::sleep_for(milliseconds(60));
   }
-  writer.join();
-  const RunResult got = follower->wait();
+  const RunResult got = finish();
   const RunResult plain = runMvscan({"-p", "--json", "--no-image", "grow.mv"}, dir.path());
   EXPECT_GT(documents, 0);
   EXPECT_EQ(got.status, 0);
   EXPECT_EQ(got.out, plain.out);
 }
 
-// A chunk is counted within an interval of being written: the snapshot
-// taken a few intervals after a write holds its packets.
-TEST_F(FollowSnapshots, ChunksAreCountedWithinAnInterval) {
+// The time a file was last written, to the nanosecond.
+std::pair<int64_t, int64_t> modified(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {-1, -1};
+  return {int64_t(st.st_mtim.tv_sec), int64_t(st.st_mtim.tv_nsec)};
+}
+
+// A chunk is counted once it is complete, and not before: a snapshot
+// renewed after the follow has read half a chunk does not hold it.
+TEST_F(FollowSnapshots, ChunksAreCountedOnceComplete) {
   const std::string bytes = wholeFile(dir, "30000", "10000");
   ASSERT_FALSE(bytes.empty());
   const std::vector<size_t> starts = chunkStarts(bytes);
   append(dir.file("grow.mv"), bytes.substr(0, starts[starts.size() - 2]));
-  Background follower({"-p", "--json", "--no-image", "--follow", "--interval", "0.1", "--snapshot",
-                       "snap.json", "grow.mv"},
+  Background follower({"-p", "--json", "--no-image", "--follow", "--idle", "60", "--interval",
+                       "0.1", "--snapshot", "snap.json", "grow.mv"},
                       dir.path());
-  const auto packetsAfter = [&](int intervals) {
-    std::this_thread::sleep_for(milliseconds(100 * intervals));
-    const nlohmann::json doc =
-        nlohmann::json::parse(readWholeFile(dir.file("snap.json")), nullptr, false);
+  const std::string snap = dir.file("snap.json");
+  const auto packets = [&] {
+    const nlohmann::json doc = nlohmann::json::parse(readWholeFile(snap), nullptr, false);
     return doc.is_discarded() ? uint64_t(0) : doc["statistics"]["packets"].get<uint64_t>();
   };
   // The last two data chunks are not there yet: the first holds 10000.
-  EXPECT_EQ(packetsAfter(5), 10000u);
+  EXPECT_TRUE(waitFor([&] { return packets() == 10000u; })) << packets();
   append(dir.file("grow.mv"), bytes.substr(starts[starts.size() - 2], 40000));
-  EXPECT_EQ(packetsAfter(5), 10000u) << "a chunk counted before it was complete";
+  // A tick comes only while the follow waits with nothing left to read:
+  // the second renewal after the write was made after it read the half.
+  for (int renewal = 0; renewal < 2; ++renewal) {
+    const auto before = modified(snap);
+    ASSERT_TRUE(waitFor([&] { return modified(snap) != before; }));
+  }
+  EXPECT_EQ(packets(), 10000u) << "a chunk counted before it was complete";
   append(dir.file("grow.mv"), bytes.substr(starts[starts.size() - 2] + 40000));
-  EXPECT_EQ(packetsAfter(5), 30000u);
-  kill(follower.pid(), SIGTERM);
+  EXPECT_TRUE(waitFor([&] { return packets() == 30000u; })) << packets();
+  ASSERT_TRUE(follower.interruptOnceCaughtUp(SIGTERM));
   const RunResult got = follower.wait();
   EXPECT_EQ(got.status, 0);
 }
@@ -390,32 +439,36 @@ TEST(FollowDisplay, LinesGoOutBeforeAWait) {
   ASSERT_FALSE(bytes.empty());
   const std::vector<size_t> starts = chunkStarts(bytes);
   append(dir.file("grow.mv"), bytes.substr(0, starts[starts.size() - 1]));
-  Background follower({"-R", "-C", "--follow", "grow.mv"}, dir.path());
-  std::this_thread::sleep_for(milliseconds(500));
-  const std::string early = readWholeFile(dir.file(".bg-stdout"));
-  kill(follower.pid(), SIGINT);
+  Background follower({"-R", "-C", "--follow", "--idle", "60", "grow.mv"}, dir.path());
+  // The first two data chunks' 2000 lines are out while it waits.
+  std::string early;
+  EXPECT_TRUE(waitFor([&] {
+    early = readWholeFile(dir.file(".bg-stdout"));
+    return early.find("\n2000: ") != std::string::npos;
+  })) << early.size() << " bytes";
+  ASSERT_TRUE(follower.interruptOnceCaughtUp());
   const RunResult got = follower.wait();
   EXPECT_EQ(got.status, 0);
-  // The first two data chunks' 2000 lines were out while it waited.
-  EXPECT_NE(early.find("\n2000: "), std::string::npos) << early.size() << " bytes";
   EXPECT_EQ(early.find("\n2001: "), std::string::npos);
 }
 
 // A follow that waits for a file that does not grow takes no CPU to speak
-// of: it sleeps until the file changes or the interval ends.
+// of: it sleeps until the file changes or the interval ends; --idle ends it
+// with the report of the file.
 TEST(FollowIdle, WaitingTakesNoCpu) {
   TempDir dir;
   ASSERT_EQ(runMvgen({"-n", "1000", "-o", dir.file("grow.mv")}).status, 0);
   Background follower({"-p", "--no-image", "--follow", "--idle", "4", "grow.mv"}, dir.path());
-  // From a second on, when the file has long been read (a checked build
-  // takes a while to start), to the third.
-  std::this_thread::sleep_for(milliseconds(1000));
+  // From the moment it has read the file, for two seconds (a process that
+  // ended meanwhile is still there to be read until it is waited for).
+  ASSERT_TRUE(waitFor([&] { return follower.waitsForData(); }));
   const double before = follower.cpuSeconds();
   std::this_thread::sleep_for(milliseconds(2000));
   const double cpu = follower.cpuSeconds() - before;
   const RunResult got = follower.wait();
   EXPECT_EQ(got.status, 0);
   EXPECT_LT(cpu, 0.05) << "CPU seconds while waiting 2 s";
+  EXPECT_EQ(got.out, runMvscan({"-p", "--no-image", "grow.mv"}, dir.path()).out);
 }
 
 TEST(FollowOptions, MisuseIsAUsageError) {
