@@ -17,9 +17,9 @@
 
 #include <chrono>
 #include <cstdio>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -445,7 +445,8 @@ TEST(FollowDisplay, LinesGoOutBeforeAWait) {
   EXPECT_TRUE(waitFor([&] {
     early = readWholeFile(dir.file(".bg-stdout"));
     return early.find("\n2000: ") != std::string::npos;
-  })) << early.size() << " bytes";
+  })) << early.size()
+      << " bytes";
   ASSERT_TRUE(follower.interruptOnceCaughtUp());
   const RunResult got = follower.wait();
   EXPECT_EQ(got.status, 0);
