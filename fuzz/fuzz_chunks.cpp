@@ -38,16 +38,19 @@ namespace {
 // size is never reached on a correct reader.
 void walkOn(morven::DataInspector& inspector, const std::string& path, std::ostream& out) {
   if (!inspector.setFile(path, false)) return;
-  const uint64_t maxRounds = inspector.fileSize() / 8 + 2;
+  const uint64_t maxRounds = inspector.walker().fileSize() / 8 + 2;
   for (uint64_t round = 0; round < maxRounds; ++round) {
-    while (inspector.nextChunk()) {
-      out << inspector.chunkTypeString() << inspector.chunkBytes() << inspector.chunkIsData()
-          << inspector.chunkIsVx7PixConfig() << "\n";
+    while (inspector.walker().nextChunk()) {
+      out << morven::chunkTypeName(inspector.walker().chunkType())
+          << inspector.walker().chunkBytes() << inspector.walker().chunkIsData()
+          << inspector.walker().chunkIsVx7PixConfig() << "\n";
     }
-    if (inspector.feof() || inspector.ferror() || inspector.errNo() != 0) break;
+    if (inspector.walker().feof() || inspector.walker().ferror() || inspector.walker().errNo() != 0)
+      break;
   }
-  out << inspector.errNo() << inspector.ferror() << inspector.feof() << inspector.fileIndex()
-      << inspector.headerTotal() << inspector.chunkBytesTotal() << inspector.hasError() << "\n";
+  out << inspector.walker().errNo() << inspector.walker().ferror() << inspector.walker().feof()
+      << inspector.walker().fileIndex() << inspector.walker().headerTotal()
+      << inspector.walker().chunkBytesTotal() << inspector.walker().hasError() << "\n";
 }
 
 void checkRun(morven::DataInspector& inspector, const morven::RunSettings& s,
@@ -88,17 +91,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   out.clear();
   out.copyfmt(pristine);
   if ((options & 0x18) == 0x18) {
-    morven::DataInspector inspector(file.path(), out);
+    morven::DataInspector inspector(file.path());
     checkRun(inspector, s, files, walkAgain, out);
     return 0;
   }
-  static morven::DataInspector inspector(out, false);
+  static morven::DataInspector inspector(false);
   if ((options & 0x18) == 0x10) {
     // The JSON report's run as runReport makes it, on the shared inspector
     // (building one for every input would cost more than the walk).
     s.json = true;
     morven::JsonReport report(s, out);
-    report.watch(inspector);
     inspector.setProblemSink([&report](const morven::FileProblem& p) { report.problem(p); });
     report.runEnded(morven::runFiles(s, files, inspector, report));
     inspector.setProblemSink(nullptr);

@@ -155,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // format, as the checks leave the fill character '0' behind.
   static DiscardBuffer sink;
   static std::ostream out(&sink);
-  static morven::DataInspector inspector(out, true);
+  static morven::DataInspector inspector(true);
   static const std::ostringstream pristine;
   out.clear();
   out.copyfmt(pristine);
@@ -169,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const RunSettings s = forMode(o.settings, mode);
     morven::printBanner(s, false, out);
     if (mode == Mode::Statistics && o.blockBeforeStatistics && !block.empty())
-      inspector.setDataChunk(blockBytes(), block.size() * 8 - 3);
+      inspector.stream().setDataChunk(blockBytes(), block.size() * 8 - 3);
     morven::scanFiles(s, files, inspector, out, false);
     takeEverythingAgain(out, sink);
   }

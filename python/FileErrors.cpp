@@ -21,9 +21,10 @@ OpenFailure openFailure(Inspection& in, size_t before) {
   OpenFailure f;
   f.failed = true;
   f.errNo = errno;
-  f.readError = in.inspector.ferror();
+  f.readError = in.inspector.walker().ferror();
   for (size_t i = before; i < in.problems.size(); ++i) {
-    if (in.problems[i].kind == ProblemKind::ReadFailed) f.readFailure = problemMessage(in.problems[i]);
+    if (in.problems[i].kind == ProblemKind::ReadFailed)
+      f.readFailure = problemMessage(in.problems[i]);
   }
   if (in.problems.size() > before) {
     f.message = problemMessage(in.problems.back());

@@ -42,10 +42,10 @@ OpenFailure startPackets(Inspection& in, const std::string& path, const PacketRe
   if (failure.failed) return failure;
   DataInspector& inspector = in.inspector;
   uint64_t skipped = 0;
-  while (skipped < r.skip && inspector.nextPixel()) ++skipped;
-  inspector.setReverseBytes(r.reverseBytes);
-  inspector.setReverseWords(r.reverseWords);
-  inspector.setFromPelvan(r.pelvan);
+  while (skipped < r.skip && inspector.stream().nextPixel()) ++skipped;
+  inspector.stream().setReverseBytes(r.reverseBytes);
+  inspector.stream().setReverseWords(r.reverseWords);
+  inspector.stream().setFromPelvan(r.pelvan);
   return failure;
 }
 
@@ -54,8 +54,8 @@ OpenFailure startPackets(Inspection& in, const std::string& path, const PacketRe
 // words are left out, by their number in the stream. Returns the words
 // kept; ended tells that the stream has no more.
 size_t takeWords(DataInspector& inspector, uint64_t* dst, size_t max, bool pelvan, bool& ended) {
-  const uint64_t before = inspector.pixelCounterTotal();
-  const size_t n = inspector.takePackets(dst, max);
+  const uint64_t before = inspector.stream().delivered();
+  const size_t n = inspector.stream().takePackets(dst, max);
   ended = n < max;
   if (!pelvan) return n;
   size_t kept = 0;
@@ -125,16 +125,16 @@ class ChunkIterator {
       py::gil_scoped_release release;
       std::lock_guard<std::mutex> lock(_in->busy);
       const DataInspector& in = _in->inspector;
-      more = !_ended && _in->inspector.nextChunk();
+      more = !_ended && _in->inspector.walker().nextChunk();
       _ended = !more;
       if (more) {
-        offset = in.chunkOffset();
-        word = in.chunkHeaderWord();
-        bytes = in.chunkBytes();
-        json = in.chunkIsJson();
-        config = !json && in.chunkIsVx7Config();
-        if (json) jsonText = in.jsonString();
-        if (config) registers = in.configBytes();
+        offset = in.walker().chunkOffset();
+        word = in.walker().chunkHeaderWord();
+        bytes = in.walker().chunkBytes();
+        json = in.walker().chunkIsJson();
+        config = !json && in.walker().chunkIsVx7Config();
+        if (json) jsonText = in.walker().jsonString();
+        if (config) registers = in.walker().configBytes();
       }
     }
     if (!more) throw py::stop_iteration();
@@ -183,8 +183,8 @@ class PacketIterator {
         _follow(std::move(follow)),
         _pelvan(reading.pelvan),
         _maxWords(maxWords) {
-    _in->inspector.setFollow(_follow.get());
-    _in->inspector.setTakeReadyWords(_follow != nullptr);
+    _in->inspector.walker().setFollow(_follow.get());
+    _in->inspector.stream().setTakeReadyWords(_follow != nullptr);
     OpenFailure failure;
     {
       py::gil_scoped_release release;
@@ -208,13 +208,14 @@ class PacketIterator {
         // A followed file hands out fewer words whenever the writer is
         // behind: it has ended only once its follow has.
         const DataInspector& i = _in->inspector;
-        _ended = shortTake && (!_follow || i.feof() || i.ferror() || i.packetStreamEnded());
+        _ended = shortTake &&
+                 (!_follow || i.walker().feof() || i.walker().ferror() || i.stream().ended());
       }
     }
     // A Ctrl-C that ended a follow is raised here, after its words.
     if (PyErr_Occurred() && n == 0) throw py::error_already_set();
     // A followed file that a damaged read ended (shrunk, replaced).
-    if (n == 0 && _in->inspector.ferror()) {
+    if (n == 0 && _in->inspector.walker().ferror()) {
       std::string why = "read error";
       for (const FileProblem& p : _in->problems) {
         if (p.kind == ProblemKind::ReadFailed) why = problemMessage(p);
@@ -265,9 +266,9 @@ class File {
       failure = openFile(in, path, true);
     }
     if (failure.failed) raiseOpenFailure(path, failure);
-    _header = in.inspector.fileHeaderString();
-    _sizeKnown = in.inspector.sizeKnownAtOpen();
-    _size = _sizeKnown ? in.inspector.fileSize() : 0;
+    _header = in.inspector.walker().fileHeaderString();
+    _sizeKnown = in.inspector.walker().sizeKnownAtOpen();
+    _size = _sizeKnown ? in.inspector.walker().fileSize() : 0;
   }
 
   const std::string& path() const { return _path; }
@@ -301,9 +302,9 @@ class File {
       failure = startPackets(in, _path, reading);
     }
     if (failure.failed) raiseOpenFailure(_path, failure);
-    if (!in.inspector.sizeKnownAtOpen()) return growingPackets(in, reading);
+    if (!in.inspector.walker().sizeKnownAtOpen()) return growingPackets(in, reading);
     // No file holds more packet words than it has whole words.
-    py::array_t<uint64_t> words = wordArray(size_t(in.inspector.fileSize() / 8));
+    py::array_t<uint64_t> words = wordArray(size_t(in.inspector.walker().fileSize() / 8));
     uint64_t* const dst = words.mutable_data();
     const size_t most = size_t(words.size());
     size_t n;
@@ -386,13 +387,13 @@ class File {
       py::gil_scoped_release release;
       failure = openFile(in, _path, true);
       if (!failure.failed) {
-        while (in.inspector.nextChunk()) {
+        while (in.inspector.walker().nextChunk()) {
         }
       }
     }
     if (failure.failed) raiseOpenFailure(_path, failure);
     _problems = std::make_unique<std::vector<FileProblem>>(std::move(in.problems));
-    _size = in.inspector.fileSize();
+    _size = in.inspector.walker().fileSize();
     _sizeKnown = true;
   }
 

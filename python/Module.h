@@ -58,7 +58,7 @@ class DiscardingStream : public std::ostream {
 // An inspector of the module's own, with its report discarded and every
 // structural problem collected in problems.
 struct Inspection {
-  explicit Inspection(bool readBuffer) : inspector(out, readBuffer) {
+  explicit Inspection(bool readBuffer) : inspector(readBuffer) {
     inspector.setProblemSink([this](const FileProblem& p) { problems.push_back(p); });
   }
   DiscardingStream out;

@@ -62,11 +62,12 @@ void checkFilesOpen(const std::vector<std::string>& names) {
 }
 
 // The pixel scan over the files, on the inspection, with the GIL released.
-void scan(const RunSettings& s, const std::vector<std::string>& names, Inspection& in) {
+void scan(const RunSettings& s, const std::vector<std::string>& names, Inspection& in,
+          CheckFindings* findings = nullptr) {
   RunEnd end;
   {
     py::gil_scoped_release release;
-    end = scanFiles(s, names, in.inspector, in.out);
+    end = scanFiles(s, names, in.inspector, in.out, true, findings);
   }
   // A file that went away or changed after the check above.
   if (end == RunEnd::FileFailed) checkFilesOpen(names);
@@ -165,7 +166,7 @@ Statistics statistics(const py::object& paths, uint64_t skip, bool reverseWords,
   const std::vector<std::string> names = pathList(paths);
   checkFilesOpen(names);
   Inspection in(true);
-  in.inspector.setHitTallies(true);
+  in.inspector.tallies().keepHits(true);
   std::ostringstream document;
   scanStatistics(s, names, in, document);
   Statistics st = figuresOf(in.inspector, problemList(in.problems), hotFactor);
@@ -190,8 +191,7 @@ CheckResult check(const py::object& paths, int links, uint64_t skip, bool revers
   checkFilesOpen(names);
   Inspection in(true);
   CheckFindings findings;
-  in.inspector.setCheckFindings(&findings);
-  scan(s, names, in);
+  scan(s, names, in, &findings);
   return CheckResult{recordArray(findings.errors),
                      recordArray(findings.runs),
                      recordArray(findings.heartbeatErrors),
@@ -199,7 +199,7 @@ CheckResult check(const py::object& paths, int links, uint64_t skip, bool revers
                      findings.heartbeats,
                      findings.learned,
                      findings.checked,
-                     in.inspector.pixelCounterTotal(),
+                     in.inspector.stream().delivered(),
                      problemList(in.problems)};
 }
 
@@ -334,13 +334,13 @@ mvscan --merge, save_image(path) its picture.)");
 
 Statistics figuresOf(const DataInspector& d, py::list structureErrors, double hotFactor) {
   py::dict chunkCounts;
-  for (const auto& [key, count] : d.chunkTypeCounters())
+  for (const auto& [key, count] : d.walker().chunkTypeCounters())
     chunkCounts[py::str(chunkTypeName(key))] = count;
   Statistics st;
-  st.packets = d.pixelCounterTotal();
-  st.typeCounts = copyCounters(d.typeCounters().data(), d.typeCounters().size());
-  st.hits = hitMap(d.pixelCounters());
-  st.toa = copyCounters(d.toaCounters(), VX7_TOA_VALUES);
+  st.packets = d.stream().delivered();
+  st.typeCounts = copyCounters(d.tallies().types.data(), d.tallies().types.size());
+  st.hits = hitMap(d.tallies().pixels.get());
+  st.toa = copyCounters(d.tallies().toas.get(), VX7_TOA_VALUES);
   st.chunkCounts = chunkCounts;
   st.structureErrors = std::move(structureErrors);
   addQuickLook(st, quickLookOf(d, hotFactor));

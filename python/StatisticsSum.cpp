@@ -81,7 +81,7 @@ Statistics fromDocument(std::string document, double hotFactor, std::string sour
     }
   }
   DiscardingStream out;
-  DataInspector inspector(out, false);
+  DataInspector inspector(false);
   addMergeSums(inspector, sums);
   Statistics st = figuresOf(inspector, std::move(errors), hotFactor);
   st.document = std::move(document);

@@ -66,7 +66,7 @@ bool buildRefusing(long n, long& before, long& after) {
   allocations = 0;
   refuseAllocation = n;
   try {
-    morven::DataInspector inspector(out, true);
+    morven::DataInspector inspector(true);
   } catch (const std::bad_alloc&) {
     failed = true;
   }

@@ -12,8 +12,9 @@
 #include "FileBuilder.h"
 #include "RunTool.h"
 #include "check_cases.h"
+#include "report/CheckFindings.h"
 #include "report/Checks.h"
-#include "scan/CheckFindings.h"
+#include "run/Runs.h"
 #include "scan/DataInspector.h"
 
 using namespace testing_files;
@@ -245,14 +246,12 @@ class Findings : public ::testing::TestWithParam<FindingsCase> {
   std::string check(const FindingsCase& tc, CheckFindings* findings, uint64_t* checked = nullptr,
                     uint64_t* total = nullptr) {
     std::ostringstream out;
-    DataInspector inspector(file(tc), out);
-    inspector.setCheckFindings(findings);
-    const uint64_t n =
-        tc.mode == 'Q'
-            ? checkAsTestGenPixels(out, inspector.stream(), tc.links, inspector.checkFindings())
-            : checkAsCounters(out, inspector.stream(), tc.links, inspector.checkFindings());
+    DataInspector inspector(file(tc));
+    const uint64_t n = tc.mode == 'Q'
+                           ? checkAsTestGenPixels(out, inspector.stream(), tc.links, findings)
+                           : checkAsCounters(out, inspector.stream(), tc.links, findings);
     if (checked != nullptr) *checked = n;
-    if (total != nullptr) *total = inspector.pixelCounterTotal();
+    if (total != nullptr) *total = inspector.stream().delivered();
     return out.str();
   }
   TempDir dir;
@@ -324,26 +323,32 @@ TEST_P(Findings, AreWhatTheReportSays) {
   EXPECT_EQ(f.learned + f.checked, total);
 }
 
-// Without a findings object the report is the same, and a findings object
-// set before and taken away again gets nothing.
+// Without a findings object the report is the same, and a run's findings
+// object gets nothing from a later run of the same inspector given none.
 TEST_P(Findings, NoneRecordedWithoutAFindingsObject) {
   const FindingsCase& tc = GetParam();
   CheckFindings f;
   const std::string withFindings = check(tc, &f);
   EXPECT_EQ(check(tc, nullptr), withFindings);
 
+  RunSettings s;
+  s.pixelScan = true;
+  s.testGen = tc.mode == 'Q';
+  s.counterCheck = !s.testGen;
+  s.links = tc.links;
   std::ostringstream out;
-  CheckFindings untouched;
-  DataInspector inspector(file(tc), out);
-  inspector.setCheckFindings(&untouched);
-  inspector.setCheckFindings(nullptr);
-  tc.mode == 'Q'
-      ? checkAsTestGenPixels(out, inspector.stream(), tc.links, inspector.checkFindings())
-      : checkAsCounters(out, inspector.stream(), tc.links, inspector.checkFindings());
-  EXPECT_TRUE(untouched.errors.empty());
-  EXPECT_TRUE(untouched.runs.empty());
-  EXPECT_TRUE(untouched.heartbeatErrors.empty());
-  EXPECT_EQ(untouched.idles + untouched.heartbeats + untouched.learned + untouched.checked, 0u);
+  DataInspector inspector(true);
+  CheckFindings first;
+  scanFiles(s, {file(tc)}, inspector, out, true, &first);
+  const CheckFindings kept = first;
+  EXPECT_EQ(kept.checked, f.checked);
+  EXPECT_EQ(kept.errors.size(), f.errors.size());
+  scanFiles(s, {file(tc)}, inspector, out, true, nullptr);
+  EXPECT_EQ(first.errors.size(), kept.errors.size());
+  EXPECT_EQ(first.runs.size(), kept.runs.size());
+  EXPECT_EQ(first.heartbeatErrors.size(), kept.heartbeatErrors.size());
+  EXPECT_EQ(first.idles + first.heartbeats + first.learned + first.checked,
+            kept.idles + kept.heartbeats + kept.learned + kept.checked);
 }
 
 INSTANTIATE_TEST_SUITE_P(Checks, Findings, ::testing::ValuesIn(findingsCases()),
@@ -355,16 +360,15 @@ TEST(FindingsOverFiles, AddUpOverTheCalls) {
   TempDir dir;
   std::ostringstream out;
   CheckFindings f;
-  DataInspector inspector(out, true);
-  inspector.setCheckFindings(&f);
+  DataInspector inspector(true);
   ASSERT_TRUE(inspector.setFile(
       dir.write("a.mv", FileBuilder().header().chunk(MVHDR_VX7TOATOT, eightWrongFixed(13))), true));
-  EXPECT_EQ(checkAsTestGenPixels(out, inspector.stream(), 1, inspector.checkFindings()), 12u);
+  EXPECT_EQ(checkAsTestGenPixels(out, inspector.stream(), 1, &f), 12u);
   ASSERT_TRUE(inspector.setFile(
       dir.write("b.mv", FileBuilder().header().chunk(MVHDR_VX7TOATOT,
                                                      {IDLE, tg(0, 0, 0), IDLE, tg(0, 2, 1)})),
       false));
-  EXPECT_EQ(checkAsTestGenPixels(out, inspector.stream(), 1, inspector.checkFindings()), 2u);
+  EXPECT_EQ(checkAsTestGenPixels(out, inspector.stream(), 1, &f), 2u);
   ASSERT_EQ(f.errors.size(), 6u);
   EXPECT_EQ(f.errors[5].packet, 4u);
   EXPECT_EQ(f.errors[5].pixel, 2u);

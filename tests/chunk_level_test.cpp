@@ -10,6 +10,7 @@
 #include <string>
 
 #include "FileBuilder.h"
+#include "ProblemsAsText.h"
 #include "report/ChunkReports.h"
 #include "scan/DataInspector.h"
 
@@ -20,6 +21,7 @@ namespace {
 
 class ChunkWalk : public ::testing::Test {
  protected:
+  ChunkWalk() { problemsAsText(insp, out); }
   // Writes the file and opens it on a freshly reset inspector.
   bool open(const FileBuilder& b) {
     path = dir.write("f.mv", b);
@@ -29,17 +31,17 @@ class ChunkWalk : public ::testing::Test {
   TempDir dir;
   std::string path;
   std::ostringstream out;
-  DataInspector insp{out, true};
+  DataInspector insp{true};
 };
 
 TEST_F(ChunkWalk, MissingFile) {
   std::string missing = dir.file("missing.mv");
   EXPECT_FALSE(insp.setFile(missing, true));
   EXPECT_EQ(out.str(), "### Failed to open file " + missing + "\n");
-  EXPECT_TRUE(insp.hasError());
-  EXPECT_EQ(insp.errNo(), 0);
-  EXPECT_FALSE(insp.feof());
-  EXPECT_FALSE(insp.nextChunk());
+  EXPECT_TRUE(insp.walker().hasError());
+  EXPECT_EQ(insp.walker().errNo(), 0);
+  EXPECT_FALSE(insp.walker().feof());
+  EXPECT_FALSE(insp.walker().nextChunk());
 }
 
 TEST_F(ChunkWalk, ShortHeader) {
@@ -48,7 +50,7 @@ TEST_F(ChunkWalk, ShortHeader) {
     out.str("");
     EXPECT_FALSE(open(FileBuilder().raw(std::string("MORVEN\0\0", 8).substr(0, n))));
     EXPECT_EQ(out.str(), "### Failed to read file header\n");
-    EXPECT_TRUE(insp.hasError());
+    EXPECT_TRUE(insp.walker().hasError());
   }
 }
 
@@ -62,25 +64,25 @@ TEST_F(ChunkWalk, WrongMagicLeavesStreamState) {
             "    expected header 0x00004e4556524f4d, got 0x01004e4556524f4d\n");
   EXPECT_EQ(out.flags() & std::ios::basefield, std::ios::hex);
   EXPECT_EQ(out.fill(), '*');
-  EXPECT_EQ(insp.fileIndex(), 8u);
+  EXPECT_EQ(insp.walker().fileIndex(), 8u);
 }
 
 TEST_F(ChunkWalk, HeaderOnly) {
   ASSERT_TRUE(open(FileBuilder().header()));
-  EXPECT_EQ(insp.fileHeaderString(), "MORVEN");
-  EXPECT_EQ(insp.fileSize(), 8u);
-  EXPECT_FALSE(insp.nextChunk());
-  EXPECT_EQ(insp.headerTotal(), 0u);
-  EXPECT_EQ(insp.fileIndex(), 8u);
-  EXPECT_TRUE(insp.feof());
-  EXPECT_FALSE(insp.ferror());
-  EXPECT_EQ(insp.chunkTypeString(), "???");
-  EXPECT_FALSE(insp.chunkIsData() || insp.chunkIsJson() || insp.chunkIsVx7Config() ||
-               insp.chunkIsVx7PixConfig());
+  EXPECT_EQ(insp.walker().fileHeaderString(), "MORVEN");
+  EXPECT_EQ(insp.walker().fileSize(), 8u);
+  EXPECT_FALSE(insp.walker().nextChunk());
+  EXPECT_EQ(insp.walker().headerTotal(), 0u);
+  EXPECT_EQ(insp.walker().fileIndex(), 8u);
+  EXPECT_TRUE(insp.walker().feof());
+  EXPECT_FALSE(insp.walker().ferror());
+  EXPECT_EQ(chunkTypeName(insp.walker().chunkType()), "???");
+  EXPECT_FALSE(insp.walker().chunkIsData() || insp.walker().chunkIsJson() ||
+               insp.walker().chunkIsVx7Config() || insp.walker().chunkIsVx7PixConfig());
   // A further call at the end stays at the end.
-  EXPECT_FALSE(insp.nextChunk());
-  EXPECT_EQ(insp.fileIndex(), 8u);
-  logChunkCounters(insp.walker(), insp.out());
+  EXPECT_FALSE(insp.walker().nextChunk());
+  EXPECT_EQ(insp.walker().fileIndex(), 8u);
+  logChunkCounters(insp.walker(), out);
   EXPECT_EQ(out.str(), "");
 }
 
@@ -89,18 +91,18 @@ TEST_F(ChunkWalk, DataChunkSizesAndIndex) {
                        .header()
                        .chunk(MVHDR_VX7PC24, {1, 2, 3})
                        .chunk(MVHDR_VX7PC24, {4, 5, 6, 7, 8})));
-  ASSERT_TRUE(insp.nextChunk());
-  EXPECT_EQ(insp.fileIndex(), 16u);  // start of the first payload
-  EXPECT_EQ(insp.chunkBytes(), 24u);
-  ASSERT_TRUE(insp.nextChunk());
-  EXPECT_EQ(insp.fileIndex(), 48u);
-  EXPECT_FALSE(insp.nextChunk());
-  EXPECT_EQ(insp.chunkBytesTotal(), 64u);
-  EXPECT_EQ(insp.chunkSizes(), (std::deque<uint64_t>{24, 40}));
-  EXPECT_EQ(insp.chunkTypeCounters().at(MVHDR_VX7PC24), 2u);
-  EXPECT_EQ(insp.fileIndex(), 88u);
-  EXPECT_TRUE(insp.feof());
-  EXPECT_FALSE(insp.hasError());
+  ASSERT_TRUE(insp.walker().nextChunk());
+  EXPECT_EQ(insp.walker().fileIndex(), 16u);  // start of the first payload
+  EXPECT_EQ(insp.walker().chunkBytes(), 24u);
+  ASSERT_TRUE(insp.walker().nextChunk());
+  EXPECT_EQ(insp.walker().fileIndex(), 48u);
+  EXPECT_FALSE(insp.walker().nextChunk());
+  EXPECT_EQ(insp.walker().chunkBytesTotal(), 64u);
+  EXPECT_EQ(insp.walker().chunkSizes(), (std::deque<uint64_t>{24, 40}));
+  EXPECT_EQ(insp.walker().chunkTypeCounters().at(MVHDR_VX7PC24), 2u);
+  EXPECT_EQ(insp.walker().fileIndex(), 88u);
+  EXPECT_TRUE(insp.walker().feof());
+  EXPECT_FALSE(insp.walker().hasError());
   EXPECT_EQ(out.str(), "");
 }
 
@@ -110,16 +112,16 @@ TEST_F(ChunkWalk, TruncatedDataChunk) {
                        .chunk(MVHDR_VX7FRAME8, {9})
                        .chunkHeader(MVHDR_VX7TOATOT, 100)
                        .words(std::vector<uint64_t>(10, 1))));
-  ASSERT_TRUE(insp.nextChunk());
-  ASSERT_TRUE(insp.nextChunk());
-  EXPECT_FALSE(insp.hasError());
-  EXPECT_FALSE(insp.nextChunk());
+  ASSERT_TRUE(insp.walker().nextChunk());
+  ASSERT_TRUE(insp.walker().nextChunk());
+  EXPECT_FALSE(insp.walker().hasError());
+  EXPECT_FALSE(insp.walker().nextChunk());
   EXPECT_EQ(out.str(), "### Truncated last chunk #2\n");
-  EXPECT_TRUE(insp.hasError());
-  EXPECT_TRUE(insp.feof());
-  EXPECT_EQ(insp.fileIndex(), insp.fileSize());
-  EXPECT_EQ(insp.chunkBytesTotal(), 808u);
-  EXPECT_EQ(insp.chunkSizes(), (std::deque<uint64_t>{8, 800}));
+  EXPECT_TRUE(insp.walker().hasError());
+  EXPECT_TRUE(insp.walker().feof());
+  EXPECT_EQ(insp.walker().fileIndex(), insp.walker().fileSize());
+  EXPECT_EQ(insp.walker().chunkBytesTotal(), 808u);
+  EXPECT_EQ(insp.walker().chunkSizes(), (std::deque<uint64_t>{8, 800}));
 }
 
 // A payload that ends exactly at the end of the file is whole; one word
@@ -129,12 +131,12 @@ TEST_F(ChunkWalk, PayloadBoundary) {
     SCOPED_TRACE(declared);
     out.str("");
     ASSERT_TRUE(open(FileBuilder().header().chunkHeader(MVHDR_VX7PC24, declared).words({1, 2})));
-    ASSERT_TRUE(insp.nextChunk());
-    EXPECT_FALSE(insp.nextChunk());
+    ASSERT_TRUE(insp.walker().nextChunk());
+    EXPECT_FALSE(insp.walker().nextChunk());
     EXPECT_EQ(out.str(), declared == 2 ? "" : "### Truncated last chunk #1\n");
-    EXPECT_EQ(insp.hasError(), declared == 3);
-    EXPECT_EQ(insp.fileIndex(), 32u);
-    EXPECT_TRUE(insp.feof());
+    EXPECT_EQ(insp.walker().hasError(), declared == 3);
+    EXPECT_EQ(insp.walker().fileIndex(), 32u);
+    EXPECT_TRUE(insp.walker().feof());
   }
 }
 
@@ -144,18 +146,18 @@ TEST_F(ChunkWalk, InvalidHeaderThenGoesOn) {
                        .chunkHeader(MVHDR_DATA, 1)
                        .word(0xFFFFFFFFFFFFFFFFULL)
                        .chunk(MVHDR_VX7TOATOT_TOP, {5})));
-  EXPECT_FALSE(insp.nextChunk());
+  EXPECT_FALSE(insp.walker().nextChunk());
   EXPECT_EQ(out.str(), "### Invalid header 0x03ff000000000000 @ index=8\n");
-  EXPECT_EQ(insp.headerTotal(), 1u);
-  EXPECT_TRUE(insp.chunkTypeCounters().empty());
-  EXPECT_TRUE(insp.chunkIsData());
-  EXPECT_EQ(insp.chunkTypeString(), "MVHDR_DATA");
-  EXPECT_TRUE(insp.hasError());
+  EXPECT_EQ(insp.walker().headerTotal(), 1u);
+  EXPECT_TRUE(insp.walker().chunkTypeCounters().empty());
+  EXPECT_TRUE(insp.walker().chunkIsData());
+  EXPECT_EQ(chunkTypeName(insp.walker().chunkType()), "MVHDR_DATA");
+  EXPECT_TRUE(insp.walker().hasError());
   // The next call steps over the rejected payload.
-  ASSERT_TRUE(insp.nextChunk());
-  EXPECT_EQ(insp.chunkTypeString(), "MVHDR_VX7TOATOT");
-  EXPECT_EQ(insp.chunkTypeCounters().at(MVHDR_VX7TOATOT), 1u);
-  EXPECT_EQ(insp.chunkBytesTotal(), 8u);
+  ASSERT_TRUE(insp.walker().nextChunk());
+  EXPECT_EQ(chunkTypeName(insp.walker().chunkType()), "MVHDR_VX7TOATOT");
+  EXPECT_EQ(insp.walker().chunkTypeCounters().at(MVHDR_VX7TOATOT), 1u);
+  EXPECT_EQ(insp.walker().chunkBytesTotal(), 8u);
 }
 
 TEST_F(ChunkWalk, UserChunksCountedTogether) {
@@ -166,10 +168,10 @@ TEST_F(ChunkWalk, UserChunksCountedTogether) {
                        .chunk(0x7C00ULL << 48, {})
                        .chunk(MVHDR_VX7TOATOT_BOTTOM, {})));
   int n = 0;
-  while (insp.nextChunk()) ++n;
+  while (insp.walker().nextChunk()) ++n;
   EXPECT_EQ(n, 4);
-  EXPECT_EQ(insp.jsonString(), "[\n  true\n]");
-  logChunkCounters(insp.walker(), insp.out());
+  EXPECT_EQ(insp.walker().jsonString(), "[\n  true\n]");
+  logChunkCounters(insp.walker(), out);
   EXPECT_EQ(out.str(),
             "=> Chunk counters:\n"
             "MVHDR_VX7TOATOT          1\n"
@@ -184,10 +186,10 @@ TEST_F(ChunkWalk, ChunkCountersIgnoreStreamFill) {
                        .chunk(0x7C05ULL << 48, {})
                        .chunk(MVHDR_VX7FRAME16, {})
                        .chunk(MVHDR_VX7PIXCFG, {1, 2})));
-  while (insp.nextChunk()) {
+  while (insp.walker().nextChunk()) {
   }
   out << std::setfill('0');
-  logChunkCounters(insp.walker(), insp.out());
+  logChunkCounters(insp.walker(), out);
   EXPECT_EQ(out.str(),
             "=> Chunk counters:\n"
             "MVHDR_VX7FRAME16         1\n"
@@ -222,14 +224,14 @@ TEST_F(ChunkWalk, JsonTexts) {
                          .header()
                          .jsonChunk(MVHDR_RUNINFO, "[0]")
                          .jsonChunk(MVHDR_CHIPINFO, tc.payload)));
-    ASSERT_TRUE(insp.nextChunk());
-    EXPECT_EQ(insp.jsonString(), "[\n  0\n]");
-    ASSERT_TRUE(insp.nextChunk());
-    EXPECT_EQ(insp.jsonString(), tc.text);
+    ASSERT_TRUE(insp.walker().nextChunk());
+    EXPECT_EQ(insp.walker().jsonString(), "[\n  0\n]");
+    ASSERT_TRUE(insp.walker().nextChunk());
+    EXPECT_EQ(insp.walker().jsonString(), tc.text);
     EXPECT_EQ(out.str(), tc.message);
-    EXPECT_FALSE(insp.hasError());
-    EXPECT_FALSE(insp.nextChunk());
-    EXPECT_EQ(insp.fileIndex(), insp.fileSize());
+    EXPECT_FALSE(insp.walker().hasError());
+    EXPECT_FALSE(insp.walker().nextChunk());
+    EXPECT_EQ(insp.walker().fileIndex(), insp.walker().fileSize());
   }
 }
 
@@ -239,39 +241,40 @@ TEST_F(ChunkWalk, JsonCutShort) {
                        .jsonChunk(MVHDR_RUNINFO, "[1]")
                        .chunkHeader(MVHDR_BOARDINFO, 3)
                        .raw("{\"a\":1}")));
-  ASSERT_TRUE(insp.nextChunk());
-  ASSERT_TRUE(insp.nextChunk());
-  EXPECT_EQ(insp.jsonString(), "");
-  EXPECT_TRUE(insp.hasError());
-  EXPECT_FALSE(insp.nextChunk());
+  ASSERT_TRUE(insp.walker().nextChunk());
+  ASSERT_TRUE(insp.walker().nextChunk());
+  EXPECT_EQ(insp.walker().jsonString(), "");
+  EXPECT_TRUE(insp.walker().hasError());
+  EXPECT_FALSE(insp.walker().nextChunk());
   EXPECT_EQ(out.str(),
             "### Failed to read JSON chunk MVHDR_BOARDINFO\n### Truncated last chunk #2\n");
-  EXPECT_EQ(insp.fileIndex(), insp.fileSize());
+  EXPECT_EQ(insp.walker().fileIndex(), insp.walker().fileSize());
 }
 
 TEST_F(ChunkWalk, ConfigPayload) {
   std::string records = configRecord(0x10, {1, 2, 3, 4}) + configRecord(0x11, {5});
   ASSERT_TRUE(open(FileBuilder().header().configChunk({records}).chunk(MVHDR_VX7PC24, {1})));
-  ASSERT_TRUE(insp.nextChunk());
-  EXPECT_TRUE(insp.chunkIsVx7Config());
-  EXPECT_EQ(std::string(insp.configBytes().begin(), insp.configBytes().end()), records);
-  ASSERT_TRUE(insp.nextChunk());
-  EXPECT_TRUE(insp.chunkIsData());
+  ASSERT_TRUE(insp.walker().nextChunk());
+  EXPECT_TRUE(insp.walker().chunkIsVx7Config());
+  EXPECT_EQ(std::string(insp.walker().configBytes().begin(), insp.walker().configBytes().end()),
+            records);
+  ASSERT_TRUE(insp.walker().nextChunk());
+  EXPECT_TRUE(insp.walker().chunkIsData());
   EXPECT_EQ(out.str(), "");
 }
 
 TEST_F(ChunkWalk, ConfigCutShort) {
   std::string record = configRecord(0x10, {1, 2, 3, 4, 5, 6, 7, 8, 9});
   ASSERT_TRUE(open(FileBuilder().header().chunkHeader(MVHDR_VX7CFG, 4).raw(record.substr(0, 20))));
-  ASSERT_TRUE(insp.nextChunk());
+  ASSERT_TRUE(insp.walker().nextChunk());
   EXPECT_EQ(out.str(), "### Failed to read VX7-config chunk MVHDR_VX7CFG\n");
   // Only what the file holds is kept.
-  EXPECT_EQ(std::string(insp.configBytes().begin(), insp.configBytes().end()),
+  EXPECT_EQ(std::string(insp.walker().configBytes().begin(), insp.walker().configBytes().end()),
             record.substr(0, 20));
-  EXPECT_FALSE(insp.nextChunk());
+  EXPECT_FALSE(insp.walker().nextChunk());
   EXPECT_EQ(out.str(),
             "### Failed to read VX7-config chunk MVHDR_VX7CFG\n### Truncated last chunk #1\n");
-  EXPECT_EQ(insp.fileIndex(), 36u);
+  EXPECT_EQ(insp.walker().fileIndex(), 36u);
 }
 
 // Without a reset, counts and totals carry over and the new file's walk
@@ -280,14 +283,14 @@ TEST_F(ChunkWalk, SecondFileWithoutReset) {
   std::string first = dir.write("a.mv", FileBuilder().header().chunkHeader(MVHDR_DATA, 1000));
   std::string second = dir.write("b.mv", FileBuilder().header().chunk(MVHDR_VX7PC24, {1}));
   ASSERT_TRUE(insp.setFile(first, true));
-  EXPECT_FALSE(insp.nextChunk());
+  EXPECT_FALSE(insp.walker().nextChunk());
   ASSERT_TRUE(insp.setFile(second, false));
-  ASSERT_TRUE(insp.nextChunk());
-  EXPECT_EQ(insp.fileIndex(), 16u);
-  EXPECT_EQ(insp.headerTotal(), 2u);
-  EXPECT_TRUE(insp.hasError());
-  EXPECT_FALSE(insp.nextChunk());
-  EXPECT_EQ(insp.fileIndex(), 24u);
+  ASSERT_TRUE(insp.walker().nextChunk());
+  EXPECT_EQ(insp.walker().fileIndex(), 16u);
+  EXPECT_EQ(insp.walker().headerTotal(), 2u);
+  EXPECT_TRUE(insp.walker().hasError());
+  EXPECT_FALSE(insp.walker().nextChunk());
+  EXPECT_EQ(insp.walker().fileIndex(), 24u);
   EXPECT_EQ(out.str(), "### Invalid header 0x03ff000000000000 @ index=8\n");
 }
 
@@ -315,17 +318,17 @@ TEST_F(ChunkWalk, HugeDeclaredSizesInSparseFile) {
       {MVHDR_VX7PIXCFG, "", "### Truncated last chunk #1\n"},
   };
   for (const Case& tc : cases) {
-    SCOPED_TRACE(DataInspector::chunkTypeString(tc.type));
+    SCOPED_TRACE(chunkTypeName(tc.type));
     out.str("");
     path = dir.write("big.mv",
                      FileBuilder().header().chunkHeader(tc.type, 0xFFFFFFFF).raw(tc.payloadStart));
     ASSERT_EQ(::truncate(path.c_str(), off_t(fileSize)), 0);
     ASSERT_TRUE(insp.setFile(path, true));
-    ASSERT_TRUE(insp.nextChunk());
-    EXPECT_FALSE(insp.nextChunk());
+    ASSERT_TRUE(insp.walker().nextChunk());
+    EXPECT_FALSE(insp.walker().nextChunk());
     EXPECT_EQ(out.str(), tc.messages);
-    EXPECT_EQ(insp.fileIndex(), fileSize);
-    EXPECT_TRUE(insp.feof());
+    EXPECT_EQ(insp.walker().fileIndex(), fileSize);
+    EXPECT_TRUE(insp.walker().feof());
   }
   EXPECT_LT(peakRssKiB(), 200 * 1024);
 }
@@ -336,12 +339,12 @@ TEST_F(ChunkWalk, ChunkFillingSparseFileExactly) {
   path = dir.write("big.mv", FileBuilder().header().chunkHeader(MVHDR_VX7FRAME16, words));
   ASSERT_EQ(::truncate(path.c_str(), off_t(fileSize)), 0);
   ASSERT_TRUE(insp.setFile(path, true));
-  ASSERT_TRUE(insp.nextChunk());
-  EXPECT_FALSE(insp.nextChunk());
+  ASSERT_TRUE(insp.walker().nextChunk());
+  EXPECT_FALSE(insp.walker().nextChunk());
   EXPECT_EQ(out.str(), "");
-  EXPECT_FALSE(insp.hasError());
-  EXPECT_EQ(insp.fileIndex(), fileSize);
-  EXPECT_EQ(insp.chunkBytesTotal(), fileSize - 16);
+  EXPECT_FALSE(insp.walker().hasError());
+  EXPECT_EQ(insp.walker().fileIndex(), fileSize);
+  EXPECT_EQ(insp.walker().chunkBytesTotal(), fileSize - 16);
 }
 
 }  // namespace
@@ -354,15 +357,15 @@ TEST(ChunkWalkConstruction, WithFileName) {
   TempDir dir;
   std::string good = dir.write("a.mv", FileBuilder().header().chunk(MVHDR_VX7PC24, {1}));
   std::ostringstream out;
-  DataInspector opened(good, out);
-  EXPECT_FALSE(opened.hasError());
-  EXPECT_EQ(opened.fileSize(), 24u);
-  ASSERT_TRUE(opened.nextChunk());
-  EXPECT_EQ(opened.chunkTypeString(), "MVHDR_VX7PC24");
+  DataInspector opened(good, problemsAsText(out));
+  EXPECT_FALSE(opened.walker().hasError());
+  EXPECT_EQ(opened.walker().fileSize(), 24u);
+  ASSERT_TRUE(opened.walker().nextChunk());
+  EXPECT_EQ(chunkTypeName(opened.walker().chunkType()), "MVHDR_VX7PC24");
 
   std::string missing = dir.file("none.mv");
-  DataInspector failed(missing, out);
-  EXPECT_TRUE(failed.hasError());
+  DataInspector failed(missing, problemsAsText(out));
+  EXPECT_TRUE(failed.walker().hasError());
   EXPECT_EQ(out.str(), "### Failed to open file " + missing + "\n");
 }
 

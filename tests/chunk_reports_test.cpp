@@ -20,7 +20,7 @@ class Reports : public ::testing::Test {
  protected:
   void walk(const FileBuilder& b) {
     ASSERT_TRUE(insp.setFile(dir.write("f.mv", b), true));
-    while (insp.nextChunk()) {
+    while (insp.walker().nextChunk()) {
     }
     log.str("");
   }
@@ -40,7 +40,7 @@ class Reports : public ::testing::Test {
 
   TempDir dir;
   std::ostringstream log;
-  DataInspector insp{log, true};
+  DataInspector insp{true};
 };
 
 std::vector<uint8_t> countingBytes(size_t n) {

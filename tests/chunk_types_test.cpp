@@ -16,7 +16,7 @@ uint64_t field(uint64_t typeField) {
 TEST(ChunkTypes, TableNamesMatchAndAcceptance) {
   for (const ChunkTypeEntry& e : CHUNK_TYPES) {
     SCOPED_TRACE(e.name);
-    EXPECT_EQ(DataInspector::chunkTypeString(e.type), e.name);
+    EXPECT_EQ(chunkTypeName(e.type), e.name);
     ChunkClass c = classifyHeader(e.type | 5);
     EXPECT_EQ(c.accepted, e.accepted);
     EXPECT_EQ(c.bytes, 40u);
@@ -66,7 +66,7 @@ TEST(ChunkTypes, ClassifyAndName) {
       EXPECT_EQ(c.counterKey, field(tc.counterKey));
       EXPECT_EQ(c.bytes, (low & 0xFFFFFFFF) * 8);
     }
-    EXPECT_EQ(DataInspector::chunkTypeString(field(tc.typeField) | 0x123456789AULL), tc.name);
+    EXPECT_EQ(chunkTypeName(field(tc.typeField) | 0x123456789AULL), tc.name);
   }
 }
 
@@ -87,14 +87,14 @@ TEST(ChunkTypes, Predicates) {
       {0x7002, false, false, false, false}, {0xFFFF, false, false, false, false},
   };
   std::ostringstream out;
-  DataInspector insp(out, false);
+  DataInspector insp(false);
   for (const Case& tc : cases) {
     SCOPED_TRACE(tc.typeField);
-    insp.isValidHeader(field(tc.typeField));
-    EXPECT_EQ(insp.chunkIsData(), tc.data);
-    EXPECT_EQ(insp.chunkIsJson(), tc.json);
-    EXPECT_EQ(insp.chunkIsVx7Config(), tc.config);
-    EXPECT_EQ(insp.chunkIsVx7PixConfig(), tc.pixConfig);
+    insp.walker().isValidHeader(field(tc.typeField));
+    EXPECT_EQ(insp.walker().chunkIsData(), tc.data);
+    EXPECT_EQ(insp.walker().chunkIsJson(), tc.json);
+    EXPECT_EQ(insp.walker().chunkIsVx7Config(), tc.config);
+    EXPECT_EQ(insp.walker().chunkIsVx7PixConfig(), tc.pixConfig);
   }
   EXPECT_EQ(out.str(), "");
 }

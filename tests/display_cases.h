@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FileBuilder.h"
+#include "ProblemsAsText.h"
 #include "report/PixelDisplay.h"
 #include "scan/DataInspector.h"
 
@@ -94,20 +95,22 @@ inline Options rawOnly() {
 // is reset for the first file only.
 inline std::string display(const std::vector<std::string>& paths, const Options& o) {
   std::ostringstream out;
-  morven::DataInspector inspector(out, true);
+  morven::DataInspector inspector(true);
+  morven::DisplayState state;
+  problemsAsText(inspector, out);
   bool first = true;
   for (const std::string& path : paths) {
     if (!inspector.setFile(path, first)) break;
     first = false;
-    if (o.frameBits != 0) forceFrameData(inspector.display(), inspector.out(), o.frameBits);
-    inspector.setFromPelvan(o.pelvan);
+    if (o.frameBits != 0) forceFrameData(state, out, o.frameBits);
+    inspector.stream().setFromPelvan(o.pelvan);
     uint64_t index = 0;
     int k = 0;
-    while (inspector.nextPixel()) {
+    while (inspector.stream().nextPixel()) {
       ++index;
       if (++k == o.stride) {
         k = 0;
-        displayPixel(inspector.out(), inspector.stream(), inspector.display(),
+        displayPixel(out, inspector.stream(), state,
                      morven::DisplayOptions{o.counter, o.raw, o.fields, o.testGen, o.skipZero},
                      index);
       }

@@ -33,11 +33,12 @@ TEST(DisplayIndex, WidthGrowsWithTheIndex) {
        {Case{5, "   5: 0287400000000000\n"}, Case{12345, "12345: 0287400000000000\n"},
         Case{UINT64_MAX, "18446744073709551615: 0287400000000000\n"}}) {
     std::ostringstream out;
-    morven::DataInspector inspector(out, false);
+    morven::DataInspector inspector(false);
+    morven::DisplayState state;
     std::string bytes = le64(DATA);
-    inspector.setDataChunk(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size());
-    ASSERT_TRUE(inspector.nextPixel());
-    displayPixel(inspector.out(), inspector.stream(), inspector.display(),
+    inspector.stream().setDataChunk(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size());
+    ASSERT_TRUE(inspector.stream().nextPixel());
+    displayPixel(out, inspector.stream(), state,
                  morven::DisplayOptions{true, true, false, false, false}, c.index);
     EXPECT_EQ(out.str(), c.expected) << c.index;
   }
@@ -47,12 +48,13 @@ TEST(DisplayIndex, WidthGrowsWithTheIndex) {
 // memory before any chunk was read have no chunk kind to decode data by.
 TEST(DisplayStream, StaysDecimalWithBlankFill) {
   std::ostringstream out;
-  morven::DataInspector inspector(out, false);
+  morven::DataInspector inspector(false);
+  morven::DisplayState state;
   std::string bytes;
   for (uint64_t w : {DATA, heartbeat(0xABC), FRAME_START, EMPTY}) bytes += le64(w);
-  inspector.setDataChunk(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size());
-  while (inspector.nextPixel())
-    displayPixel(inspector.out(), inspector.stream(), inspector.display(),
+  inspector.stream().setDataChunk(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size());
+  while (inspector.stream().nextPixel())
+    displayPixel(out, inspector.stream(), state,
                  morven::DisplayOptions{true, true, true, false, false}, 1);
   out << 255 << std::setw(4) << 7;
   EXPECT_EQ(out.str(), lines({"   1: 0287400000000000 ", "   1: 7000000000000abc HEARTBEAT B 2748",
@@ -110,12 +112,13 @@ TEST(DisplayFiles, ResetClearsTheWholeState) {
           MVHDR_VX7FRAME8, {heartbeat(150), TOP | heartbeat(90), ctrlData(9), shutterFall(9),
                             testGenHeartbeat(800), FRAME_BYTES, FRAME_END}));
   std::ostringstream out;
-  morven::DataInspector inspector(out, true);
+  morven::DataInspector inspector(true);
+  morven::DisplayState state;
   for (const std::string& path : {a, b}) {
     ASSERT_TRUE(inspector.setFile(path, true));
     out.str("");
-    while (inspector.nextPixel())
-      displayPixel(inspector.out(), inspector.stream(), inspector.display(),
+    while (inspector.stream().nextPixel())
+      displayPixel(out, inspector.stream(), state,
                    morven::DisplayOptions{false, false, true, false, false}, 1);
   }
   EXPECT_EQ(
@@ -156,14 +159,15 @@ TEST(DisplayLoop, SameAsOnePacketAtATime) {
   skipZero.raw = true;
   for (const Options& o : {Options(), rawOnly(), counted, pelvan, frames, testGen, skipZero}) {
     std::ostringstream out;
-    morven::DataInspector inspector(out, true);
+    morven::DataInspector inspector(true);
+    morven::DisplayState state;
+    problemsAsText(inspector, out);
     ASSERT_TRUE(inspector.setFile(path, true));
-    if (o.frameBits != 0) forceFrameData(inspector.display(), inspector.out(), o.frameBits);
-    inspector.setFromPelvan(o.pelvan);
-    displayPackets(inspector.out(), inspector.stream(), inspector.display(),
-                   morven::DisplayOptions{o.counter, o.raw, o.fields, o.testGen, o.skipZero,
-                                          inspector.lineByLine()},
-                   0, o.stride);
+    if (o.frameBits != 0) forceFrameData(state, out, o.frameBits);
+    inspector.stream().setFromPelvan(o.pelvan);
+    displayPackets(out, inspector.stream(), state,
+                   morven::DisplayOptions{o.counter, o.raw, o.fields, o.testGen, o.skipZero}, 0,
+                   o.stride);
     const std::string expected = display({path}, o);
     EXPECT_GT(expected.size(), 100000u);
     EXPECT_NE(expected.find("### Invalid header"), std::string::npos);
@@ -196,13 +200,11 @@ TEST(DisplayLoop, OnATerminalEveryLineIsFlushedAsItEnds) {
       SCOPED_TRACE(testing::Message() << "terminal " << terminal << " raw " << o.raw);
       FlushRecorder buffer;
       std::ostream out(&buffer);
-      morven::DataInspector inspector(out, true);
+      morven::DataInspector inspector(true);
+      morven::DisplayState state;
       ASSERT_TRUE(inspector.setFile(path, true));
-      inspector.setLineByLine(terminal);
-      displayPackets(
-          inspector.out(), inspector.stream(), inspector.display(),
-          morven::DisplayOptions{false, o.raw, o.fields, false, false, inspector.lineByLine()}, 0,
-          1);
+      displayPackets(out, inspector.stream(), state,
+                     morven::DisplayOptions{false, o.raw, o.fields, false, false, terminal}, 0, 1);
       const std::string all = buffer.str();
       std::vector<std::string> expected;
       if (terminal) {

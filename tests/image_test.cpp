@@ -37,11 +37,11 @@ uint64_t dataPacket(bool top, uint64_t eoc, uint64_t pixel) {
 // error.
 std::string saveImageOf(const TempDir& dir, std::vector<uint64_t> packets) {
   std::ostringstream out;
-  DataInspector in(out, false);
-  in.setDataChunk(reinterpret_cast<unsigned char*>(packets.data()), packets.size() * 8);
+  DataInspector in(false);
+  in.stream().setDataChunk(reinterpret_cast<unsigned char*>(packets.data()), packets.size() * 8);
   while (in.processNextPixel()) {
   }
-  return out.str() + writeCounterImage(in.pixelCounters(), dir.file("inspect.png"));
+  return out.str() + writeCounterImage(in.tallies().pixels.get(), dir.file("inspect.png"));
 }
 
 Image imageOf(std::vector<uint64_t> packets) {
@@ -201,11 +201,11 @@ TEST(HitImageErrors, FileThatCannotBeWrittenIsReported) {
     TempDir dir;
     c.prepare(dir);
     std::ostringstream out;
-    DataInspector in(out, false);
-    EXPECT_EQ(writeCounterImage(in.pixelCounters(), dir.file(c.base) + ".png"),
+    DataInspector in(false);
+    EXPECT_EQ(writeCounterImage(in.tallies().pixels.get(), dir.file(c.base) + ".png"),
               "PNG error: " + dir.file(c.base) + ".png: " + c.reason);
     // Nothing is left in a bad state: the next picture is written.
-    EXPECT_EQ(writeCounterImage(in.pixelCounters(), dir.file("next.png")), "");
+    EXPECT_EQ(writeCounterImage(in.tallies().pixels.get(), dir.file("next.png")), "");
     EXPECT_EQ(out.str(), "");
     expectPicture(Image(dir.file("next.png")), {});
   }

@@ -232,16 +232,16 @@ ScanResult scan(const ScanCase& c, const TempDir& dir, int threads) {
   for (const std::string& n : c.names) names.push_back(dir.file(n));
   std::ostringstream out;
   printBanner(s, names.size() > 1, out);
-  DataInspector inspector(out, true);
+  DataInspector inspector(true);
   ScanResult r;
   r.end = scanFiles(s, names, inspector, out);
   r.text = out.str();
   r.picture = readWholeFile(dir.file("picture.png"));
   std::filesystem::remove(dir.file("picture.png"));
-  r.types = inspector.typeCounters();
-  r.pixels.assign(inspector.pixelCounters(), inspector.pixelCounters() + 0x40000);
-  r.toas.assign(inspector.toaCounters(), inspector.toaCounters() + 0x10000);
-  r.total = inspector.pixelCounterTotal();
+  r.types = inspector.tallies().types;
+  r.pixels.assign(inspector.tallies().pixels.get(), inspector.tallies().pixels.get() + 0x40000);
+  r.toas.assign(inspector.tallies().toas.get(), inspector.tallies().toas.get() + 0x10000);
+  r.total = inspector.stream().delivered();
   return r;
 }
 
@@ -277,18 +277,19 @@ TEST(ParallelScanMemory, CallersMemoryThenTheFile) {
   const std::string memory = FileBuilder().words(src.words(30000)).raw("abc").bytes();
   auto run = [&](int threads) {
     std::ostringstream out;
-    DataInspector inspector(path, out);
+    DataInspector inspector(path);
     inspector.setThreads(threads);
-    inspector.setDataChunk(reinterpret_cast<const unsigned char*>(memory.data()) + 1,
-                           memory.size() - 1);
+    inspector.stream().setDataChunk(reinterpret_cast<const unsigned char*>(memory.data()) + 1,
+                                    memory.size() - 1);
     inspector.processAllPixels();
-    const uint64_t afterMemory = inspector.pixelCounterTotal();
+    const uint64_t afterMemory = inspector.stream().delivered();
     inspector.processAllPixels();
-    std::vector<uint64_t> all = inspector.typeCounters();
-    all.insert(all.end(), inspector.pixelCounters(), inspector.pixelCounters() + 0x40000);
-    all.insert(all.end(), inspector.toaCounters(), inspector.toaCounters() + 0x10000);
+    std::vector<uint64_t> all = inspector.tallies().types;
+    all.insert(all.end(), inspector.tallies().pixels.get(),
+               inspector.tallies().pixels.get() + 0x40000);
+    all.insert(all.end(), inspector.tallies().toas.get(), inspector.tallies().toas.get() + 0x10000);
     all.push_back(afterMemory);
-    all.push_back(inspector.pixelCounterTotal());
+    all.push_back(inspector.stream().delivered());
     return std::make_pair(all, out.str());
   };
   const auto single = run(1);
@@ -314,9 +315,10 @@ std::vector<uint64_t> scanTallies(DataInspector& inspector, const std::vector<st
     if (!inspector.setFile(names[i], i == 0)) return {};
     inspector.processAllPixels();
   }
-  std::vector<uint64_t> all = inspector.typeCounters();
-  all.insert(all.end(), inspector.pixelCounters(), inspector.pixelCounters() + 0x40000);
-  all.push_back(inspector.pixelCounterTotal());
+  std::vector<uint64_t> all = inspector.tallies().types;
+  all.insert(all.end(), inspector.tallies().pixels.get(),
+             inspector.tallies().pixels.get() + 0x40000);
+  all.push_back(inspector.stream().delivered());
   return all;
 }
 
@@ -330,13 +332,13 @@ TEST(TallyPoolOfARun, ThreadsServeEveryFileAndForkedScansWork) {
     names.push_back(dir.write("f" + std::to_string(f) + ".mv", dataFile(40 + f, {70000, 50000})));
   }
   std::ostringstream out;
-  DataInspector single(out, true);
+  DataInspector single(true);
   const std::vector<uint64_t> expected = scanTallies(single, names, 1);
   ASSERT_FALSE(expected.empty());
 
   const size_t before = threadsHere();
   {
-    DataInspector inspector(out, true);
+    DataInspector inspector(true);
     EXPECT_TRUE(scanTallies(inspector, names, 3) == expected);
     EXPECT_EQ(threadsHere(), before + 2) << "two workers kept for the run";
     EXPECT_TRUE(scanTallies(inspector, names, 3) == expected);

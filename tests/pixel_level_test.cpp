@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "FileBuilder.h"
+#include "ProblemsAsText.h"
 #include "format/ByteOrder.h"
 #include "pixel_reports.h"
 #include "report/PixelDisplay.h"
@@ -60,9 +61,12 @@ uint64_t patternWord(uint64_t i) {
 struct Scan {
   TempDir dir;
   std::ostringstream out;
-  DataInspector in{out, true};
+  DataInspector in{true};
 
-  explicit Scan(const FileBuilder& file) { EXPECT_TRUE(in.setFile(dir.write("a.mv", file), true)); }
+  explicit Scan(const FileBuilder& file) {
+    problemsAsText(in, out);
+    EXPECT_TRUE(in.setFile(dir.write("a.mv", file), true));
+  }
 
   // Opens a further file of the run, without a reset.
   void next(const FileBuilder& file) { EXPECT_TRUE(in.setFile(dir.write("b.mv", file), false)); }
@@ -70,7 +74,7 @@ struct Scan {
   std::vector<uint64_t> drain() {
     std::vector<uint64_t> packets;
     uint64_t w = 0;
-    while (in.nextPixel(&w)) packets.push_back(w);
+    while (in.stream().nextPixel(&w)) packets.push_back(w);
     return packets;
   }
 
@@ -97,8 +101,8 @@ TEST(PacketStream, DataChunksOfEveryKindComeBackToBackInFileOrder) {
              .chunk(MVHDR_VX7TOATOT_TOP, {6})
              .chunk(MVHDR_VX7FRAME16, {7}));
   EXPECT_EQ(s.drain(), words(1, 7));
-  EXPECT_EQ(s.in.pixelCounterTotal(), 7u);
-  EXPECT_FALSE(s.in.nextPixel());
+  EXPECT_EQ(s.in.stream().delivered(), 7u);
+  EXPECT_FALSE(s.in.stream().nextPixel());
   EXPECT_EQ(s.out.str(), "");
 }
 
@@ -113,7 +117,7 @@ TEST(PacketStream, SpansCarryTheirChunkTypeAndStreamNumber) {
              .jsonChunk(MVHDR_CHIPINFO, "{}")
              .chunk(MVHDR_VX7PC24, {7})
              .chunk(MVHDR_VX7FRAME16, {}));
-  s.in.setReverseWords(true);
+  s.in.stream().setReverseWords(true);
   struct Seen {
     std::vector<uint64_t> words;
     uint64_t chunkType, first;
@@ -130,7 +134,7 @@ TEST(PacketStream, SpansCarryTheirChunkTypeAndStreamNumber) {
       {{5ULL << 32, 6ULL << 32}, MVHDR_VX7PC24, 4},
       {{7ULL << 32}, MVHDR_VX7PC24, 6}};
   EXPECT_TRUE(seen == expected) << seen.size() << " spans";
-  EXPECT_EQ(s.in.pixelCounterTotal(), 6u);
+  EXPECT_EQ(s.in.stream().delivered(), 6u);
   EXPECT_EQ(s.in.stream().current(), 7ULL << 32);
 }
 
@@ -143,7 +147,7 @@ TEST(PacketStream, EmptyDataChunksArePassedOverSilently) {
              .chunk(MVHDR_VX7FRAME16, {})
              .chunk(MVHDR_VX7TOATOT, {2}));
   EXPECT_EQ(s.drain(), words(1, 2));
-  EXPECT_EQ(s.in.chunkSizes(), (std::deque<uint64_t>{0, 0, 8, 0, 8}));
+  EXPECT_EQ(s.in.walker().chunkSizes(), (std::deque<uint64_t>{0, 0, 8, 0, 8}));
   EXPECT_EQ(s.out.str(), "");
 }
 
@@ -157,9 +161,9 @@ TEST(PacketStream, OtherChunksBetweenDataChunksAreReadOnTheWay) {
              .chunk(MVHDR_GROUPID_USER | (1ULL << 48), {0xBEEF})
              .chunk(MVHDR_VX7TOATOT, {3}));
   EXPECT_EQ(s.drain(), words(1, 3));
-  EXPECT_EQ(s.in.jsonString(), "{\n  \"a\": [\n    2\n  ],\n  \"b\": 1\n}");
-  EXPECT_EQ(s.in.configBytes().size(), 16u);
-  EXPECT_EQ(s.in.pixelCounterTotal(), 3u);
+  EXPECT_EQ(s.in.walker().jsonString(), "{\n  \"a\": [\n    2\n  ],\n  \"b\": 1\n}");
+  EXPECT_EQ(s.in.walker().configBytes().size(), 16u);
+  EXPECT_EQ(s.in.stream().delivered(), 3u);
   EXPECT_EQ(s.out.str(), "");
 }
 
@@ -173,9 +177,9 @@ TEST(PacketStream, FilesWithoutPacketsDeliverNothing) {
   for (const auto& [name, file] : files) {
     SCOPED_TRACE(name);
     Scan s(file);
-    EXPECT_FALSE(s.in.nextPixel());
+    EXPECT_FALSE(s.in.stream().nextPixel());
     EXPECT_FALSE(s.in.processNextPixel());
-    EXPECT_EQ(s.in.pixelCounterTotal(), 0u);
+    EXPECT_EQ(s.in.stream().delivered(), 0u);
     EXPECT_EQ(s.out.str(), "");
   }
 }
@@ -191,13 +195,13 @@ TEST(PacketStream, LargeChunksAreReadInPiecesOfSixteenMebibytes) {
                .raw(wordPayload(n, patternWord))
                .chunk(MVHDR_VX7PC24, {0x5A5A}));
     uint64_t w = 0, i = 0, wrong = 0;
-    for (; i < n && s.in.nextPixel(&w); ++i) wrong += w != patternWord(i);
+    for (; i < n && s.in.stream().nextPixel(&w); ++i) wrong += w != patternWord(i);
     EXPECT_EQ(i, n);
     EXPECT_EQ(wrong, 0u);
-    EXPECT_TRUE(s.in.nextPixel(&w));
+    EXPECT_TRUE(s.in.stream().nextPixel(&w));
     EXPECT_EQ(w, 0x5A5Au);
-    EXPECT_FALSE(s.in.nextPixel());
-    EXPECT_EQ(s.in.pixelCounterTotal(), n + 1);
+    EXPECT_FALSE(s.in.stream().nextPixel());
+    EXPECT_EQ(s.in.stream().delivered(), n + 1);
     EXPECT_EQ(s.out.str(), "");
   }
 }
@@ -218,10 +222,10 @@ TEST(PacketStream, ChunkCutShortByTheEndOfTheFile) {
                .raw(wordPayload(c.present, patternWord))
                .raw(std::string(size_t(c.extraBytes), '\x7F')));
     uint64_t w = 0, i = 0, wrong = 0;
-    while (s.in.nextPixel(&w)) wrong += w != patternWord(i++);
+    while (s.in.stream().nextPixel(&w)) wrong += w != patternWord(i++);
     EXPECT_EQ(i, c.present);
     EXPECT_EQ(wrong, 0u);
-    EXPECT_FALSE(s.in.nextPixel());
+    EXPECT_FALSE(s.in.stream().nextPixel());
     EXPECT_FALSE(s.in.processNextPixel());
     EXPECT_EQ(s.out.str(), "");
   }
@@ -239,14 +243,14 @@ TEST(PacketStream, RejectedNonDataHeaderEndsTheStreamForGood) {
              .chunk(MVHDR_VX7TOATOT, {3}));
   EXPECT_EQ(s.drain(), words(1, 2));
   for (int i = 0; i < 3; ++i) {
-    EXPECT_FALSE(s.in.nextPixel());
+    EXPECT_FALSE(s.in.stream().nextPixel());
     EXPECT_FALSE(s.in.processNextPixel());
   }
   EXPECT_EQ(s.out.str(), "### Invalid header 0x4000000000000000 @ index=32\n");
-  EXPECT_EQ(s.in.headerTotal(), 2u);
-  EXPECT_EQ(s.in.chunkSizes(), (std::deque<uint64_t>{16}));
-  EXPECT_EQ(s.in.pixelCounterTotal(), 2u);
-  EXPECT_EQ(s.in.typeCounters()[0], 0u);
+  EXPECT_EQ(s.in.walker().headerTotal(), 2u);
+  EXPECT_EQ(s.in.walker().chunkSizes(), (std::deque<uint64_t>{16}));
+  EXPECT_EQ(s.in.stream().delivered(), 2u);
+  EXPECT_EQ(s.in.tallies().types[0], 0u);
 }
 
 // A rejected header of a data type (top 4 bits of the type zero) has its
@@ -287,10 +291,10 @@ TEST(PacketStream, NextFileWithoutResetStartsAFreshWalk) {
     SCOPED_TRACE(c.name);
     Scan s(c.first);
     uint64_t delivered = 0;
-    for (uint64_t i = 0; i < c.readFromFirst; ++i) delivered += s.in.nextPixel() ? 1 : 0;
+    for (uint64_t i = 0; i < c.readFromFirst; ++i) delivered += s.in.stream().nextPixel() ? 1 : 0;
     s.next(second);
     EXPECT_EQ(s.drain(), (std::vector<uint64_t>{7, 8}));
-    EXPECT_EQ(s.in.pixelCounterTotal(), delivered + 2);
+    EXPECT_EQ(s.in.stream().delivered(), delivered + 2);
   }
 }
 
@@ -307,8 +311,8 @@ TEST(PacketStream, WordAndByteReversal) {
         Case{false, true, 0x0001020304050607}, Case{true, true, 0x0405060700010203}}) {
     SCOPED_TRACE(testing::Message() << "words " << c.words << " bytes " << c.bytes);
     Scan s(FileBuilder().header().chunk(MVHDR_VX7TOATOT, {raw, raw}));
-    s.in.setReverseWords(c.words);
-    s.in.setReverseBytes(c.bytes);
+    s.in.stream().setReverseWords(c.words);
+    s.in.stream().setReverseBytes(c.bytes);
     EXPECT_EQ(s.drain(), (std::vector<uint64_t>{c.expected, c.expected}));
   }
 }
@@ -318,17 +322,17 @@ TEST(PacketStream, WordAndByteReversal) {
 TEST(PacketStream, ReversalRewritesTheCurrentPacketAndStartsAtTheNextOne) {
   const uint64_t heartbeat = controlPacket(VX7_EOC_HEARTBEAT);  // 0x7000000000000000
   Scan s(FileBuilder().header().chunk(MVHDR_VX7TOATOT, {heartbeat, heartbeat, heartbeat}));
-  ASSERT_TRUE(s.in.nextPixel());
-  EXPECT_EQ(s.in.pixelTypeString(), "HEARTBEAT");
-  s.in.setReverseBytes(true);
-  EXPECT_EQ(s.in.pixelTypeString(), "HEARTBEAT");
+  ASSERT_TRUE(s.in.stream().nextPixel());
+  EXPECT_EQ(packetTypeName(packetType(s.in.stream().current())), "HEARTBEAT");
+  s.in.stream().setReverseBytes(true);
+  EXPECT_EQ(packetTypeName(packetType(s.in.stream().current())), "HEARTBEAT");
   ASSERT_TRUE(s.in.processNextPixel());
-  EXPECT_EQ(s.in.pixelTypeString(), "DATA");
-  EXPECT_TRUE(s.in.pixelIsData());
-  EXPECT_EQ(s.in.typeCounters()[0], 1u);
-  s.in.setReverseBytes(false);
+  EXPECT_EQ(packetTypeName(packetType(s.in.stream().current())), "DATA");
+  EXPECT_TRUE(packetIsData(s.in.stream().current()));
+  EXPECT_EQ(s.in.tallies().types[0], 1u);
+  s.in.stream().setReverseBytes(false);
   uint64_t w = 0;
-  ASSERT_TRUE(s.in.nextPixel(&w));
+  ASSERT_TRUE(s.in.stream().nextPixel(&w));
   EXPECT_EQ(w, heartbeat);
 }
 
@@ -345,26 +349,26 @@ unsigned char* asFileBytes(std::vector<uint64_t>& block) {
 TEST(ExternalChunk, WordsComeFromMemoryThenTheFileGoesOn) {
   Scan s(FileBuilder().header().chunk(MVHDR_VX7TOATOT, {1, 2, 3, 4}).chunk(MVHDR_VX7PC24, {5, 6}));
   uint64_t w = 0;
-  ASSERT_TRUE(s.in.nextPixel(&w));
+  ASSERT_TRUE(s.in.stream().nextPixel(&w));
   EXPECT_EQ(w, 1u);
   std::vector<uint64_t> block = {0x90, 0x91};
-  s.in.setDataChunk(asFileBytes(block), 16);
+  s.in.stream().setDataChunk(asFileBytes(block), 16);
   // Words 2..4 were waiting in the read buffer: they are dropped.
   EXPECT_EQ(s.drain(), (std::vector<uint64_t>{0x90, 0x91}));
   EXPECT_EQ(s.drain(), words(5, 6));
-  EXPECT_EQ(s.in.pixelCounterTotal(), 5u);
+  EXPECT_EQ(s.in.stream().delivered(), 5u);
 }
 
 TEST(ExternalChunk, ALeftoverOfSevenBytesDeliversNothing) {
   Scan s(FileBuilder().header().chunk(MVHDR_VX7TOATOT, {1, 2}));
   std::vector<uint64_t> block = {0x90};
-  s.in.setDataChunk(reinterpret_cast<unsigned char*>(block.data()), 7);
-  EXPECT_FALSE(s.in.nextPixel());
+  s.in.stream().setDataChunk(reinterpret_cast<unsigned char*>(block.data()), 7);
+  EXPECT_FALSE(s.in.stream().nextPixel());
   EXPECT_EQ(s.drain(), words(1, 2));
-  s.in.setDataChunk(nullptr, 0);
-  EXPECT_FALSE(s.in.nextPixel());
-  EXPECT_FALSE(s.in.nextPixel());
-  EXPECT_EQ(s.in.pixelCounterTotal(), 2u);
+  s.in.stream().setDataChunk(nullptr, 0);
+  EXPECT_FALSE(s.in.stream().nextPixel());
+  EXPECT_FALSE(s.in.stream().nextPixel());
+  EXPECT_EQ(s.in.stream().delivered(), 2u);
 }
 
 // Memory handed in mid-chunk leaves the chunk's unread words in the file:
@@ -372,9 +376,9 @@ TEST(ExternalChunk, ALeftoverOfSevenBytesDeliversNothing) {
 TEST(ExternalChunk, FileReadsOnFromWhereItStood) {
   const uint64_t n = 0x200001;  // one piece of 0x200000 words, then one word
   Scan s(FileBuilder().header().chunkHeader(MVHDR_VX7PC24, n).raw(wordPayload(n, patternWord)));
-  ASSERT_TRUE(s.in.nextPixel());
+  ASSERT_TRUE(s.in.stream().nextPixel());
   std::vector<uint64_t> block = {0x90, 0x91, 0x92};
-  s.in.setDataChunk(asFileBytes(block), 20);
+  s.in.stream().setDataChunk(asFileBytes(block), 20);
   EXPECT_EQ(s.drain(), (std::vector<uint64_t>{0x90, 0x91}));
   EXPECT_EQ(s.drain(), (std::vector<uint64_t>{patternWord(n - 1)}));
 }
@@ -383,38 +387,38 @@ TEST(ExternalChunk, FileReadsOnFromWhereItStood) {
 // delivered, and the memory may sit at any alignment.
 TEST(ExternalChunk, ReversalLeavesTheCallersMemoryAlone) {
   std::ostringstream out;
-  DataInspector in(out, false);
+  DataInspector in(false);
   std::vector<uint64_t> block = {0x0706050403020100, 0x1111111122222222};
   asFileBytes(block);
   std::vector<unsigned char> unaligned(1 + 16);
   std::memcpy(unaligned.data() + 1, block.data(), 16);
   const std::vector<unsigned char> before = unaligned;
-  in.setReverseWords(true);
-  in.setDataChunk(unaligned.data() + 1, 16);
+  in.stream().setReverseWords(true);
+  in.stream().setDataChunk(unaligned.data() + 1, 16);
   uint64_t w = 0;
-  EXPECT_TRUE(in.nextPixel(&w));
+  EXPECT_TRUE(in.stream().nextPixel(&w));
   EXPECT_EQ(w, 0x0302010007060504u);
-  EXPECT_TRUE(in.nextPixel(&w));
+  EXPECT_TRUE(in.stream().nextPixel(&w));
   EXPECT_EQ(w, 0x2222222211111111u);
-  EXPECT_FALSE(in.nextPixel());
+  EXPECT_FALSE(in.stream().nextPixel());
   EXPECT_EQ(unaligned, before);
   // Without a read buffer there is no file to go on with.
-  EXPECT_FALSE(in.nextPixel());
-  EXPECT_EQ(in.pixelCounterTotal(), 2u);
+  EXPECT_FALSE(in.stream().nextPixel());
+  EXPECT_EQ(in.stream().delivered(), 2u);
   EXPECT_EQ(out.str(), "");
 }
 
 // Memory of more words than one piece is delivered whole and in order.
 TEST(ExternalChunk, LongBlockAcrossPieces) {
   std::ostringstream out;
-  DataInspector in(out, false);
+  DataInspector in(false);
   std::vector<uint64_t> block(20000);
   for (size_t i = 0; i < block.size(); ++i) block[i] = i * 0x9E3779B97F4A7C15ULL;
   const std::vector<uint64_t> expected = block;
-  in.setDataChunk(asFileBytes(block), block.size() * 8 + 5);
+  in.stream().setDataChunk(asFileBytes(block), block.size() * 8 + 5);
   std::vector<uint64_t> got;
   uint64_t w = 0;
-  while (in.nextPixel(&w)) got.push_back(w);
+  while (in.stream().nextPixel(&w)) got.push_back(w);
   EXPECT_EQ(got, expected);
 }
 
@@ -434,13 +438,13 @@ TEST(PacketTypes, PredicatesAndNamesOfTheCurrentPacket) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::ostringstream out;
-    DataInspector in(out, false);
+    DataInspector in(false);
     std::vector<uint64_t> word = {c.packet};
-    in.setDataChunk(asFileBytes(word), 8);
-    ASSERT_TRUE(in.nextPixel());
-    EXPECT_EQ(in.pixelIsData(), c.data);
-    EXPECT_EQ(in.pixelIsFromTop(), c.top);
-    EXPECT_EQ(in.pixelTypeString(), c.name);
+    in.stream().setDataChunk(asFileBytes(word), 8);
+    ASSERT_TRUE(in.stream().nextPixel());
+    EXPECT_EQ(packetIsData(in.stream().current()), c.data);
+    EXPECT_EQ(packetIsTop(in.stream().current()), c.top);
+    EXPECT_EQ(packetTypeName(packetType(in.stream().current())), c.name);
   }
 }
 
@@ -449,9 +453,9 @@ TEST(PacketTypes, NameOfEveryTypeCode) {
   for (uint64_t t = 0; t < 300; ++t) {
     std::string expected = t <= 223 ? "DATA" : "????";
     if (named.count(t) != 0) expected = named.at(t);
-    EXPECT_EQ(DataInspector::pixelTypeString(t), expected) << t;
+    EXPECT_EQ(packetTypeName(t), expected) << t;
   }
-  EXPECT_EQ(DataInspector::pixelTypeString(~uint64_t(0)), "????");
+  EXPECT_EQ(packetTypeName(~uint64_t(0)), "????");
 }
 
 // ---- Tallies -------------------------------------------------------------------
@@ -471,9 +475,9 @@ TEST(Tallies, ToaIsCountedInToaTotChunksOnly) {
     const uint64_t p = dataPacket(true, 17, 0x123, 0xBEEF);
     Scan s(FileBuilder().header().chunk(c.type, {p}));
     s.processAll();
-    EXPECT_EQ(s.in.typeCounters()[17], 1u);
-    EXPECT_EQ(s.in.pixelCounters()[counterIndex(p)], 1u);
-    EXPECT_EQ(s.in.toaCounters()[0xBEEF], c.toa ? 1u : 0u);
+    EXPECT_EQ(s.in.tallies().types[17], 1u);
+    EXPECT_EQ(s.in.tallies().pixels.get()[counterIndex(p)], 1u);
+    EXPECT_EQ(s.in.tallies().toas.get()[0xBEEF], c.toa ? 1u : 0u);
   }
 }
 
@@ -483,13 +487,13 @@ TEST(Tallies, ControlPacketsCountPerTypeOnly) {
                         controlPacket(VX7_EOC_SHUTTER_FALL, 7),
                         controlPacket(VX7_EOC_SHUTTER_FALL, 8), 0xFFFFFFFF00000000}));
   s.processAll();
-  EXPECT_EQ(s.in.heartbeatCounter(), 1u);
-  EXPECT_EQ(s.in.shutterRiseCounter(), 1u);
-  EXPECT_EQ(s.in.shutterFallCounter(), 2u);
-  EXPECT_EQ(s.in.typeCounters()[255], 1u);
-  const uint64_t* pixels = s.in.pixelCounters();
+  EXPECT_EQ(s.in.tallies().types[VX7_EOC_HEARTBEAT], 1u);
+  EXPECT_EQ(s.in.tallies().types[VX7_EOC_SHUTTER_RISE], 1u);
+  EXPECT_EQ(s.in.tallies().types[VX7_EOC_SHUTTER_FALL], 2u);
+  EXPECT_EQ(s.in.tallies().types[255], 1u);
+  const uint64_t* pixels = s.in.tallies().pixels.get();
   EXPECT_EQ(std::accumulate(pixels, pixels + 0x40000, uint64_t(0)), 0u);
-  const uint64_t* toa = s.in.toaCounters();
+  const uint64_t* toa = s.in.tallies().toas.get();
   EXPECT_EQ(std::accumulate(toa, toa + 0x10000, uint64_t(0)), 0u);
 }
 
@@ -497,9 +501,9 @@ TEST(Tallies, ControlPacketsCountPerTypeOnly) {
 TEST(Tallies, NextPixelAloneFeedsNoTally) {
   Scan s(FileBuilder().header().chunk(MVHDR_VX7TOATOT, {controlPacket(VX7_EOC_HEARTBEAT), 0}));
   EXPECT_EQ(s.drain().size(), 2u);
-  EXPECT_EQ(s.in.heartbeatCounter(), 0u);
-  EXPECT_EQ(s.in.typeCounters()[0], 0u);
-  EXPECT_EQ(s.in.pixelCounterTotal(), 2u);
+  EXPECT_EQ(s.in.tallies().types[VX7_EOC_HEARTBEAT], 0u);
+  EXPECT_EQ(s.in.tallies().types[0], 0u);
+  EXPECT_EQ(s.in.stream().delivered(), 2u);
 }
 
 // Packet n (counted from 1) is the word n of the stream; word 2 is zero.
@@ -517,27 +521,28 @@ TEST(Tallies, PelvanHeadersTrailersAndZeroWordsAreNotTallied) {
                          .chunk(MVHDR_VX7TOATOT, std::vector<uint64_t>(&stream[0], &stream[100]))
                          .chunk(MVHDR_VX7TOATOT, std::vector<uint64_t>(&stream[100], &stream[300]));
   Scan s(file);
-  s.in.setFromPelvan(true);
+  s.in.stream().setFromPelvan(true);
   s.processAll();
   uint64_t tallied = 0;
   for (uint64_t n = 1; n <= 300; ++n) {
     const bool skipped = n == 1 || n == 2 || n == 128 || n == 129 || n == 256 || n == 257;
-    EXPECT_EQ(s.in.pixelCounters()[n], skipped ? 0u : 1u) << n;
-    EXPECT_EQ(s.in.toaCounters()[n], skipped ? 0u : 1u) << n;
+    EXPECT_EQ(s.in.tallies().pixels.get()[n], skipped ? 0u : 1u) << n;
+    EXPECT_EQ(s.in.tallies().toas.get()[n], skipped ? 0u : 1u) << n;
     tallied += skipped ? 0 : 1;
   }
-  EXPECT_EQ(s.in.typeCounters()[0], tallied);
-  EXPECT_EQ(s.in.pixelCounters()[0], 0u);
-  EXPECT_EQ(s.in.pixelCounterTotal(), 300u);
+  EXPECT_EQ(s.in.tallies().types[0], tallied);
+  EXPECT_EQ(s.in.tallies().pixels.get()[0], 0u);
+  EXPECT_EQ(s.in.stream().delivered(), 300u);
 }
 
 TEST(Tallies, WithoutPelvanEveryWordIsTalliedZeroWordsToo) {
   Scan s(FileBuilder().header().chunk(MVHDR_VX7TOATOT, numberedStream(130)));
   s.processAll();
-  for (uint64_t n = 1; n <= 130; ++n) EXPECT_EQ(s.in.pixelCounters()[n], n == 2 ? 0u : 1u) << n;
-  EXPECT_EQ(s.in.pixelCounters()[0], 1u);
-  EXPECT_EQ(s.in.toaCounters()[0], 1u);
-  EXPECT_EQ(s.in.typeCounters()[0], 130u);
+  for (uint64_t n = 1; n <= 130; ++n)
+    EXPECT_EQ(s.in.tallies().pixels.get()[n], n == 2 ? 0u : 1u) << n;
+  EXPECT_EQ(s.in.tallies().pixels.get()[0], 1u);
+  EXPECT_EQ(s.in.tallies().toas.get()[0], 1u);
+  EXPECT_EQ(s.in.tallies().types[0], 130u);
 }
 
 // The Pelvan position comes from the packet count since the reset, which
@@ -546,13 +551,13 @@ TEST(Tallies, PelvanBlocksRunOnOverFiles) {
   Scan s(FileBuilder().header().chunk(MVHDR_VX7TOATOT, std::vector<uint64_t>(100, 1ULL << 46)));
   EXPECT_EQ(s.drain().size(), 100u);
   s.next(FileBuilder().header().chunk(MVHDR_VX7TOATOT, numberedStream(60)));
-  s.in.setFromPelvan(true);
+  s.in.stream().setFromPelvan(true);
   s.processAll();
   // Packets 28 and 29 of the second file are words 128 and 129 of the run.
   for (uint64_t n = 3; n <= 60; ++n) {
-    EXPECT_EQ(s.in.pixelCounters()[n], n == 28 || n == 29 ? 0u : 1u) << n;
+    EXPECT_EQ(s.in.tallies().pixels.get()[n], n == 28 || n == 29 ? 0u : 1u) << n;
   }
-  EXPECT_EQ(s.in.pixelCounterTotal(), 160u);
+  EXPECT_EQ(s.in.stream().delivered(), 160u);
 }
 
 // processAllPixels is processNextPixel until it returns false: the same
@@ -587,14 +592,14 @@ TEST(Tallies, ProcessAllPixelsEqualsProcessNextPixelUntilFalse) {
     std::vector<uint64_t> memoryOne(777), memoryAll(777);
     for (size_t i = 0; i < memoryOne.size(); ++i) memoryOne[i] = memoryAll[i] = word(i * 31);
     for (Scan* s : {&one, &all}) {
-      for (uint64_t i = 0; i < set.skip; ++i) s->in.nextPixel();
-      s->in.setReverseWords(set.words);
-      s->in.setReverseBytes(set.bytes);
-      s->in.setFromPelvan(set.pelvan);
+      for (uint64_t i = 0; i < set.skip; ++i) s->in.stream().nextPixel();
+      s->in.stream().setReverseWords(set.words);
+      s->in.stream().setReverseBytes(set.bytes);
+      s->in.stream().setFromPelvan(set.pelvan);
     }
     // First the caller's memory, then the rest of the file, then a second file.
-    one.in.setDataChunk(reinterpret_cast<unsigned char*>(memoryOne.data()), 777 * 8);
-    all.in.setDataChunk(reinterpret_cast<unsigned char*>(memoryAll.data()), 777 * 8);
+    one.in.stream().setDataChunk(reinterpret_cast<unsigned char*>(memoryOne.data()), 777 * 8);
+    all.in.stream().setDataChunk(reinterpret_cast<unsigned char*>(memoryAll.data()), 777 * 8);
     for (int part = 0; part < 3; ++part) {
       if (part == 2) {
         one.next(file);
@@ -602,13 +607,14 @@ TEST(Tallies, ProcessAllPixelsEqualsProcessNextPixelUntilFalse) {
       }
       one.processAll();
       all.in.processAllPixels();
-      EXPECT_EQ(all.in.pixelCounterTotal(), one.in.pixelCounterTotal());
-      EXPECT_EQ(all.in.typeCounters(), one.in.typeCounters());
-      EXPECT_TRUE(std::equal(one.in.pixelCounters(), one.in.pixelCounters() + 0x40000,
-                             all.in.pixelCounters()));
-      EXPECT_TRUE(
-          std::equal(one.in.toaCounters(), one.in.toaCounters() + 0x10000, all.in.toaCounters()));
-      EXPECT_EQ(all.in.pixelTypeString(), one.in.pixelTypeString());
+      EXPECT_EQ(all.in.stream().delivered(), one.in.stream().delivered());
+      EXPECT_EQ(all.in.tallies().types, one.in.tallies().types);
+      EXPECT_TRUE(std::equal(one.in.tallies().pixels.get(), one.in.tallies().pixels.get() + 0x40000,
+                             all.in.tallies().pixels.get()));
+      EXPECT_TRUE(std::equal(one.in.tallies().toas.get(), one.in.tallies().toas.get() + 0x10000,
+                             all.in.tallies().toas.get()));
+      EXPECT_EQ(packetTypeName(packetType(all.in.stream().current())),
+                packetTypeName(packetType(one.in.stream().current())));
     }
     EXPECT_EQ(memoryAll, memoryOne);
     EXPECT_EQ(all.out.str(), one.out.str());
@@ -619,11 +625,11 @@ TEST(Tallies, ProcessAllPixelsEqualsProcessNextPixelUntilFalse) {
 
 TEST(EocList, NothingCounted) {
   std::ostringstream out;
-  DataInspector in(out, false);
-  logEocCounters(in.tallies(), in.out(), false);
+  DataInspector in(false);
+  logEocCounters(in.tallies(), out, false);
   EXPECT_EQ(out.str(), "=> EoC counters:\n<none>\n");
   out.str("");
-  logEocCounters(in.tallies(), in.out(), true);
+  logEocCounters(in.tallies(), out, true);
   EXPECT_EQ(out.str(), allEocRows({}));
 }
 
@@ -638,7 +644,7 @@ TEST(EocList, CountedTypes) {
   s.processAll();
   // A check may leave the fill character '0' behind; the list does not use it.
   s.out << std::setfill('0');
-  logEocCounters(s.in.tallies(), s.in.out(), false);
+  logEocCounters(s.in.tallies(), s.out, false);
   EXPECT_EQ(s.out.str(),
             "=> EoC counters:\n"
             "  0  1523\n"
@@ -647,7 +653,7 @@ TEST(EocList, CountedTypes) {
             "230  2  (\?\?\?)\n"
             "255  1  (MORVEN_EMPTY_PACKET)\n");
   s.out.str("");
-  logEocCounters(s.in.tallies(), s.in.out(), true);
+  logEocCounters(s.in.tallies(), s.out, true);
   EXPECT_EQ(s.out.str(), allEocRows({{0, 1523}, {223, 1}, {224, 12}, {230, 2}, {255, 1}}));
   EXPECT_EQ(s.out.flags() & std::ios::basefield, std::ios::dec);
 }
@@ -716,8 +722,9 @@ TEST(FrameData, ForcedWidthIsAnnounced) {
        {Case{8, "Force interpretation as frame data (8 bits)\n"},
         Case{16, "Force interpretation as frame data (16 bits)\n"}, Case{12, ""}, Case{0, ""}}) {
     std::ostringstream out;
-    DataInspector in(out, false);
-    forceFrameData(in.display(), in.out(), c.bits);
+    DataInspector in(false);
+    morven::DisplayState state;
+    forceFrameData(state, out, c.bits);
     EXPECT_EQ(out.str(), c.text) << c.bits;
   }
 }

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <ostream>
 
-#include "scan/CheckFindings.h"
+#include "report/CheckFindings.h"
 #include "scan/PacketStream.h"
 
 namespace morven {

@@ -293,7 +293,7 @@ void typesSection(std::ostream& out, const QuickLook& q) {
   };
   row("0..223", "data (EoC blocks)", data);
   for (size_t t = VX7_EOC_MAX_COLS; t < q.types.size(); ++t) {
-    if (q.types[t] > 0) row(num(t), DataInspector::pixelTypeString(t), q.types[t]);
+    if (q.types[t] > 0) row(num(t), packetTypeName(t), q.types[t]);
   }
   out << "</table></div>\n<p class=\"note\">The type table counts every packet word read, as "
          "the text report does (IDLE words as data of EoC block 0).</p>\n";

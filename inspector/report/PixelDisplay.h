@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <ostream>
 
-#include "scan/DisplayState.h"
+#include "report/DisplayState.h"
 #include "scan/PacketStream.h"
 
 namespace morven {

@@ -20,9 +20,9 @@ namespace {
 // The words that are not hits taken out of the tallies. An IDLE word is
 // the pixel word of EoC block 0, pixel 0, with ToA 0, ToT 15 and count 30.
 void takeOutNonHits(const DataInspector& inspector, QuickLook& q) {
-  const HitTotals& h = *inspector.hitTotals();
-  const uint64_t* pixels = inspector.pixelCounters();
-  q.hits.assign(pixels, pixels + DataInspector::PIXEL_COUNTER_COUNT);
+  const HitTotals& h = *inspector.tallies().hits;
+  const uint64_t* pixels = inspector.tallies().pixels.get();
+  q.hits.assign(pixels, pixels + VX7_PIXEL_INDEXES);
   for (size_t i = 0; i < q.hits.size(); ++i) {
     q.hits[i] -= std::min(q.hits[i], h.framePixel(i));
     q.frameWords += h.framePixel(i);
@@ -30,8 +30,8 @@ void takeOutNonHits(const DataInspector& inspector, QuickLook& q) {
   for (uint64_t n : h.idle) q.idle += n;
   const uint64_t idleWord = packetPixelIndex(IDLE_WORD);
   q.hits[idleWord] -= std::min(q.hits[idleWord], q.idle);
-  const uint64_t* toas = inspector.toaCounters();
-  q.toas.assign(toas, toas + DataInspector::TOA_COUNTER_COUNT);
+  const uint64_t* toas = inspector.tallies().toas.get();
+  q.toas.assign(toas, toas + VX7_TOA_VALUES);
   q.tots = h.tots;
   q.pcs = h.pcs;
   const uint64_t idleToa = h.idle[size_t(ChunkKind::ToaTot)];
@@ -147,15 +147,15 @@ bool writeFile(const std::string& path, std::string& error,
 QuickLook quickLookOf(const DataInspector& inspector, double hotFactor) {
   QuickLook q;
   q.hotFactor = hotFactor;
-  q.words = inspector.pixelCounterTotal();
-  q.types = inspector.typeCounters();
-  q.chunkCounts = inspector.chunkTypeCounters();
-  if (inspector.hitTotals() == nullptr) return q;
+  q.words = inspector.stream().delivered();
+  q.types = inspector.tallies().types;
+  q.chunkCounts = inspector.walker().chunkTypeCounters();
+  if (!inspector.tallies().hits) return q;
   takeOutNonHits(inspector, q);
   for (uint64_t n : q.hits) q.hitTotal += n;
   for (uint64_t n : q.toas) q.toaHits += n;
   for (uint64_t n : q.pcs) q.pcHits += n;
-  const HitTotals& h = *inspector.hitTotals();
+  const HitTotals& h = *inspector.tallies().hits;
   size_t next = 0;
   for (uint64_t chunks : h.fileChunks) {
     std::vector<uint64_t> file;

@@ -33,12 +33,12 @@ FollowSettings followSettings(const RunSettings& s, DataInspector& inspector, Qu
   f.tick = [&s, &inspector, look, &problems, image, refresh, snapshot] {
     // A snapshot that cannot be written now may be written at the next
     // tick; the run's end writes (and reports) the last one.
-    if (!image.empty()) (void)writeRunPicture(s, inspector.pixelCounters(), image);
+    if (!image.empty()) (void)writeRunPicture(s, inspector.tallies().pixels.get(), image);
     if (look != nullptr) look->snapshot(refresh);
     if (snapshot) snapshot();
     if (s.progress != nullptr) {
-      s.progress->counts(inspector.pixelCounterTotal(), problems);
-      s.progress->at(inspector.fileSize());
+      s.progress->counts(inspector.stream().delivered(), problems);
+      s.progress->at(inspector.walker().fileSize());
     }
   };
   return f;

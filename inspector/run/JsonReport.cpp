@@ -45,10 +45,9 @@ uint64_t typeNumber(uint64_t type) {
 
 json chunkCounts(const DataInspector& inspector) {
   json counts = json::array();
-  for (const auto& [key, count] : inspector.chunkTypeCounters()) {
-    counts.push_back({{"type", DataInspector::chunkTypeString(key)},
-                      {"type_number", typeNumber(key)},
-                      {"count", count}});
+  for (const auto& [key, count] : inspector.walker().chunkTypeCounters()) {
+    counts.push_back(
+        {{"type", chunkTypeName(key)}, {"type_number", typeNumber(key)}, {"count", count}});
   }
   return counts;
 }
@@ -60,11 +59,11 @@ json histogram(const std::vector<uint64_t>& counts, uint64_t width) {
 
 json chunkSizeHistogram(const DataInspector& inspector, int bins) {
   uint64_t max = 0;
-  for (uint64_t size : inspector.chunkSizes()) max = std::max(max, size);
+  for (uint64_t size : inspector.walker().chunkSizes()) max = std::max(max, size);
   const uint64_t nbins = uint64_t(std::max(bins, 1));
   const uint64_t width = (max + nbins - 1) / nbins + 1;
   std::vector<uint64_t> counts(nbins, 0);
-  for (uint64_t size : inspector.chunkSizes()) ++counts[size / width];
+  for (uint64_t size : inspector.walker().chunkSizes()) ++counts[size / width];
   return histogram(counts, width);
 }
 
@@ -72,7 +71,7 @@ json toaHistogram(const uint64_t* toas, int bins) {
   const uint64_t nbins = uint64_t(std::max(bins, 1));
   const uint64_t width = (nbins + 65535) / nbins;
   std::vector<uint64_t> counts(nbins, 0);
-  for (uint64_t v = 0; v < DataInspector::TOA_COUNTER_COUNT; ++v) counts[v / width] += toas[v];
+  for (uint64_t v = 0; v < VX7_TOA_VALUES; ++v) counts[v / width] += toas[v];
   return histogram(counts, width);
 }
 
@@ -320,7 +319,7 @@ void writePacketLine(std::ostream& out, const RunSettings& s, uint64_t chunkType
   } else {
     // Control type names are the format's own: capitals and '_', or "????";
     // nothing to escape.
-    const std::string type = DataInspector::pixelTypeString(f.type);
+    const std::string type = packetTypeName(f.type);
     p = put(p, ",\"kind\":\"control\",\"type\":\"");
     std::memcpy(p, type.data(), type.size());
     p = put(p + type.size(), "\"");
@@ -393,18 +392,17 @@ void writeHitMembers(const HitTotals& h, std::ostream& out) {
 void writeStatisticsMembers(const RunSettings& s, const DataInspector& inspector,
                             std::ostream& out) {
   json types = json::array();
-  const std::vector<uint64_t>& typeCounts = inspector.typeCounters();
+  const std::vector<uint64_t>& typeCounts = inspector.tallies().types;
   for (size_t t = 0; t < typeCounts.size(); ++t) {
-    types.push_back(
-        {{"type", t}, {"name", DataInspector::pixelTypeString(t)}, {"count", typeCounts[t]}});
+    types.push_back({{"type", t}, {"name", packetTypeName(t)}, {"count", typeCounts[t]}});
   }
-  writeMembers(out, {{"packets", inspector.pixelCounterTotal()}, {"types", types}});
+  writeMembers(out, {{"packets", inspector.stream().delivered()}, {"types", types}});
 
   NumberWriter numbers(out);
   numbers.text(",\"toa\":{\"counts\":[");
-  const uint64_t* toas = inspector.toaCounters();
+  const uint64_t* toas = inspector.tallies().toas.get();
   bool first = true;
-  for (uint64_t v = 0; v < DataInspector::TOA_COUNTER_COUNT; ++v) {
+  for (uint64_t v = 0; v < VX7_TOA_VALUES; ++v) {
     if (toas[v] == 0) continue;
     numbers.text(first ? "[" : ",[").number(v).text(",").number(toas[v]).text("]");
     first = false;
@@ -415,9 +413,9 @@ void writeStatisticsMembers(const RunSettings& s, const DataInspector& inspector
     writeMembers(out, {{"histogram", toaHistogram(toas, s.histogramBins)}});
   }
   numbers.text("},\"hits\":[");
-  const uint64_t* hits = inspector.pixelCounters();
+  const uint64_t* hits = inspector.tallies().pixels.get();
   first = true;
-  for (uint64_t i = 0; i < DataInspector::PIXEL_COUNTER_COUNT; ++i) {
+  for (uint64_t i = 0; i < VX7_PIXEL_INDEXES; ++i) {
     if (hits[i] == 0) continue;
     const PixelPlace place = pixelPlace(i);
     numbers.text(first ? "[" : ",[").number(i).text(",").number(place.x).text(",");
@@ -427,7 +425,7 @@ void writeStatisticsMembers(const RunSettings& s, const DataInspector& inspector
   numbers.text("]");
   numbers.flush();
   writeMembers(out, {{"chunk_counts", chunkCounts(inspector)}});
-  if (inspector.hitTotals() != nullptr) writeHitMembers(*inspector.hitTotals(), out);
+  if (inspector.tallies().hits) writeHitMembers(*inspector.tallies().hits, out);
 }
 
 // ---- JsonReport ---------------------------------------------------------------
@@ -449,10 +447,6 @@ JsonReport::JsonReport(const RunSettings& s, std::ostream& out)
 }
 
 JsonReport::~JsonReport() = default;
-
-void JsonReport::watch(DataInspector& inspector) {
-  if (_s.testGen || _s.counterCheck) inspector.setCheckFindings(&_findings);
-}
 
 void JsonReport::beginDocument() {
   const char* mode = !_s.pixelScan     ? "file-check"
@@ -487,10 +481,11 @@ json JsonReport::takeProblems() {
 void JsonReport::beginFile(const std::string& name, const DataInspector& inspector) {
   if (_lines) return;
   _out << (_firstFile ? "" : ",") << "{\"name\":" << dumpValue(name);
-  writeMembers(_out, {{"header", inspector.fileHeaderString()}});
+  writeMembers(_out, {{"header", inspector.walker().fileHeaderString()}});
   // A stream's size is known once it has been read: given at the file's end.
-  if (inspector.sizeKnownAtOpen()) writeMembers(_out, {{"size", inspector.fileSize()}});
-  _sizeLater = !inspector.sizeKnownAtOpen();
+  if (inspector.walker().sizeKnownAtOpen())
+    writeMembers(_out, {{"size", inspector.walker().fileSize()}});
+  _sizeLater = !inspector.walker().sizeKnownAtOpen();
   if (_sizeLater && _heldSizes != nullptr) _sizeAt = uint64_t(_out.tellp());
   _openFile = &inspector;
   _firstFile = false;
@@ -500,8 +495,8 @@ void JsonReport::beginFile(const std::string& name, const DataInspector& inspect
 void JsonReport::endFile(json members) {
   if (_lines || !_fileOpen) return;
   if (_sizeLater && _openFile != nullptr) {
-    json sizes = {{"size", _openFile->fileSize()}};
-    const uint64_t compressed = _openFile->compressedSize();
+    json sizes = {{"size", _openFile->walker().fileSize()}};
+    const uint64_t compressed = _openFile->walker().compressedSize();
     if (compressed > 0) sizes["compressed_size"] = compressed;
     if (_heldSizes != nullptr) {
       std::ostringstream text;
@@ -533,20 +528,20 @@ void JsonReport::checkFileOpened(const std::string& name, const DataInspector& i
 }
 
 void JsonReport::chunk(const DataInspector& inspector, bool) {
-  const uint64_t header = inspector.chunkHeaderWord();
-  json c = {{"offset", inspector.chunkOffset()},
-            {"type", inspector.chunkTypeString()},
-            {"type_number", typeNumber(inspector.chunkType())},
+  const uint64_t header = inspector.walker().chunkHeaderWord();
+  json c = {{"offset", inspector.walker().chunkOffset()},
+            {"type", chunkTypeName(inspector.walker().chunkType())},
+            {"type_number", typeNumber(inspector.walker().chunkType())},
             {"stream", (header & MVHDR_STREAMID_MASK) >> MVHDR_STREAMID_SHIFT},
-            {"bytes", inspector.chunkBytes()}};
-  if (_s.showJson && inspector.chunkIsJson()) {
+            {"bytes", inspector.walker().chunkBytes()}};
+  if (_s.showJson && inspector.walker().chunkIsJson()) {
     // The inspector keeps a payload that parses, printed back; one that
     // does not leaves an empty text and an error.
-    const std::string text = inspector.jsonString();
+    const std::string text = inspector.walker().jsonString();
     c["json"] = text.empty() ? json(nullptr) : json::parse(text, nullptr, false);
     if (c["json"].is_discarded()) c["json"] = nullptr;
-  } else if (_s.showConfig && inspector.chunkIsVx7Config()) {
-    c["registers"] = registerRecords(inspector.configBytes());
+  } else if (_s.showConfig && inspector.walker().chunkIsVx7Config()) {
+    c["registers"] = registerRecords(inspector.walker().configBytes());
   }
   _out << (_firstChunk ? "" : ",") << dumpValue(c);
   _firstChunk = false;
@@ -554,21 +549,23 @@ void JsonReport::chunk(const DataInspector& inspector, bool) {
 
 void JsonReport::checkFileEnded(const DataInspector& inspector) {
   _out << "]";
-  json end = {{"end_of_file", inspector.feof()},
-              {"index", inspector.fileIndex()},
-              {"errno", inspector.errNo() != 0 ? json(std::strerror(inspector.errNo())) : json()},
-              {"read_error", inspector.ferror()},
-              {"chunk_total", inspector.headerTotal()},
-              {"data_bytes", inspector.chunkBytesTotal()},
-              {"data_packets", inspector.chunkBytesTotal() / 8},
-              {"chunk_counts", chunkCounts(inspector)}};
+  json end = {
+      {"end_of_file", inspector.walker().feof()},
+      {"index", inspector.walker().fileIndex()},
+      {"errno",
+       inspector.walker().errNo() != 0 ? json(std::strerror(inspector.walker().errNo())) : json()},
+      {"read_error", inspector.walker().ferror()},
+      {"chunk_total", inspector.walker().headerTotal()},
+      {"data_bytes", inspector.walker().chunkBytesTotal()},
+      {"data_packets", inspector.walker().chunkBytesTotal() / 8},
+      {"chunk_counts", chunkCounts(inspector)}};
   if (_s.histogram) end["size_histogram"] = chunkSizeHistogram(inspector, _s.histogramBins);
-  end["has_errors"] = inspector.hasError();
+  end["has_errors"] = inspector.walker().hasError();
   endFile(std::move(end));
 }
 
 void JsonReport::scanFileOpened(const std::string& name, const DataInspector& inspector) {
-  _packetsBefore = inspector.pixelCounterTotal();
+  _packetsBefore = inspector.stream().delivered();
   _skipped = 0;
   _findings = CheckFindings();
   beginFile(name, inspector);
@@ -580,12 +577,12 @@ void JsonReport::skipped(uint64_t packets) {
 
 void JsonReport::packet(DataInspector& inspector, uint64_t index, uint64_t word) {
   if (_s.skipZeroPackets && word == 0) return;
-  writePacketLine(_out, _s, inspector.chunkType(), index, word);
+  writePacketLine(_out, _s, inspector.walker().chunkType(), index, word);
 }
 
 void JsonReport::checked(const DataInspector& inspector, uint64_t checked, bool testGen) {
-  _checkTotals = {{"packets", inspector.pixelCounterTotal()}, {"anything_checked", checked != 0}};
-  if (testGen) _checkTotals["heartbeats"] = inspector.heartbeatCounter();
+  _checkTotals = {{"packets", inspector.stream().delivered()}, {"anything_checked", checked != 0}};
+  if (testGen) _checkTotals["heartbeats"] = inspector.tallies().types[VX7_EOC_HEARTBEAT];
   _fileCheck = checkFindings(_findings, testGen);
 }
 
@@ -603,7 +600,7 @@ void JsonReport::statistics(const DataInspector& inspector) {
   const std::string image = imageFileName(_s);
   _image = {{"file", image.empty() ? json() : json(image)}, {"error", nullptr}};
   if (!image.empty()) {
-    const std::string error = writeRunPicture(_s, inspector.pixelCounters(), image);
+    const std::string error = writeRunPicture(_s, inspector.tallies().pixels.get(), image);
     if (!error.empty()) {
       _image["error"] = error;
       pictureFailed();
@@ -614,7 +611,7 @@ void JsonReport::statistics(const DataInspector& inspector) {
 
 void JsonReport::scanFileEnded(const DataInspector& inspector) {
   json members = {{"skipped", _skipped},
-                  {"packets", inspector.pixelCounterTotal() - _packetsBefore}};
+                  {"packets", inspector.stream().delivered() - _packetsBefore}};
   if (_s.testGen || _s.counterCheck) members["check"] = std::move(_fileCheck);
   endFile(std::move(members));
 }
@@ -623,8 +620,8 @@ std::string JsonReport::closingNow(const DataInspector& inspector) const {
   std::ostringstream o;
   if (_fileOpen && !_lines) {
     json members = {{"skipped", _skipped},
-                    {"packets", inspector.pixelCounterTotal() - _packetsBefore},
-                    {"size", inspector.fileSize()}};
+                    {"packets", inspector.stream().delivered() - _packetsBefore},
+                    {"size", inspector.walker().fileSize()}};
     json errors = json::array();
     for (const FileProblem& p : _problems) {
       errors.push_back({{"offset", p.offset}, {"message", problemMessage(p)}});

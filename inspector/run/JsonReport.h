@@ -20,9 +20,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "report/CheckFindings.h"
 #include "run/RunReport.h"
 #include "run/RunSettings.h"
-#include "scan/CheckFindings.h"
 #include "scan/DataInspector.h"
 
 namespace morven {
@@ -59,15 +59,14 @@ class JsonReport : public RunReport {
   JsonReport(const RunSettings& s, std::ostream& out);
   ~JsonReport() override;
 
-  // The stream the inspector of the run writes its text to.
-  std::ostream& inspectorStream() { return _inspectorOut; }
-  // Hands the checks' findings to the inspector.
-  void watch(DataInspector& inspector);
   // The quick-look page and list have been written (failures: what could
   // not be): the statistics tell where they are.
   void quickLookWritten(const std::vector<std::string>& failures);
 
   std::ostream& checkStream() override { return _inspectorOut; }
+  CheckFindings* findingsOut() override {
+    return _s.testGen || _s.counterCheck ? &_findings : nullptr;
+  }
   void fileFailed(const std::string& name) override;
   void problem(const FileProblem& p) override;
 

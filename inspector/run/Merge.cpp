@@ -110,12 +110,12 @@ json mergedSettings(const RunSettings& s, const MergeSums& sums) {
 RunEnd writeJson(const RunSettings& s, MergeSums& sums, std::ostream& out) {
   DiscardBuffer discarded;
   std::ostream inspectorOut(&discarded);
-  DataInspector inspector(inspectorOut, false);
+  DataInspector inspector(false);
   addMergeSums(inspector, sums);
   const std::string image = imageFileName(s);
   json imageMember = {{"file", image.empty() ? json() : json(image)}, {"error", nullptr}};
   const std::string imageError =
-      image.empty() ? std::string() : writeCounterImage(inspector.pixelCounters(), image);
+      image.empty() ? std::string() : writeCounterImage(inspector.tallies().pixels.get(), image);
   if (!imageError.empty()) imageMember["error"] = imageError;
   const json settings = mergedSettings(s, sums);
   // The members in the order of a run's document: format first.
@@ -154,7 +154,7 @@ RunEnd writeJson(const RunSettings& s, MergeSums& sums, std::ostream& out) {
 // The text report: the statistics block as a run prints it after its last
 // file, then what could not be written of the page and the list.
 RunEnd writeText(const RunSettings& s, MergeSums& sums, std::ostream& out) {
-  DataInspector inspector(out, false);
+  DataInspector inspector(false);
   addMergeSums(inspector, sums);
   bool written = printStatistics(s, inspector, out);
   if (!s.htmlFile.empty() || !s.hotPixelsFile.empty()) {
@@ -194,8 +194,8 @@ void addMergeSums(DataInspector& inspector, MergeSums& sums) {
   inspector.addTallies(sums.types.data(), sums.pixels.data(), sums.toas.data(), sums.packets,
                        sums.chunkCounts);
   if (!sums.allHits) return;
-  inspector.setHitTallies(true);
-  *inspector.hitTotals() = std::move(sums.hits);
+  inspector.tallies().keepHits(true);
+  *inspector.tallies().hits = std::move(sums.hits);
 }
 
 RunEnd mergeStatistics(const RunSettings& s, const std::vector<std::string>& documents,

@@ -39,8 +39,8 @@ std::vector<std::string> QuickLookRun::snapshot(int refreshSeconds) {
   QuickLook q = quickLookOf(_inspector, _s.hotFactor);
   q.files = _files;
   if (_inFile && !q.files.empty()) {
-    q.files.back().packets = _inspector.pixelCounterTotal() - _packetsBefore;
-    q.files.back().size = _inspector.fileSize();
+    q.files.back().packets = _inspector.stream().delivered() - _packetsBefore;
+    q.files.back().size = _inspector.walker().fileSize();
   }
   quickLookSettings(jsonSettings(_s), q);
   q.runEnd = "following";
@@ -73,18 +73,18 @@ void QuickLookRun::fileFailed(const std::string& name) {
 void QuickLookRun::scanFileOpened(const std::string& name, const DataInspector& inspector) {
   QuickLookFile f;
   f.name = name;
-  f.size = inspector.fileSize();
+  f.size = inspector.walker().fileSize();
   f.errors = std::exchange(_pending, {});
   _files.push_back(std::move(f));
   _inFile = true;
-  _packetsBefore = inspector.pixelCounterTotal();
+  _packetsBefore = inspector.stream().delivered();
   _inner.scanFileOpened(name, inspector);
 }
 
 void QuickLookRun::scanFileEnded(const DataInspector& inspector) {
-  _files.back().packets = inspector.pixelCounterTotal() - _packetsBefore;
+  _files.back().packets = inspector.stream().delivered() - _packetsBefore;
   // A stream's size: the bytes it held, known now.
-  _files.back().size = inspector.fileSize();
+  _files.back().size = inspector.walker().fileSize();
   _inFile = false;
   _inner.scanFileEnded(inspector);
 }

@@ -41,6 +41,8 @@ class QuickLookRun : public RunReport {
   std::function<void(const std::vector<std::string>&)> onWritten;
 
   std::ostream& checkStream() override { return _inner.checkStream(); }
+  CheckFindings* findingsOut() override { return _inner.findingsOut(); }
+  DisplayState& displayState() override { return _inner.displayState(); }
   void fileFailed(const std::string& name) override;
   // Noted for the page, and passed on.
   void problem(const FileProblem& p) override;

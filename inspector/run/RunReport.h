@@ -10,6 +10,8 @@
 #include <ostream>
 #include <string>
 
+#include "report/CheckFindings.h"
+#include "report/DisplayState.h"
 #include "run/RunSettings.h"
 #include "scan/DataInspector.h"
 
@@ -30,6 +32,10 @@ class RunReport {
   virtual bool imageFailed() const { return _imageFailed; }
   // The stream the checks write their lines to.
   virtual std::ostream& checkStream() = 0;
+  // Where the checks put their findings besides their lines; none: nullptr.
+  virtual CheckFindings* findingsOut() { return nullptr; }
+  // What the display carries from file to file of the run.
+  virtual DisplayState& displayState() { return _display; }
 
   // A file that could not be opened or is not a MORVEN data file; the run
   // stops after it.
@@ -79,6 +85,7 @@ class RunReport {
   const bool _followsChunks;
   bool _imageFailed = false;
   uint64_t _problems = 0;
+  DisplayState _display;
 };
 
 // The run loops over a report: the file check or the pixel scan as the

@@ -27,7 +27,7 @@ std::string padRight(std::string text, size_t width) {
 
 // The chunk listing, the JSON text or the register listing of the current
 // chunk, as the settings ask.
-void reportChunk(const RunSettings& s, const DataInspector& inspector, std::ostream& out,
+void reportChunk(const RunSettings& s, const ChunkWalker& walk, std::ostream& out,
                  bool firstChunk) {
   if (s.listChunks) {
     if (firstChunk) {
@@ -37,41 +37,39 @@ void reportChunk(const RunSettings& s, const DataInspector& inspector, std::ostr
       out << padRight("------------", 25) << "  "
           << "------------" << std::endl;
     }
-    out << padRight(inspector.chunkTypeString(), 25) << "  " << inspector.chunkBytes() << std::endl;
+    out << padRight(chunkTypeName(walk.chunkType()), 25) << "  " << walk.chunkBytes() << std::endl;
   }
-  if (s.showJson && inspector.chunkIsJson()) {
-    if (!s.listChunks) out << "=> " << inspector.chunkTypeString() << ":" << std::endl;
-    std::string text = inspector.jsonString();
+  if (s.showJson && walk.chunkIsJson()) {
+    if (!s.listChunks) out << "=> " << chunkTypeName(walk.chunkType()) << ":" << std::endl;
+    std::string text = walk.jsonString();
     if (text.empty()) {
       out << "<empty>" << std::endl;
     } else {
       out << text << std::endl;
     }
-  } else if (s.showConfig && inspector.chunkIsVx7Config()) {
+  } else if (s.showConfig && walk.chunkIsVx7Config()) {
     if (!s.listChunks) {
-      out << "=> " << inspector.chunkTypeString() << " (size=" << inspector.chunkBytes() << "):";
-      if (inspector.configBytes().empty()) out << std::endl;
+      out << "=> " << chunkTypeName(walk.chunkType()) << " (size=" << walk.chunkBytes() << "):";
+      if (walk.configBytes().empty()) out << std::endl;
     }
-    displayVx7Config(inspector.walker(), out);
+    displayVx7Config(walk, out);
   }
 }
 
 // What the file check says once a file's chunk walk has ended.
-void reportEndOfFile(const RunSettings& s, const DataInspector& inspector, std::ostream& out) {
-  if (inspector.errNo() != 0)
-    out << "### Error errno: " << std::strerror(inspector.errNo()) << std::endl;
-  if (inspector.ferror()) out << "### File error" << std::endl;
-  if (inspector.feof()) {
-    out << "=> End-of-file reached (index=" << inspector.fileIndex() << ")" << std::endl;
+void reportEndOfFile(const RunSettings& s, const ChunkWalker& walk, std::ostream& out) {
+  if (walk.errNo() != 0) out << "### Error errno: " << std::strerror(walk.errNo()) << std::endl;
+  if (walk.ferror()) out << "### File error" << std::endl;
+  if (walk.feof()) {
+    out << "=> End-of-file reached (index=" << walk.fileIndex() << ")" << std::endl;
   } else {
     out << "### Not at end-of-file?" << std::endl;
   }
-  out << "Chunks = " << inspector.headerTotal()
-      << ", Total data bytes = " << inspector.chunkBytesTotal() << " ("
-      << inspector.chunkBytesTotal() / 8 << " pixels)" << std::endl;
-  logChunkCounters(inspector.walker(), inspector.out());
-  if (s.histogram) chunkSizesHistogram(inspector.walker(), out, s.histogramBins);
-  if (inspector.hasError()) out << "### There were errors in this file" << std::endl;
+  out << "Chunks = " << walk.headerTotal() << ", Total data bytes = " << walk.chunkBytesTotal()
+      << " (" << walk.chunkBytesTotal() / 8 << " pixels)" << std::endl;
+  logChunkCounters(walk, out);
+  if (s.histogram) chunkSizesHistogram(walk, out, s.histogramBins);
+  if (walk.hasError()) out << "### There were errors in this file" << std::endl;
 }
 
 // The report a person reads: every line on the one output stream, which the
@@ -85,6 +83,8 @@ class TextReport : public RunReport {
         _out(out) {}
 
   std::ostream& checkStream() override { return _out; }
+  CheckFindings* findingsOut() override { return _findings; }
+  void setFindingsOut(CheckFindings* findings) { _findings = findings; }
   void fileFailed(const std::string&) override {}
   // A data chunk that the packet stream finds cut short is no part of the
   // pixel modes' text.
@@ -94,27 +94,27 @@ class TextReport : public RunReport {
 
   void checkFileOpened(const std::string& name, const DataInspector& inspector) override {
     _out << "File opened: " << name << std::endl;
-    _out << "File header: " << inspector.fileHeaderString() << std::endl;
-    if (inspector.sizeKnownAtOpen()) {
+    _out << "File header: " << inspector.walker().fileHeaderString() << std::endl;
+    if (inspector.walker().sizeKnownAtOpen()) {
       _out << checkSizeLine(inspector) << std::flush;
     } else {
       holdSizeLine();
     }
   }
   void chunk(const DataInspector& inspector, bool firstChunk) override {
-    reportChunk(_s, inspector, _out, firstChunk);
+    reportChunk(_s, inspector.walker(), _out, firstChunk);
   }
   // A stream's size is the bytes it held: told once it has been read.
   void checkFileEnded(const DataInspector& inspector) override {
-    reportEndOfFile(_s, inspector, _out);
-    if (!inspector.sizeKnownAtOpen()) sizeLineAtEnd(checkSizeLine(inspector));
+    reportEndOfFile(_s, inspector.walker(), _out);
+    if (!inspector.walker().sizeKnownAtOpen()) sizeLineAtEnd(checkSizeLine(inspector));
     if (_severalFiles) _out << std::endl;
   }
 
   void scanFileOpened(const std::string& name, const DataInspector& inspector) override {
     _out << "File opened: " << name << std::endl;
-    _out << "File header: " << inspector.fileHeaderString() << std::endl;
-    if (inspector.sizeKnownAtOpen()) {
+    _out << "File header: " << inspector.walker().fileHeaderString() << std::endl;
+    if (inspector.walker().sizeKnownAtOpen()) {
       _out << scanSizeLine(inspector) << std::flush;
     } else {
       holdSizeLine();
@@ -129,42 +129,41 @@ class TextReport : public RunReport {
   // The text display takes the packets in batches, straight from the
   // inspector's buffer.
   void display(const RunSettings& s, DataInspector& inspector, uint64_t index) override {
-    inspector.setLineByLine(s.lineByLine);
-    displayPackets(inspector.out(), inspector.stream(), inspector.display(),
+    displayPackets(_out, inspector.stream(), displayState(),
                    DisplayOptions{s.showCounter, s.showRaw, s.showFields, s.testGen,
-                                  s.skipZeroPackets, inspector.lineByLine()},
+                                  s.skipZeroPackets, s.lineByLine},
                    index, s.links);
   }
   void packet(DataInspector& inspector, uint64_t index, uint64_t) override {
     displayPixel(
-        inspector.out(), inspector.stream(), inspector.display(),
+        _out, inspector.stream(), displayState(),
         DisplayOptions{_s.showCounter, _s.showRaw, _s.showFields, _s.testGen, _s.skipZeroPackets},
         index);
   }
   void testGenChecked(const DataInspector& inspector, uint64_t checked) override {
-    _out << "Total pixelpackets = " << inspector.pixelCounterTotal()
-         << " (heartbeats = " << inspector.heartbeatCounter() << ")" << std::endl;
+    _out << "Total pixelpackets = " << inspector.stream().delivered()
+         << " (heartbeats = " << inspector.tallies().types[VX7_EOC_HEARTBEAT] << ")" << std::endl;
     if (checked == 0) _out << "### Nothing was actually checked: check file contents\n";
   }
   void countersChecked(const DataInspector& inspector, uint64_t checked) override {
-    _out << "Total 'packets' = " << inspector.pixelCounterTotal() << std::endl;
+    _out << "Total 'packets' = " << inspector.stream().delivered() << std::endl;
     if (checked == 0) _out << "### Nothing was actually checked: check file contents\n";
   }
   void statistics(const DataInspector& inspector) override {
     if (!printStatistics(_s, inspector, _out)) pictureFailed();
   }
   void scanFileEnded(const DataInspector& inspector) override {
-    if (!inspector.sizeKnownAtOpen()) sizeLineAtEnd(scanSizeLine(inspector));
+    if (!inspector.walker().sizeKnownAtOpen()) sizeLineAtEnd(scanSizeLine(inspector));
     if (_severalFiles) _out << std::endl;
   }
   void runEnded(RunEnd) override {}
 
  private:
   static std::string checkSizeLine(const DataInspector& inspector) {
-    return "File size  : " + std::to_string(inspector.fileSize()) + " bytes\n";
+    return "File size  : " + std::to_string(inspector.walker().fileSize()) + " bytes\n";
   }
   static std::string scanSizeLine(const DataInspector& inspector) {
-    const uint64_t size = inspector.fileSize();
+    const uint64_t size = inspector.walker().fileSize();
     std::string line =
         "File size  : " + std::to_string(size) + " bytes (" + std::to_string(size / 8) + "*8";
     if (size % 8 != 0) line += " + " + std::to_string(size % 8);
@@ -195,6 +194,7 @@ class TextReport : public RunReport {
   const RunSettings& _s;
   bool _severalFiles;
   std::ostream& _out;
+  CheckFindings* _findings = nullptr;
 };
 
 // The packets of one opened file, in the mode the settings ask for.
@@ -204,10 +204,10 @@ void scanPackets(const RunSettings& s, DataInspector& inspector, RunReport& repo
     report.display(s, inspector, skipped);
   } else if (s.testGen) {
     report.testGenChecked(inspector, checkAsTestGenPixels(report.checkStream(), inspector.stream(),
-                                                          s.links, inspector.checkFindings()));
+                                                          s.links, report.findingsOut()));
   } else if (s.counterCheck) {
     report.countersChecked(inspector, checkAsCounters(report.checkStream(), inspector.stream(),
-                                                      s.links, inspector.checkFindings()));
+                                                      s.links, report.findingsOut()));
   } else {
     inspector.processAllPixels();
     report.statistics(inspector);
@@ -217,14 +217,15 @@ void scanPackets(const RunSettings& s, DataInspector& inspector, RunReport& repo
 // Tells the progress of the run, if any, where the walk has got.
 void followProgress(const RunSettings& s, DataInspector& inspector, size_t fileIndex) {
   if (s.progress == nullptr) return;
-  s.progress->fileStarted(
-      fileIndex, inspector.sizeKnownAtOpen() ? inspector.fileSize() : RunProgress::UNKNOWN_SIZE);
+  s.progress->fileStarted(fileIndex, inspector.walker().sizeKnownAtOpen()
+                                         ? inspector.walker().fileSize()
+                                         : RunProgress::UNKNOWN_SIZE);
   RunProgress* progress = s.progress;
-  inspector.setProgressHook([progress](uint64_t offset) { progress->at(offset); });
+  inspector.walker().setProgressHook([progress](uint64_t offset) { progress->at(offset); });
 }
 
 void followIfLast(const RunSettings& s, DataInspector& inspector, size_t index, size_t files) {
-  inspector.setFollow(s.follow && index + 1 == files ? s.followSettings : nullptr);
+  inspector.walker().setFollow(s.follow && index + 1 == files ? s.followSettings : nullptr);
 }
 
 RunEnd checkLoop(const RunSettings& s, const std::vector<std::string>& fileNames,
@@ -244,13 +245,13 @@ RunEnd checkLoop(const RunSettings& s, const std::vector<std::string>& fileNames
     report.checkFileOpened(name, inspector);
     bool firstChunk = true;
     const bool follow = report.followsChunks();
-    while (report.writable() && inspector.nextChunk()) {
+    while (report.writable() && inspector.walker().nextChunk()) {
       if (follow) report.chunk(inspector, firstChunk);
       firstChunk = false;
     }
     if (!report.writable()) return RunEnd::OutputFailed;
     report.checkFileEnded(inspector);
-    readFailed = readFailed || inspector.ferror();
+    readFailed = readFailed || inspector.walker().ferror();
   }
   if (!report.writable()) return RunEnd::OutputFailed;
   return readFailed ? RunEnd::ReadFailed : RunEnd::Completed;
@@ -258,9 +259,9 @@ RunEnd checkLoop(const RunSettings& s, const std::vector<std::string>& fileNames
 
 // How the packet stream is read, as the settings ask.
 void readPacketsAs(const RunSettings& s, DataInspector& inspector) {
-  inspector.setReverseBytes(s.reverseBytes);
-  inspector.setReverseWords(s.reverseWords);
-  inspector.setFromPelvan(s.fromPelvan);
+  inspector.stream().setReverseBytes(s.reverseBytes);
+  inspector.stream().setReverseWords(s.reverseWords);
+  inspector.stream().setFromPelvan(s.fromPelvan);
   inspector.setThreads(s.threads);
 }
 
@@ -277,18 +278,18 @@ RunEnd scanLoop(const RunSettings& s, const std::vector<std::string>& fileNames,
       return report.writable() ? RunEnd::FileFailed : RunEnd::OutputFailed;
     }
     followProgress(s, inspector, i);
-    if (s.frameBits != 0) forceFrameData(inspector.display(), inspector.out(), s.frameBits);
+    if (s.frameBits != 0) forceFrameData(report.displayState(), report.checkStream(), s.frameBits);
     report.scanFileOpened(name, inspector);
     firstFile = false;
 
     uint64_t skipped = 0;
-    while (skipped < s.skipCount && inspector.nextPixel()) ++skipped;
+    while (skipped < s.skipCount && inspector.stream().nextPixel()) ++skipped;
     report.skipped(skipped);
     readPacketsAs(s, inspector);
     if (!report.writable()) return RunEnd::OutputFailed;
     scanPackets(s, inspector, report, skipped);
     report.scanFileEnded(inspector);
-    readFailed = readFailed || inspector.ferror();
+    readFailed = readFailed || inspector.walker().ferror();
   }
   if (!report.writable()) return RunEnd::OutputFailed;
   return readFailed ? RunEnd::ReadFailed : RunEnd::Completed;
@@ -309,7 +310,7 @@ RunEnd reportedRun(const RunSettings& s, const std::vector<std::string>& fileNam
 void RunReport::display(const RunSettings& s, DataInspector& inspector, uint64_t index) {
   int k = 0;
   uint64_t word;
-  while (inspector.nextPixel(&word)) {
+  while (inspector.stream().nextPixel(&word)) {
     ++index;
     if (++k == s.links) {
       k = 0;
@@ -328,16 +329,16 @@ bool isStatisticsRun(const RunSettings& s) {
 bool printStatistics(const RunSettings& s, const DataInspector& inspector, std::ostream& out) {
   if (s.eocList) {
     out << std::endl;
-    logEocCounters(inspector.tallies(), inspector.out(), s.eocListAll);
+    logEocCounters(inspector.tallies(), out, s.eocListAll);
   }
   const std::string image = imageFileName(s);
   const std::string imageError =
-      image.empty() ? std::string() : writeRunPicture(s, inspector.pixelCounters(), image);
+      image.empty() ? std::string() : writeRunPicture(s, inspector.tallies().pixels.get(), image);
   if (!imageError.empty()) out << "### " << imageError << std::endl;
   if (s.histogram) toaHistogram(inspector.tallies(), out, s.histogramBins);
-  out << "Total pixelpackets = " << inspector.pixelCounterTotal() << std::endl;
+  out << "Total pixelpackets = " << inspector.stream().delivered() << std::endl;
   out << std::endl;
-  logChunkCounters(inspector.walker(), inspector.out());
+  logChunkCounters(inspector.walker(), out);
   return imageError.empty();
 }
 
@@ -368,23 +369,51 @@ RunEnd runFiles(const RunSettings& s, const std::vector<std::string>& fileNames,
                      : checkLoop(s, fileNames, inspector, report);
 }
 
+namespace {
+
+// While a run of the caller's inspector goes on, the problems that no one
+// else takes are the text report's.
+class ProblemsToReport {
+ public:
+  ProblemsToReport(DataInspector& inspector, RunReport& report)
+      : _inspector(inspector), _told(!inspector.problemSink()) {
+    if (_told) inspector.setProblemSink([&report](const FileProblem& p) { report.tell(p); });
+  }
+  ~ProblemsToReport() {
+    if (_told) _inspector.setProblemSink(nullptr);
+  }
+  ProblemsToReport(const ProblemsToReport&) = delete;
+  ProblemsToReport& operator=(const ProblemsToReport&) = delete;
+
+ private:
+  DataInspector& _inspector;
+  const bool _told;
+};
+
+}  // namespace
+
 RunEnd checkFiles(const RunSettings& s, const std::vector<std::string>& fileNames,
                   DataInspector& inspector, std::ostream& out) {
   TextReport report(s, fileNames.size() > 1, out);
+  ProblemsToReport told(inspector, report);
   return checkLoop(s, fileNames, inspector, report);
 }
 
 RunEnd scanFiles(const RunSettings& s, const std::vector<std::string>& fileNames,
-                 DataInspector& inspector, std::ostream& out, bool resetFirst) {
+                 DataInspector& inspector, std::ostream& out, bool resetFirst,
+                 CheckFindings* findings) {
   TextReport report(s, fileNames.size() > 1, out);
+  report.setFindingsOut(findings);
+  ProblemsToReport told(inspector, report);
   return scanLoop(s, fileNames, inspector, report, resetFirst);
 }
 
 RunEnd scanMemory(const RunSettings& s, const unsigned char* data, size_t bytes,
                   DataInspector& inspector, std::ostream& out) {
   TextReport report(s, false, out);
+  ProblemsToReport told(inspector, report);
   if (!report.writable()) return RunEnd::OutputFailed;
-  inspector.setDataChunk(data, bytes);
+  inspector.stream().setDataChunk(data, bytes);
   readPacketsAs(s, inspector);
   scanPackets(s, inspector, report, 0);
   return report.writable() ? RunEnd::Completed : RunEnd::OutputFailed;
@@ -456,9 +485,8 @@ RunSummary jsonRun(const RunSettings& s, const std::vector<std::string>& fileNam
   JsonReport report(s, text);
   std::vector<std::pair<uint64_t, std::string>> sizes;
   if (hold) report.holdSizes(&sizes);
-  DataInspector inspector(report.inspectorStream(), true);
-  inspector.setHitTallies(isStatisticsRun(s));
-  report.watch(inspector);
+  DataInspector inspector(true);
+  inspector.tallies().keepHits(isStatisticsRun(s));
   QuickLookRun look(s, report, inspector, text);
   look.onWritten = [&](const std::vector<std::string>& failures) {
     report.quickLookWritten(failures);
@@ -489,8 +517,8 @@ RunSummary textRun(const RunSettings& s, const std::vector<std::string>& fileNam
   std::ostringstream held;
   std::ostream& text = hold ? held : out;
   printBanner(s, fileNames.size() > 1, text);
-  DataInspector inspector(text, true);
-  inspector.setHitTallies(quickLook);
+  DataInspector inspector(true);
+  inspector.tallies().keepHits(quickLook);
   TextReport report(s, fileNames.size() > 1, text);
   std::vector<std::pair<uint64_t, std::string>> sizes;
   if (hold) report.holdSizeLines(&sizes);

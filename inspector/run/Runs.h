@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "report/CheckFindings.h"
 #include "run/RunSettings.h"
 #include "scan/DataInspector.h"
 
@@ -39,9 +40,10 @@ RunEnd checkFiles(const RunSettings& s, const std::vector<std::string>& fileName
 // The pixel-scan run: the inspector is reset only for the first file, so
 // every count accumulates over the files of the run. Without resetFirst the
 // first file too goes on from the inspector's state: a scan that continues
-// an earlier one.
+// an earlier one. The checks also fill the findings given, if any.
 RunEnd scanFiles(const RunSettings& s, const std::vector<std::string>& fileNames,
-                 DataInspector& inspector, std::ostream& out, bool resetFirst = true);
+                 DataInspector& inspector, std::ostream& out, bool resetFirst = true,
+                 CheckFindings* findings = nullptr);
 
 // The packets of a block of the caller's memory (see
 // DataInspector::setDataChunk), then those still waiting in the open file,

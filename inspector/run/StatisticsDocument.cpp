@@ -19,7 +19,7 @@ namespace {
 using nlohmann::json;
 
 constexpr uint64_t MAX_U64 = std::numeric_limits<uint64_t>::max();
-constexpr size_t TYPES = DataInspector::TYPE_COUNTER_COUNT;
+constexpr size_t TYPES = VX7_TYPE_CODES;
 // Type bytes below this are pixel data packets (their EoC block); the
 // others are control packets, which have no pixel and no ToA.
 constexpr uint64_t PIXEL_TYPES = VX7_EOC_MAX_COLNR + 1;
@@ -277,7 +277,7 @@ void readTypes(const json& st, Figures& f) {
              std::to_string(t));
     }
     const std::string& typeName = stringValue(member(e, name, "name"), join(name, "name"));
-    const std::string expected = DataInspector::pixelTypeString(t);
+    const std::string expected = packetTypeName(t);
     if (typeName != expected)
       refuse("member " + join(name, "name") + " is " + shown(typeName) + ", not " +
              shown(expected));
@@ -308,22 +308,20 @@ void readKeyedRows(const json& list, const std::string& listName, size_t n, cons
 void readToas(const json& st, Figures& f) {
   const json& toa = objectValue(member(st, "statistics", "toa"), "statistics.toa");
   const std::string listName = "statistics.toa.counts";
-  const json& list =
-      boundedList(toa, "statistics.toa", "counts", DataInspector::TOA_COUNTER_COUNT, "ToA values");
+  const json& list = boundedList(toa, "statistics.toa", "counts", VX7_TOA_VALUES, "ToA values");
   const auto outOfRange = [&](size_t i, uint64_t v) {
     refuse("member " + item(item(listName, i), 0) + " is " + std::to_string(v) +
            ", not a ToA value (0..65535)");
   };
-  readKeyedRows(list, listName, 2, "a pair [ToA value, count]", DataInspector::TOA_COUNTER_COUNT,
-                "ToA value", outOfRange, [&](const json& row, size_t i, uint64_t v) {
+  readKeyedRows(list, listName, 2, "a pair [ToA value, count]", VX7_TOA_VALUES, "ToA value",
+                outOfRange, [&](const json& row, size_t i, uint64_t v) {
                   f.toas.emplace_back(v, countItem(row, listName, i, 1));
                 });
 }
 
 void readHits(const json& st, Figures& f) {
   const std::string listName = "statistics.hits";
-  const json& list =
-      boundedList(st, "statistics", "hits", DataInspector::PIXEL_COUNTER_COUNT, "pixels");
+  const json& list = boundedList(st, "statistics", "hits", VX7_PIXEL_INDEXES, "pixels");
   const auto outOfRange = [](size_t, uint64_t index) {
     refuse("index " + std::to_string(index) + " out of range");
   };
@@ -343,8 +341,8 @@ void readHits(const json& st, Figures& f) {
     }
     f.hits.emplace_back(index, countItem(row, listName, i, 3));
   };
-  readKeyedRows(list, listName, 4, "a list [pixel index, x, y, count]",
-                DataInspector::PIXEL_COUNTER_COUNT, "pixel index", outOfRange, take);
+  readKeyedRows(list, listName, 4, "a list [pixel index, x, y, count]", VX7_PIXEL_INDEXES,
+                "pixel index", outOfRange, take);
 }
 
 void readChunkCounts(const json& st, Figures& f) {

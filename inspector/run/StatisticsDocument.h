@@ -47,9 +47,9 @@ struct MergeSums {
   std::vector<uint64_t> pixels;  // PIXEL_COUNTER_COUNT
   std::vector<uint64_t> toas;    // TOA_COUNTER_COUNT
   void useTallies() {
-    types.resize(DataInspector::TYPE_COUNTER_COUNT);
-    pixels.resize(DataInspector::PIXEL_COUNTER_COUNT);
-    toas.resize(DataInspector::TOA_COUNTER_COUNT);
+    types.resize(VX7_TYPE_CODES);
+    pixels.resize(VX7_PIXEL_INDEXES);
+    toas.resize(VX7_TOA_VALUES);
   }
   uint64_t packets = 0;
   std::map<uint64_t, uint64_t> chunkCounts;

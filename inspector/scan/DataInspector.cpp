@@ -8,13 +8,13 @@
 
 namespace morven {
 
-DataInspector::DataInspector(const std::string& fileName, std::ostream& out)
-    : DataInspector(out, true) {
+DataInspector::DataInspector(const std::string& fileName, ChunkWalker::ProblemSink sink)
+    : DataInspector(true) {
+  _problemSink = std::move(sink);
   setFile(fileName, true);
 }
 
-DataInspector::DataInspector(std::ostream& out, bool allocBuffer)
-    : _out(out), _stream(_walker, allocBuffer) {
+DataInspector::DataInspector(bool allocBuffer) : _stream(_walker, allocBuffer) {
   _walker.setProblemSink([this](const FileProblem& p) { tellProblem(p); });
   // The hit tallies count the data chunks of each file.
   _stream.setChunkHook([this] {
@@ -34,7 +34,6 @@ void DataInspector::init() {
   _walker.reset();
   _stream.reset();
   _tallies.clear();
-  _display = DisplayState{};
 }
 
 bool DataInspector::setFile(const std::string& fileName, bool reset) {
@@ -59,15 +58,7 @@ void DataInspector::startFile() {
 }
 
 void DataInspector::tellProblem(const FileProblem& problem) {
-  if (_problemSink) {
-    _problemSink(problem);
-  } else if (problem.shownInText) {
-    _out << problemText(problem) << std::flush;
-  }
-}
-
-std::string DataInspector::chunkTypeString(uint64_t type) {
-  return chunkTypeName(type);
+  if (_problemSink) _problemSink(problem);
 }
 
 bool DataInspector::processNextPixel() {
@@ -83,22 +74,6 @@ void DataInspector::addTallies(const uint64_t* types, const uint64_t* pixels, co
   _tallies.add(types, pixels, toas);
   _stream.addDelivered(packets);
   for (const auto& [key, count] : chunkCounts) _walker.chunkTypeCounters()[key] += count;
-}
-
-bool DataInspector::pixelIsData() const {
-  return packetIsData(_stream.current());
-}
-
-bool DataInspector::pixelIsFromTop() const {
-  return packetIsTop(_stream.current());
-}
-
-std::string DataInspector::pixelTypeString() const {
-  return pixelTypeString(packetType(_stream.current()));
-}
-
-std::string DataInspector::pixelTypeString(uint64_t type) {
-  return packetTypeName(type);
 }
 
 }  // namespace morven

@@ -1,7 +1,7 @@
 // What the packet display carries from one packet to the next, and from one
 // file to the next of a run: the frame and its segments, the Pelvan link of
 // the current block, and the last value of each timer, for the differences
-// that its lines print. DataInspector::init() alone resets it.
+// that its lines print. A run starts with a fresh one.
 #ifndef MORVEN_DISPLAYSTATE_H
 #define MORVEN_DISPLAYSTATE_H
 
