@@ -95,6 +95,8 @@ class DataInspector {
 
   // ---- The chunk walk (see ChunkWalker) -------------------------------------
   bool nextChunk() { return _walker.nextChunk(); }
+  // The file's walk ended before its end: see ChunkWalker::walkEnded.
+  void walkEnded() { _walker.walkEnded(); }
   bool isValidHeader(uint64_t headerWord) { return _walker.isValidHeader(headerWord); }
   bool chunkIsData() const { return _walker.chunkIsData(); }
   bool chunkIsJson() const { return _walker.chunkIsJson(); }
