@@ -23,7 +23,8 @@ OpenFailure openFailure(Inspection& in, size_t before) {
   f.errNo = errno;
   f.readError = in.inspector.ferror();
   for (size_t i = before; i < in.problems.size(); ++i) {
-    if (in.problems[i].kind == ProblemKind::ReadFailed) f.readFailure = problemMessage(in.problems[i]);
+    if (in.problems[i].kind == ProblemKind::ReadFailed)
+      f.readFailure = problemMessage(in.problems[i]);
   }
   if (in.problems.size() > before) {
     f.message = problemMessage(in.problems.back());
@@ -65,7 +66,25 @@ void raiseOpenFailure(const std::string& path, const OpenFailure& failure) {
 }
 
 std::string pathString(const py::object& path) {
-  return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  std::string name = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  // The system would take the name only up to its first zero byte, and
+  // open another file: refused as Python's open refuses it.
+  if (name.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
+  return name;
+}
+
+[[noreturn]] void raiseReadFailure(const std::vector<FileProblem>& problems,
+                                   const std::string& path) {
+  for (const FileProblem& p : problems) {
+    if (p.kind == ProblemKind::ReadFailed) {
+      PyErr_SetString(PyExc_OSError, problemMessage(p).c_str());
+      throw py::error_already_set();
+    }
+  }
+  // A plain file's read failed: the system's reason is gone by now.
+  errno = EIO;
+  PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+  throw py::error_already_set();
 }
 
 py::list problemList(const std::vector<FileProblem>& problems) {
