@@ -5,6 +5,7 @@
 // every mode and with every counting option (see fuzz_merge.cpp).
 //
 //   seed_writer DIR     writes DIR/chunks/*, DIR/packets/* and DIR/merge/*
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -157,13 +158,13 @@ void chunkSeeds(const std::filesystem::path& dir) {
   jsonSeeds(dir);
 }
 
-// The bytes compressed as zstd (one frame without checksum, so that a
-// mutation reaches the packets) or gzip (one member).
-std::string compressed(const std::string& bytes, bool zstd) {
+// The bytes compressed as zstd (one frame, by default without checksum, so
+// that a mutation reaches the packets) or gzip (one member).
+std::string compressed(const std::string& bytes, bool zstd, bool checksum = false) {
   if (zstd) {
     std::string out(ZSTD_compressBound(bytes.size()), '\0');
     ZSTD_CCtx* c = ZSTD_createCCtx();
-    ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0);
+    ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, checksum ? 1 : 0);
     const size_t n = ZSTD_compress2(c, out.data(), out.size(), bytes.data(), bytes.size());
     ZSTD_freeCCtx(c);
     out.resize(ZSTD_isError(n) ? 0 : n);
@@ -182,9 +183,40 @@ std::string compressed(const std::string& bytes, bool zstd) {
   return out;
 }
 
+// A zstd frame's content size field (the frame header of ZSTD_compress2,
+// which declares it) moved by delta, so that it disagrees with the bytes.
+std::string withContentSize(std::string frame, int delta) {
+  if (frame.size() < 6) return frame;
+  const unsigned char descriptor = uint8_t(frame[4]);
+  const bool singleSegment = (descriptor & 0x20) != 0;
+  static const size_t DICTIONARY_ID_BYTES[] = {0, 1, 2, 4};
+  const size_t at = 5 + (singleSegment ? 0 : 1) + DICTIONARY_ID_BYTES[descriptor & 3];
+  if (at < frame.size()) frame[at] = char(uint8_t(frame[at]) + delta);
+  return frame;
+}
+
+// Damaged compressed streams: bytes overwritten in the middle (where only
+// the checksum at the end tells, in stored or raw blocks), and zstd frames
+// that declare fewer or more bytes than they hold.
+void damagedCompressedSeeds(const std::filesystem::path& dir, const FileBuilder& file) {
+  for (const bool zstd : {true, false}) {
+    const std::string name = zstd ? "zstd" : "gzip";
+    std::string damaged = compressed(file.bytes(), zstd, true);
+    const size_t middle = damaged.size() / 2;
+    for (size_t i = middle; i < std::min(damaged.size(), middle + 16); ++i) damaged[i] = '\x55';
+    writeSeed(dir, "toa_damaged_" + name, opt({0, 0, 0, 0, 3}), FileBuilder().raw(damaged));
+  }
+  const std::string frame = compressed(file.bytes(), true, true);
+  writeSeed(dir, "toa_size_short_zstd", opt({0, 0, 0, 0, 3}),
+            FileBuilder().raw(withContentSize(frame, -8)));
+  writeSeed(dir, "toa_size_long_zstd", opt({0, 0, 0, 0, 3}),
+            FileBuilder().raw(withContentSize(frame, 8)));
+}
+
 // Compressed files: the packet stream read through the decompressors,
 // whole, cut short, and two members or frames in a row.
 void compressedSeeds(const std::filesystem::path& dir, const FileBuilder& file) {
+  damagedCompressedSeeds(dir, file);
   for (const bool zstd : {true, false}) {
     const std::string name = zstd ? "zstd" : "gzip";
     const std::string whole = compressed(file.bytes(), zstd);

@@ -66,7 +66,25 @@ void raiseOpenFailure(const std::string& path, const OpenFailure& failure) {
 }
 
 std::string pathString(const py::object& path) {
-  return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  std::string name = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  // The system would take the name only up to its first zero byte, and
+  // open another file: refused as Python's open refuses it.
+  if (name.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
+  return name;
+}
+
+[[noreturn]] void raiseReadFailure(const std::vector<FileProblem>& problems,
+                                   const std::string& path) {
+  for (const FileProblem& p : problems) {
+    if (p.kind == ProblemKind::ReadFailed) {
+      PyErr_SetString(PyExc_OSError, problemMessage(p).c_str());
+      throw py::error_already_set();
+    }
+  }
+  // A plain file's read failed: the system's reason is gone by now.
+  errno = EIO;
+  PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+  throw py::error_already_set();
 }
 
 py::list problemList(const std::vector<FileProblem>& problems) {

@@ -17,6 +17,7 @@
 #include "format/Packet.h"
 #include "format/RegisterRecords.h"
 #include "io/FollowSource.h"
+#include "io/OpenInput.h"
 
 namespace morven::python {
 
@@ -104,7 +105,8 @@ struct Chunk {
 // The chunks of a file, one nextChunk at a time.
 class ChunkIterator {
  public:
-  explicit ChunkIterator(const std::string& path) : _in(std::make_unique<Inspection>(false)) {
+  explicit ChunkIterator(const std::string& path)
+      : _in(std::make_unique<Inspection>(false)), _path(path) {
     OpenFailure failure;
     {
       py::gil_scoped_release release;
@@ -116,7 +118,7 @@ class ChunkIterator {
   Chunk next() {
     // What the walk found, taken under the lock; the Python objects are made
     // once the GIL is held again.
-    bool more;
+    bool more, failed;
     uint64_t offset = 0, word = 0, bytes = 0;
     bool json = false, config = false;
     std::string jsonText;
@@ -126,7 +128,9 @@ class ChunkIterator {
       std::lock_guard<std::mutex> lock(_in->busy);
       const DataInspector& in = _in->inspector;
       more = !_ended && _in->inspector.walker().nextChunk();
+      if (!more && !_ended) _in->inspector.walker().walkEnded();
       _ended = !more;
+      failed = !more && _in->inspector.walker().ferror();
       if (more) {
         offset = in.walker().chunkOffset();
         word = in.walker().chunkHeaderWord();
@@ -136,6 +140,12 @@ class ChunkIterator {
         if (json) jsonText = in.walker().jsonString();
         if (config) registers = in.walker().configBytes();
       }
+    }
+    // A file that could not be read to its end (a damaged compressed one),
+    // after the chunks before the failure.
+    if (failed && !_failureRaised) {
+      _failureRaised = true;
+      raiseReadFailure(problems(), _path);
     }
     if (!more) throw py::stop_iteration();
     Chunk c{offset,
@@ -155,19 +165,19 @@ class ChunkIterator {
     return c;
   }
 
-  py::list errors() const {
-    std::vector<FileProblem> problems;
-    {
-      py::gil_scoped_release release;
-      std::lock_guard<std::mutex> lock(_in->busy);
-      problems = _in->problems;
-    }
-    return problemList(problems);
-  }
+  py::list errors() const { return problemList(problems()); }
 
  private:
+  std::vector<FileProblem> problems() const {
+    py::gil_scoped_release release;
+    std::lock_guard<std::mutex> lock(_in->busy);
+    return _in->problems;
+  }
+
   std::unique_ptr<Inspection> _in;
+  std::string _path;
   bool _ended = false;
+  bool _failureRaised = false;
 };
 
 // The packet words of a file in arrays of at most maxWords words.
@@ -180,6 +190,7 @@ class PacketIterator {
   PacketIterator(const std::string& name, const PacketReading& reading, size_t maxWords,
                  std::unique_ptr<ByteSource> source, std::unique_ptr<FollowSettings> follow)
       : _in(std::make_unique<Inspection>(true)),
+        _name(name),
         _follow(std::move(follow)),
         _pelvan(reading.pelvan),
         _maxWords(maxWords) {
@@ -214,15 +225,9 @@ class PacketIterator {
     }
     // A Ctrl-C that ended a follow is raised here, after its words.
     if (PyErr_Occurred() && n == 0) throw py::error_already_set();
-    // A followed file that a damaged read ended (shrunk, replaced).
-    if (n == 0 && _in->inspector.walker().ferror()) {
-      std::string why = "read error";
-      for (const FileProblem& p : _in->problems) {
-        if (p.kind == ProblemKind::ReadFailed) why = problemMessage(p);
-      }
-      PyErr_SetString(PyExc_OSError, why.c_str());
-      throw py::error_already_set();
-    }
+    // A damaged compressed stream, a failed file object, a followed file
+    // that shrank or was replaced: raised after the words read before.
+    if (n == 0 && _in->inspector.walker().ferror()) raiseReadFailure(_in->problems, _name);
     if (n == 0) throw py::stop_iteration();
     shrinkTo(words, n);
     return words;
@@ -230,6 +235,7 @@ class PacketIterator {
 
  private:
   std::unique_ptr<Inspection> _in;
+  std::string _name;
   std::unique_ptr<FollowSettings> _follow;
   bool _pelvan;
   size_t _maxWords;
@@ -302,7 +308,7 @@ class File {
       failure = startPackets(in, _path, reading);
     }
     if (failure.failed) raiseOpenFailure(_path, failure);
-    if (!in.inspector.walker().sizeKnownAtOpen()) return growingPackets(in, reading);
+    if (!in.inspector.walker().sizeKnownAtOpen()) return growingPackets(in, reading, _path);
     // No file holds more packet words than it has whole words.
     py::array_t<uint64_t> words = wordArray(size_t(in.inspector.walker().fileSize() / 8));
     uint64_t* const dst = words.mutable_data();
@@ -313,13 +319,15 @@ class File {
       bool ended;
       n = takeWords(in.inspector, dst, most, reading.pelvan, ended);
     }
+    if (in.inspector.walker().ferror()) raiseReadFailure(in.problems, _path);
     shrinkTo(words, n);
     return words;
   }
 
   // The words of a stream whose size is not known (a compressed file), in
   // an array that doubles as it fills.
-  static py::array_t<uint64_t> growingPackets(Inspection& in, const PacketReading& reading) {
+  static py::array_t<uint64_t> growingPackets(Inspection& in, const PacketReading& reading,
+                                              const std::string& path) {
     size_t capacity = size_t(1) << 20, n = 0;
     py::array_t<uint64_t> words = wordArray(capacity);
     bool ended = false;
@@ -332,6 +340,7 @@ class File {
       py::gil_scoped_release release;
       n += takeWords(in.inspector, dst, capacity - n, reading.pelvan, ended);
     }
+    if (in.inspector.walker().ferror()) raiseReadFailure(in.problems, path);
     shrinkTo(words, n);
     return words;
   }
@@ -361,6 +370,7 @@ class File {
       uint64_t next;
       while (!ended && !more) more = takeWords(in.inspector, &next, 1, reading.pelvan, ended) != 0;
     }
+    if (in.inspector.walker().ferror()) raiseReadFailure(in.problems, _path);
     if (more) {
       throw py::value_error("packets: out holds " + std::to_string(most) +
                             " words, fewer than the packet words of " + _path);
@@ -389,6 +399,7 @@ class File {
       if (!failure.failed) {
         while (in.inspector.walker().nextChunk()) {
         }
+        in.inspector.walker().walkEnded();
       }
     }
     if (failure.failed) raiseOpenFailure(_path, failure);
@@ -436,7 +447,9 @@ out            a numpy.uint64 array to read the words into rather than a fresh
                shape, a view with steps, a read-only array, or words that do
                not fit (out is then written to its end).
 
-The whole file is read into memory; iter_packets walks it in bounded memory.)";
+The whole file is read into memory; iter_packets walks it in bounded memory.
+A file that cannot be read to its end (a damaged or cut compressed file)
+raises OSError with the reason and where: no array that looks complete.)";
 
 }  // namespace
 
@@ -523,10 +536,12 @@ methods raise ValueError.)")
       .def_property_readonly("closed", &File::closed, "True after close().")
       .def_property_readonly("errors", &File::errors,
                              "The structural problems of the whole chunk walk, as (offset, "
-                             "message) pairs.")
+                             "message) pairs; a read error (\"Read error in ...\") among them.")
       .def("chunks", &File::chunks,
            "An iterator over the chunks of the file (morven.Chunk), in file order, up to the "
-           "end of the file or the first header the walk refuses.")
+           "end of the file or the first header the walk refuses. A file that cannot be read to "
+           "its end (a damaged or cut compressed file) raises OSError after the chunks before "
+           "the failure; a compressed one is checked to its end also when the walk stops early.")
       .def(
           "packets",
           [](const File& f, uint64_t skip, bool reverseWords, bool reverseBytes, bool pelvan,
@@ -580,19 +595,26 @@ read, morven.FormatError when it is not a MORVEN data file.)");
         }
         std::string name = "<file object>";
         if (py::hasattr(source, "name")) name = py::str(source.attr("name")).cast<std::string>();
-        return PacketIterator(name, r, size_t(maxWords), std::make_unique<ReadintoSource>(source),
-                              nullptr);
+        // Decompressed as a file is, on the reading thread: each read of the
+        // file object needs the GIL, which a thread of its own would wait for.
+        auto raw = std::make_unique<ReadintoSource>(source);
+        unsigned char first[4];
+        const size_t n = raw->peek(first, sizeof first);
+        return PacketIterator(name, r, size_t(maxWords),
+                              decompressed(std::move(raw), first, n, false), nullptr);
       },
       py::arg("source"), py::arg("skip") = 0, py::arg("reverse_words") = false,
       py::arg("reverse_bytes") = false, py::arg("pelvan") = false,
       py::arg("max_words") = DEFAULT_MAX_WORDS,
       R"(The packet words of a file, in numpy.uint64 arrays of at most max_words words.
 
-source is a path (plain, zstd or gzip) or a binary file object with
-readinto (sys.stdin.buffer, a pipe, a socket's makefile("rb")), read once,
-front to back, in bounded memory. The other arguments are those of
-File.packets(). A file object that cannot be read to its end raises
-OSError once its words have been handed out.)");
+source is a path or a binary file object with readinto (sys.stdin.buffer,
+a pipe, a socket's makefile("rb")), plain, zstd or gzip (told by the first
+bytes), read once, front to back, in bounded memory. The other arguments are
+those of File.packets(). A file or file object that cannot be read to its
+end (a damaged or cut compressed stream, a failing readinto) raises OSError,
+with the reason and where, once the words before the failure have been
+handed out.)");
 
   m.def(
       "follow",

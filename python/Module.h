@@ -90,8 +90,14 @@ OpenFailure openSource(Inspection& in, std::unique_ptr<ByteSource> source, const
 [[noreturn]] void raiseOpenFailure(const std::string& path, const OpenFailure& failure);
 
 // A file name given as str, bytes or os.PathLike, in the file system's
-// encoding.
+// encoding; ValueError for a name with a zero byte in it.
 std::string pathString(const py::object& path);
+
+// Raises OSError for a file whose reading failed: the message of its read
+// error (a damaged compressed stream: what and where), or EIO with the
+// file's name.
+[[noreturn]] void raiseReadFailure(const std::vector<FileProblem>& problems,
+                                   const std::string& path);
 
 // The structural problems as a list of (offset, message) tuples.
 py::list problemList(const std::vector<FileProblem>& problems);

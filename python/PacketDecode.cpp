@@ -167,10 +167,11 @@ void checkLayout(const std::string& layout) {
 const char* const WORDS_TYPE =
     "decode: words must be 64-bit integers (numpy.uint64 or numpy.int64), not ";
 
-// A list (or nested lists) of integers: every one taken modulo 2^64, so a
-// negative one by the bits of its 64-bit form. Converted here, item by
-// item: numpy would make floats of a list that mixes words of the top half
-// (2^63 and above) with others.
+// A list (or nested lists) of integers: Python integers must be words,
+// 0 to 2^64 - 1 (OverflowError otherwise, as numpy's uint64 conversion
+// raises); numpy integers are taken by the bits of their 64-bit form, as
+// their arrays are. Converted here, item by item: numpy would make floats
+// of a list that mixes words of the top half (2^63 and above) with others.
 Words fromIntegers(const py::object& words) {
   const py::module_ numpy = py::module_::import("numpy");
   const py::array objects = numpy.attr("array")(words, py::arg("dtype") = "object");
@@ -182,6 +183,19 @@ Words fromIntegers(const py::object& words) {
     if (!isInt && !py::isinstance(item, integer)) {
       throw py::type_error(WORDS_TYPE +
                            py::str(item.get_type().attr("__name__")).cast<std::string>());
+    }
+    if (isInt) {
+      const unsigned long long word = PyLong_AsUnsignedLongLong(item.ptr());
+      if (word == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        PyErr_Clear();
+        PyErr_SetString(PyExc_OverflowError,
+                        ("decode: a word must be 0 to 2**64 - 1, not " +
+                         py::repr(py::reinterpret_borrow<py::object>(item)).cast<std::string>())
+                            .c_str());
+        throw py::error_already_set();
+      }
+      *dst++ = word;
+      continue;
     }
     const py::int_ value(py::reinterpret_borrow<py::object>(item));
     *dst++ = PyLong_AsUnsignedLongLongMask(value.ptr());
@@ -210,7 +224,8 @@ const char* const DECODE_DOC =
 
 words   packet words: a numpy array of numpy.uint64 (as File.packets gives
         them) or numpy.int64 (taken by its bits, so -1 is 0xFFFFFFFFFFFFFFFF),
-        or a list (or nested lists) of integers, each taken modulo 2^64; the
+        or a list (or nested lists) of integers: Python integers 0 to
+        2**64 - 1, numpy integers by their bits as in their arrays; the
         result has the same shape, any number of dimensions. An array that
         is not contiguous (a slice with a step, a transposed view) or not in
         the machine's byte order is decoded from a contiguous copy.
@@ -226,8 +241,9 @@ out     an array to write the records to rather than a fresh one (numpy's
 
 Raises TypeError, naming the type, for words of any other type (arrays of
 floats, of 32-bit integers, of bool, of objects; floats or bools in a list):
-they are not converted, as numpy would turn 1.5 into 1. Raises ValueError
-for an unknown layout.
+they are not converted, as numpy would turn 1.5 into 1. Raises OverflowError
+for a Python integer in a list below 0 or above 2**64 - 1, as numpy's
+conversion to uint64 does. Raises ValueError for an unknown layout.
 
 Fields of every record:
   top          True for a packet of the top chip half (bit 63)

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -33,9 +34,25 @@ class ReadintoSource : public ByteSource {
   ReadintoSource(const ReadintoSource&) = delete;
   ReadintoSource& operator=(const ReadintoSource&) = delete;
 
+  // Reads the first n bytes ahead (to tell a compressed stream), which the
+  // next reads deliver again.
+  size_t peek(unsigned char* dst, size_t n) {
+    const size_t got = read(dst, n);
+    _ahead.insert(0, reinterpret_cast<const char*>(dst), got);
+    _position -= got;
+    return got;
+  }
+
   size_t read(void* dst, size_t n) override {
-    size_t done = 0;
-    if (_eof || _error) return 0;
+    size_t done = std::min(n, _ahead.size());
+    if (done > 0) {
+      std::memcpy(dst, _ahead.data(), done);
+      _ahead.erase(0, done);
+    }
+    if (done == n || _eof || _error) {
+      _position += done;
+      return done;
+    }
     py::gil_scoped_acquire gil;
     while (done < n) {
       // readinto fills at most what a memoryview of the rest holds.
@@ -97,6 +114,7 @@ class ReadintoSource : public ByteSource {
   }
 
   py::object _file;
+  std::string _ahead;  // bytes peeked, not yet read
   uint64_t _position = 0;
   bool _eof = false;
   bool _error = false;

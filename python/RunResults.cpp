@@ -61,6 +61,25 @@ void checkFilesOpen(const std::vector<std::string>& names) {
   }
 }
 
+// A run that did not complete, as the exception of its cause: OSError for
+// a file that could not be opened or read (a damaged compressed one), with
+// the file's name and the reason; morven.FormatError for one that is not a
+// MORVEN data file.
+[[noreturn]] void raiseRunEnd(RunEnd end, const std::vector<std::string>& names,
+                              const Inspection& in) {
+  // A file that went away or changed after the check before the run.
+  if (end == RunEnd::FileFailed) checkFilesOpen(names);
+  const std::string name = names.size() > 1 ? "one of the files" : names[0];
+  if (end == RunEnd::ReadFailed || in.problems.empty()) raiseReadFailure(in.problems, name);
+  // The file failed in the run but passed the check since: its problem.
+  const FileProblem& p = in.problems.back();
+  OpenFailure failure;
+  failure.failed = true;
+  failure.message = problemMessage(p);
+  failure.systemRefused = p.kind == ProblemKind::OpenFailed || p.kind == ProblemKind::StatFailed;
+  raiseOpenFailure(p.file.empty() ? name : p.file, failure);
+}
+
 // The pixel scan over the files, on the inspection, with the GIL released.
 void scan(const RunSettings& s, const std::vector<std::string>& names, Inspection& in,
           CheckFindings* findings = nullptr) {
@@ -69,9 +88,7 @@ void scan(const RunSettings& s, const std::vector<std::string>& names, Inspectio
     py::gil_scoped_release release;
     end = scanFiles(s, names, in.inspector, in.out, true, findings);
   }
-  // A file that went away or changed after the check above.
-  if (end == RunEnd::FileFailed) checkFilesOpen(names);
-  if (end != RunEnd::Completed) throw std::runtime_error("the run did not complete");
+  if (end != RunEnd::Completed) raiseRunEnd(end, names, in);
 }
 
 RunSettings readingSettings(uint64_t skip, bool reverseWords, bool reverseBytes, bool pelvan) {
@@ -144,8 +161,7 @@ void scanStatistics(const RunSettings& s, const std::vector<std::string>& names,
     end = runFiles(s, names, in.inspector, report);
     report.runEnded(end);
   }
-  if (end == RunEnd::FileFailed) checkFilesOpen(names);
-  if (end != RunEnd::Completed) throw std::runtime_error("the run did not complete");
+  if (end != RunEnd::Completed) raiseRunEnd(end, names, in);
 }
 
 // What a statistics object of these files came from, for messages.
@@ -410,7 +426,9 @@ void addRunResults(py::module_& m) {
          "\nframe_bits     8 or 16: take the data as frame data (mvscan -F)"
          "\nhot_factor     a pixel is hot above this many times the median of the 24"
          "\n               around it (mvscan --hot-factor, default 10)"
-         "\n\nRaises OSError or morven.FormatError for a file that cannot be read.")
+         "\n\nRaises OSError for a file that cannot be opened or read to its end (a damaged "
+         "or cut compressed file: the message names it and says why and where), "
+         "morven.FormatError for one that is not a MORVEN data file.")
             .c_str());
   m.def(
       "check_counters",

@@ -14,6 +14,7 @@
 #include "RunTool.h"
 #include "display_cases.h"
 #include "report/PixelDisplay.h"
+#include "run/Runs.h"
 #include "scan/DataInspector.h"
 
 using namespace testing_files;
@@ -96,9 +97,10 @@ TEST(DisplayFiles, StateCarriesOverToTheNextFile) {
             "1793: FRAME_END (8-bit) frame #1 1 segments, bot header=f1 readout_mode=0", ""}})));
 }
 
-// A reset (a new run, the file check) clears all of the display state: the
-// timer histories of both halves and of the test generator, the frame, its
-// width and count, and the open segment.
+// A new run starts from a clear display state: the timer histories of both
+// halves and of the test generator, the frame, its width and count, and the
+// open segment; a run on an inspector that ran before prints what a run on
+// a new one prints.
 TEST(DisplayFiles, ResetClearsTheWholeState) {
   TempDir dir;
   const std::string a = dir.write(
@@ -111,18 +113,20 @@ TEST(DisplayFiles, ResetClearsTheWholeState) {
       FileBuilder().header().chunk(
           MVHDR_VX7FRAME8, {heartbeat(150), TOP | heartbeat(90), ctrlData(9), shutterFall(9),
                             testGenHeartbeat(800), FRAME_BYTES, FRAME_END}));
-  std::ostringstream out;
+  morven::RunSettings s;
+  s.pixelScan = true;
+  s.displayPixels = true;
+  s.showFields = true;
   morven::DataInspector inspector(true);
-  morven::DisplayState state;
-  for (const std::string& path : {a, b}) {
-    ASSERT_TRUE(inspector.setFile(path, true));
-    out.str("");
-    while (inspector.stream().nextPixel())
-      displayPixel(out, inspector.stream(), state,
-                   morven::DisplayOptions{false, false, true, false, false}, 1);
-  }
+  std::ostringstream first, second, fresh;
+  ASSERT_EQ(morven::scanFiles(s, {a}, inspector, first), morven::RunEnd::Completed);
+  ASSERT_EQ(morven::scanFiles(s, {b}, inspector, second), morven::RunEnd::Completed);
+  morven::DataInspector other(true);
+  ASSERT_EQ(morven::scanFiles(s, {b}, other, fresh), morven::RunEnd::Completed);
+  EXPECT_EQ(second.str(), fresh.str());
+  const std::string shown = second.str().substr(second.str().find("HEARTBEAT B"));
   EXPECT_EQ(
-      out.str(),
+      shown,
       lines({"HEARTBEAT B 150", "HEARTBEAT T 90", "CTRL-DATA B 9",
              "SHUTTER_FALL B 9 (diff=?"
              "?)",

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -218,6 +219,26 @@ TEST(Progress, FitsANarrowTerminal) {
       plain.write(c.outputToFile ? "" : asOnTerminal(runMvscan(c.args, dir.path()).out));
       EXPECT_EQ(screen.text(), plain.text());
     }
+  }
+}
+
+// A compressed file's size is known only once it has been read, but its
+// compressed size from the start: the line counts its compressed bytes read
+// of that size, with a total, a percentage and a time left.
+TEST(Progress, ACompressedFileByItsCompressedBytes) {
+  TempDir dir;
+  dir.write("a.mv", dataFile(2000));
+  ASSERT_EQ(runTool("/bin/sh", {"-c", "zstd -q -c a.mv > a.mv.zst"}, dir.path()).status, 0);
+  const uintmax_t size = std::filesystem::file_size(dir.file("a.mv.zst"));
+  ASSERT_LT(size, 1024u);
+  const PtyRun run = runOnTerminal({"-p", "--no-image", "a.mv.zst"}, dir.path(), dir.file("out"));
+  EXPECT_EQ(run.status, 0);
+  const std::vector<std::string> drawn = drawings(run.terminal);
+  ASSERT_GE(drawn.size(), 1u);
+  for (const std::string& d : drawn) {
+    EXPECT_TRUE(std::regex_match(
+        d, std::regex("mvscan: file 1/1, [0-9]+ B of " + std::to_string(size) + " B(, .*)?")))
+        << d;
   }
 }
 

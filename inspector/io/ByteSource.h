@@ -46,8 +46,19 @@ class ByteSource {
   // damaged compressed stream): the message names the offset in the
   // uncompressed bytes. Empty otherwise.
   virtual std::string errorText() const { return {}; }
+  // Where the failure was found, in the bytes delivered: position() for
+  // a failure of a read; a stream checked on by verifyToEnd fails beyond it.
+  virtual uint64_t errorOffset() const { return position(); }
   // The compressed bytes read so far, for a compressed input; 0 otherwise.
   virtual uint64_t compressedBytes() const { return 0; }
+  // A compressed input's compressed size, when that is known (a file).
+  virtual bool compressedTotal(uint64_t&) const { return false; }
+  // Reads the rest of the input and drops it, for an input whose damage
+  // shows only at its end (a compressed stream checks its checksums there):
+  // called when the reader stops before the end. Position and end of file
+  // stay where the reader left them; a failure sets error() and
+  // errorText(). Nothing for other inputs.
+  virtual void verifyToEnd() {}
   // Whether hints to the system about the bytes ahead are given by a thread
   // of their own or by the reading thread (only plain files give them).
   virtual void setHintThread(bool) {}

@@ -35,6 +35,8 @@ class Decoder {
   virtual bool step(const unsigned char* in, size_t inLen, unsigned char* out, size_t outLen,
                     size_t& used, size_t& made, std::string& error) = 0;
   virtual bool atBoundary() const = 0;
+  // The last error was damage in the data (not a limit of the tool's).
+  bool damaged = true;
 };
 
 namespace {
@@ -57,7 +59,8 @@ class ZstdDecoder : public Decoder {
     used = src.pos;
     made = dst.pos;
     if (ZSTD_isError(r)) {
-      if (ZSTD_getErrorCode(r) == ZSTD_error_frameParameter_windowTooLarge) {
+      damaged = ZSTD_getErrorCode(r) != ZSTD_error_frameParameter_windowTooLarge;
+      if (!damaged) {
         error = "zstd: a frame asks for a window of more than " +
                 std::to_string((size_t(1) << MAX_WINDOW_LOG) >> 20) + " MiB";
       } else {
@@ -65,16 +68,53 @@ class ZstdDecoder : public Decoder {
       }
       return false;
     }
+    if (!frameHeld(in, used, made, error)) return false;
     // 0: a frame has ended and the next may start. A call that moved
     // nothing (no input left) says nothing of where the stream stands.
     if (used > 0 || made > 0) _boundary = r == 0;
+    if (r == 0) {
+      _headerHave = 0;
+      _contentSize = ZSTD_CONTENTSIZE_UNKNOWN;
+      _frameMade = 0;
+    }
     return true;
   }
   bool atBoundary() const override { return _boundary; }
 
  private:
+  // Holds the frame to the content size its header declares, if it does:
+  // the library compares the two only at the frame's end, after every byte
+  // of a longer frame has been handed on. The header is gathered from the
+  // bytes the frame has used so far. A frame that passes its size keeps
+  // the bytes up to it.
+  bool frameHeld(const unsigned char* in, size_t used, size_t& made, std::string& error) {
+    if (_headerHave < _header.size() && _contentSize == ZSTD_CONTENTSIZE_UNKNOWN) {
+      const size_t take = std::min(used, _header.size() - _headerHave);
+      std::memcpy(_header.data() + _headerHave, in, take);
+      _headerHave += take;
+      ZSTD_frameHeader h;
+      if (ZSTD_getFrameHeader(&h, _header.data(), _headerHave) == 0) {
+        // A skippable frame makes no bytes; its size is not content.
+        if (h.frameType == ZSTD_frame) _contentSize = h.frameContentSize;
+        _headerHave = _header.size();
+      }
+    }
+    _frameMade += made;
+    if (_contentSize == ZSTD_CONTENTSIZE_UNKNOWN || _frameMade <= _contentSize) return true;
+    // The bytes past the declared size are no part of the data.
+    made -= size_t(_frameMade - _contentSize);
+    error = "zstd: a frame holds more than the " + std::to_string(_contentSize) +
+            " bytes its header declares";
+    damaged = true;
+    return false;
+  }
+
   ZSTD_DCtx* _ctx;
   bool _boundary = true;
+  std::array<unsigned char, ZSTD_FRAMEHEADERSIZE_MAX> _header{};
+  size_t _headerHave = 0;
+  unsigned long long _contentSize = ZSTD_CONTENTSIZE_UNKNOWN;
+  uint64_t _frameMade = 0;
 };
 
 class GzipDecoder : public Decoder {
@@ -127,7 +167,7 @@ class GzipDecoder : public Decoder {
 
 }  // namespace
 
-CompressedSource::CompressedSource(std::unique_ptr<FileReader> raw, Compression kind)
+CompressedSource::CompressedSource(std::unique_ptr<ByteSource> raw, Compression kind, bool thread)
     : _raw(std::move(raw)), _shared(std::make_unique<Shared>()) {
   if (kind == Compression::Zstd) {
     _decoder = std::make_unique<ZstdDecoder>();
@@ -143,6 +183,7 @@ CompressedSource::CompressedSource(std::unique_ptr<FileReader> raw, Compression 
     return;
   }
   // Without a thread, the reader decompresses when it needs bytes.
+  if (!thread) return;
   try {
     _thread = std::make_unique<std::thread>(&CompressedSource::run, this);
     _process = ::getpid();
@@ -188,6 +229,7 @@ bool CompressedSource::refill() {
   if (_inStart < _inEnd) return true;
   if (_inEnded) return false;
   _inStart = _inEnd = 0;
+  errno = 0;
   const size_t n = _raw->read(_in.get(), IN_BYTES);
   const int readErrno = errno;
   _compressed.fetch_add(n, std::memory_order_relaxed);
@@ -195,19 +237,25 @@ bool CompressedSource::refill() {
   if (n < IN_BYTES && _raw->error()) {
     _inEnded = true;
     _failed = true;
-    _failText = std::string("read error: ") + std::strerror(readErrno);
+    // A source that says why (a Python file object), or the system's errno.
+    const std::string why = _raw->errorText();
+    _failText = "read error: " + (why.empty() ? std::string(std::strerror(readErrno)) : why);
     return n > 0;
   }
   if (n == 0) _inEnded = true;
   return n > 0;
 }
 
-bool CompressedSource::fail(const std::string& what, size_t inBlock) {
+bool CompressedSource::fail(const std::string& what, size_t inBlock, bool damaged) {
   if (!_failed) {
     _failed = true;
     _failText = what;
   }
-  _failText += " at byte " + std::to_string(_made + inBlock) + " of the uncompressed data";
+  _failOffset = _made + inBlock;
+  _failText += " at byte " + std::to_string(_failOffset) + " of the uncompressed data";
+  // Checksums are checked at the end of a member or frame: the bytes made
+  // before the damage was found have not passed theirs.
+  if (damaged && _failOffset > 0) _failText += "; the figures before it may hold damaged data";
   return false;
 }
 
@@ -223,13 +271,13 @@ bool CompressedSource::fill(Block& block) {
                         BLOCK_BYTES - block.size, used, made, error)) {
       _made += block.size + made;
       block.size += made;
-      return fail(error, 0);
+      return fail(error, 0, _decoder->damaged);
     }
     // Input waits and there is room, yet nothing moved: the decompressor
     // is stuck on the bytes it has.
     if (haveInput && used == 0 && made == 0) {
       _made += block.size;
-      return fail("damaged compressed data", 0);
+      return fail("damaged compressed data", 0, true);
     }
     _inStart += used;
     block.size += made;
@@ -306,6 +354,18 @@ size_t CompressedSource::read(void* dst, size_t n) {
   }
   _pos += done;
   return done;
+}
+
+void CompressedSource::verifyToEnd() {
+  if (_eof || _ended) return;
+  // Every block up to the end handed back unread; the reader's view stays.
+  while (nextBlock()) {
+  }
+  _haveBlock = false;
+  if (_failed) {
+    _error = true;
+    _errorText = _failText;
+  }
 }
 
 bool CompressedSource::skip(uint64_t n) {

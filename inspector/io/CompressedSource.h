@@ -9,6 +9,14 @@
 // set once the bytes before the damage have been read, and errorText() says
 // what was wrong and at which offset of the uncompressed bytes.
 //
+// Damage is mostly found late: gzip checks its CRC at a member's end, zstd
+// its checksum at a frame's end, and garbage may decompress to bytes before
+// that. So a stream is checked to its end even when its reader stops early
+// (verifyToEnd), and the message of damage found after bytes were made
+// says that those bytes may be damaged too. A zstd frame that declares its
+// content size is held to it as it is decoded, which finds some damage
+// before the frame's end.
+//
 // Memory stays bounded on hostile input: a zstd frame that asks for a
 // window larger than MAX_WINDOW_LOG is refused rather than decoded.
 #ifndef MORVEN_COMPRESSEDSOURCE_H
@@ -27,7 +35,6 @@
 #include <thread>
 
 #include "io/ByteSource.h"
-#include "io/FileReader.h"
 #include "io/OpenInput.h"
 
 namespace morven {
@@ -44,8 +51,10 @@ class Decoder;
 
 class CompressedSource : public ByteSource {
  public:
-  // Reads the compressed bytes from raw, which it takes over.
-  CompressedSource(std::unique_ptr<FileReader> raw, Compression kind);
+  // Reads the compressed bytes from raw, which it takes over. Without
+  // thread, the reader decompresses when it needs bytes (for a raw source
+  // that must be read on the reader's thread).
+  CompressedSource(std::unique_ptr<ByteSource> raw, Compression kind, bool thread = true);
   ~CompressedSource() override;
   CompressedSource(const CompressedSource&) = delete;
   CompressedSource& operator=(const CompressedSource&) = delete;
@@ -58,6 +67,9 @@ class CompressedSource : public ByteSource {
   bool error() const override { return _error; }
   std::string errorText() const override { return _error ? _errorText : std::string(); }
   uint64_t compressedBytes() const override;
+  bool compressedTotal(uint64_t& bytes) const override { return _raw->knownSize(bytes); }
+  void verifyToEnd() override;
+  uint64_t errorOffset() const override { return _failOffset != NO_OFFSET ? _failOffset : _pos; }
 
  private:
   static constexpr size_t BLOCK_BYTES = size_t(1) << 20;
@@ -83,8 +95,9 @@ class CompressedSource : public ByteSource {
   // Makes the next block's bytes; false once the stream has ended or
   // failed (the block may still hold bytes then).
   bool fill(Block& block);
-  // Ends the stream as damaged at the current uncompressed offset.
-  bool fail(const std::string& what, size_t inBlock);
+  // Ends the stream as failed at the current uncompressed offset; damaged:
+  // the bytes made before may be damaged too.
+  bool fail(const std::string& what, size_t inBlock, bool damaged = false);
   // Makes more compressed bytes available; false at the end of the input.
   bool refill();
   void run();
@@ -92,7 +105,9 @@ class CompressedSource : public ByteSource {
   bool nextBlock();
   void stopThread();
 
-  std::unique_ptr<FileReader> _raw;
+  static constexpr uint64_t NO_OFFSET = UINT64_MAX;
+
+  std::unique_ptr<ByteSource> _raw;
   std::unique_ptr<Decoder> _decoder;
   std::unique_ptr<unsigned char[]> _in;  // compressed bytes read, not yet decoded
   size_t _inStart = 0, _inEnd = 0;
@@ -102,6 +117,7 @@ class CompressedSource : public ByteSource {
   // it has seen `done`.
   bool _failed = false;
   std::string _failText;
+  uint64_t _failOffset = NO_OFFSET;
 
   std::array<Block, BLOCKS> _blocks;
   // In a process forked while the thread ran, the thread's state is left

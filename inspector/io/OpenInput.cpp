@@ -23,6 +23,20 @@ Compression compressionOf(const unsigned char* first, size_t n) {
   return Compression::None;
 }
 
+std::unique_ptr<ByteSource> decompressed(std::unique_ptr<ByteSource> raw,
+                                         const unsigned char* first, size_t n, bool thread) {
+  const Compression kind = compressionOf(first, n);
+  if (kind == Compression::None) return raw;
+#ifdef MVSCAN_WITH_COMPRESSION
+  return std::make_unique<CompressedSource>(std::move(raw), kind, thread);
+#else
+  // A build without the decompressors (the cross build of the byte-order
+  // check) reads the bytes as they are.
+  (void)thread;
+  return raw;
+#endif
+}
+
 std::unique_ptr<ByteSource> openInput(const std::string& name, OpenFailure& failure,
                                       const FollowSettings* follow) {
   failure = OpenFailure::None;
@@ -41,15 +55,8 @@ std::unique_ptr<ByteSource> openInput(const std::string& name, OpenFailure& fail
     return std::make_unique<FollowSource>(std::move(file), name, *follow);
   }
   unsigned char first[4];
-  const Compression kind = compressionOf(first, file->peek(first, sizeof first));
-  if (kind == Compression::None) return file;
-#ifdef MVSCAN_WITH_COMPRESSION
-  return std::make_unique<CompressedSource>(std::move(file), kind);
-#else
-  // A build without the decompressors (the cross build of the byte-order
-  // check) reads the bytes as they are.
-  return file;
-#endif
+  const size_t n = file->peek(first, sizeof first);
+  return decompressed(std::move(file), first, n, true);
 }
 
 }  // namespace morven

@@ -26,6 +26,13 @@ enum class OpenFailure { None, Open, Stat };
 
 struct FollowSettings;
 
+// The raw source itself when first (its first n bytes, which it still
+// delivers) shows no compression, else the source that decompresses it;
+// without thread, the decompression runs on the reader's thread (for a raw
+// source that must be read there).
+std::unique_ptr<ByteSource> decompressed(std::unique_ptr<ByteSource> raw,
+                                         const unsigned char* first, size_t n, bool thread);
+
 // The input of the name, ready to read from its first byte; null with
 // failure (and errno) set when it cannot be opened. With follow, a named
 // file is followed while it is written (read as it is, not decompressed).

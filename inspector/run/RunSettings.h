@@ -88,6 +88,8 @@ class RunProgress {
   virtual ~RunProgress() = default;
   // The size of a stream, which is known only once it has been read.
   static constexpr uint64_t UNKNOWN_SIZE = UINT64_MAX;
+  // A file's size and the offsets reached in it; for a compressed file
+  // whose compressed size is known, that size and the compressed bytes read.
   virtual void fileStarted(size_t index, uint64_t size) = 0;
   virtual void at(uint64_t offset) = 0;
   // A followed file: the packets and problems so far, for the status line.

@@ -217,10 +217,20 @@ void scanPackets(const RunSettings& s, DataInspector& inspector, RunReport& repo
 // Tells the progress of the run, if any, where the walk has got.
 void followProgress(const RunSettings& s, DataInspector& inspector, size_t fileIndex) {
   if (s.progress == nullptr) return;
-  s.progress->fileStarted(fileIndex, inspector.walker().sizeKnownAtOpen()
-                                         ? inspector.walker().fileSize()
-                                         : RunProgress::UNKNOWN_SIZE);
   RunProgress* progress = s.progress;
+  // A compressed file's size is known only at its end, but its compressed
+  // size at the start: its progress is the compressed bytes read of those.
+  uint64_t compressed;
+  if (!inspector.walker().sizeKnownAtOpen() && inspector.walker().compressedTotal(compressed)) {
+    progress->fileStarted(fileIndex, compressed);
+    const ChunkWalker& walker = inspector.walker();
+    inspector.walker().setProgressHook(
+        [progress, &walker](uint64_t) { progress->at(walker.compressedSize()); });
+    return;
+  }
+  progress->fileStarted(fileIndex, inspector.walker().sizeKnownAtOpen()
+                                       ? inspector.walker().fileSize()
+                                       : RunProgress::UNKNOWN_SIZE);
   inspector.walker().setProgressHook([progress](uint64_t offset) { progress->at(offset); });
 }
 
@@ -250,6 +260,7 @@ RunEnd checkLoop(const RunSettings& s, const std::vector<std::string>& fileNames
       firstChunk = false;
     }
     if (!report.writable()) return RunEnd::OutputFailed;
+    inspector.walker().walkEnded();
     report.checkFileEnded(inspector);
     readFailed = readFailed || inspector.walker().ferror();
   }

@@ -12,6 +12,7 @@
 
 #include "format/ByteOrder.h"
 #include "format/ChunkTypes.h"
+#include "io/FollowSource.h"
 #include "io/OpenInput.h"
 #include "text/JsonNesting.h"
 
@@ -99,6 +100,19 @@ bool ChunkWalker::readFileHeader() {
   _fileHeader = loadLE64(header);
   _fileIndex = 8;
   if (_fileHeader == MVHDR_MAGIC) return true;
+  // A followed file is read as it is written, byte for byte: a compressed
+  // one cannot be decompressed before it is complete.
+  if (dynamic_cast<FollowSource*>(_source.get()) != nullptr &&
+      compressionOf(header, sizeof header) != Compression::None) {
+    const std::string kind =
+        compressionOf(header, sizeof header) == Compression::Zstd ? "zstd" : "gzip";
+    tellProblem({ProblemKind::ReadFailed, 0, 0, _fileName,
+                 "a " + kind +
+                     "-compressed file cannot be followed while it is written; read it once it "
+                     "is complete"});
+    _hasError = true;
+    return false;
+  }
 
   tellProblem({ProblemKind::NotMorven, 0, _fileHeader});
   _hasError = true;
@@ -285,6 +299,12 @@ bool ChunkWalker::skipBytes(uint64_t n) {
   return moved;
 }
 
+void ChunkWalker::walkEnded() {
+  if (!_source || _source->eof() || _source->error()) return;
+  _source->verifyToEnd();
+  afterInput();
+}
+
 void ChunkWalker::afterInput() {
   if (!_sizeKnown && _source->eof()) {
     _fileSize = _source->position();
@@ -297,7 +317,7 @@ void ChunkWalker::afterInput() {
     // ever; a damaged compressed stream says what and where.
     if (!why.empty()) {
       _hasError = true;
-      tellProblem({ProblemKind::ReadFailed, _source->position(), 0, _fileName, why});
+      tellProblem({ProblemKind::ReadFailed, _source->errorOffset(), 0, _fileName, why});
     }
   }
 }

@@ -65,6 +65,10 @@ class ChunkWalker {
   // a failed step, or on a header of no accepted type (then chunkType() and
   // chunkBytes() still tell what it declared).
   bool nextChunk();
+  // The walk of this file has ended before the end of its input (a header
+  // of no accepted type): a compressed input is read on to its end, so that
+  // damage that only its checksums show is found and told as a read error.
+  void walkEnded();
   // Takes a header word as the current chunk's; whether its type is accepted.
   bool isValidHeader(uint64_t headerWord);
   // The current payload has been read by its reader: the next nextChunk()
@@ -95,6 +99,8 @@ class ChunkWalker {
   bool sizeKnownAtOpen() const { return _sizeKnownAtOpen; }
   // The compressed bytes read, for a compressed file; 0 otherwise.
   uint64_t compressedSize() const { return _source ? _source->compressedBytes() : 0; }
+  // A compressed file's compressed size, when known at the start.
+  bool compressedTotal(uint64_t& bytes) const { return _source && _source->compressedTotal(bytes); }
   // How far the walk has accounted for the file: the start of the current
   // payload while a chunk is current.
   uint64_t fileIndex() const { return _fileIndex; }

@@ -90,6 +90,7 @@ bool PacketStream::nextDataChunk() {
     // this file.
     if (!_walker.chunkIsData()) {
       _packetStreamEnded = true;
+      _walker.walkEnded();
       return false;
     }
     _chunkWordsLeft = _walker.chunkBytes() / 8;

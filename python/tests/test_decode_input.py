@@ -52,7 +52,7 @@ def test_lists_of_integers():
     # numpy would make floats of a list that mixes the halves
     assert morven.decode([BOTTOM, TOP])["x"].tolist() == [11, 436]
     assert morven.decode([2**63])["top"].tolist() == [True]
-    assert morven.decode([-1, np.uint64(TOP), np.int64(5)])["type"].tolist() == [255, 5, 0]
+    assert morven.decode([np.int64(-1), np.uint64(TOP), np.int64(5)])["type"].tolist() == [255, 5, 0]
     assert morven.decode([[BOTTOM], [TOP]], "pc24")["x"].tolist() == [[11], [436]]
     assert morven.decode([]).shape == (0,)
 
