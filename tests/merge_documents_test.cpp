@@ -445,6 +445,51 @@ INSTANTIATE_TEST_SUITE_P(Options, MergeEqualsOneRun,
                                          Counting{"All", {"-s", "3", "-w", "-r", "-W"}}),
                          [](const testing::TestParamInfo<Counting>& p) { return p.param.name; });
 
+// Files that end inside a chunk: each file's message numbers the chunk
+// within that file, as the file check does, whatever files came before it
+// in the run; so the documents of single files merge into the document of
+// one run, byte for byte. c.mv ends inside its third chunk (a data chunk),
+// e.mv inside its second (a run-information chunk).
+TEST(MergeCutFiles, ChunksNumberedWithinEachFile) {
+  Documents d;
+  FileBuilder c = fileA().chunk(MVHDR_VX7TOATOT, {hit(false, 1, 2, 3), hit(false, 4, 5, 6)});
+  d.dir.write("c.mv", c.truncateTo(c.size() - 4));
+  FileBuilder e = fileB().chunk(MVHDR_RUNINFO, {0x2020202020202020ULL, 0x2020202020202020ULL});
+  d.dir.write("e.mv", e.truncateTo(e.size() - 8));
+  d.save("c.json", {"-p", "--json", "--no-image", "c.mv"});
+  d.save("e.json", {"-p", "--json", "--no-image", "e.mv"});
+  for (const std::vector<std::string>& order :
+       {std::vector<std::string>{"c", "e"}, std::vector<std::string>{"e", "c", "e"}}) {
+    std::vector<std::string> run = {"-p", "--json", "--image", "x.png"};
+    std::vector<std::string> merge = {"--merge", "--json", "--image", "x.png",
+                                      "--allow-duplicates"};
+    for (const std::string& f : order) {
+      run.push_back(f + ".mv");
+      merge.push_back(f + ".json");
+    }
+    SCOPED_TRACE(run.back());
+    const RunResult one = runMvscan(run, d.dir.path());
+    const RunResult merged = runMvscan(merge, d.dir.path());
+    ASSERT_EQ(one.status, 0);
+    ASSERT_EQ(merged.status, 0) << merged.out;
+    EXPECT_EQ(merged.out, one.out);
+    const json doc = json::parse(one.out);
+    for (size_t i = 0; i < order.size(); ++i) {
+      EXPECT_EQ(
+          doc["files"][i]["errors"],
+          json::parse(order[i] == "c"
+                          ? R"([{"offset":64,"message":"Truncated last chunk #3"}])"
+                          : R"([{"offset":32,"message":"Failed to read JSON chunk MVHDR_RUNINFO"},
+                                      {"offset":32,"message":"Truncated last chunk #2"}])"));
+    }
+  }
+  // The text of the pixel modes is as it ever was: it says nothing of a cut
+  // data chunk, and numbers a cut chunk of another kind over the run.
+  const RunResult text = runMvscan({"-p", "--no-image", "c.mv", "e.mv"}, d.dir.path());
+  EXPECT_NE(text.out.find("\n### Truncated last chunk #5\n"), std::string::npos) << text.out;
+  EXPECT_EQ(text.out.find("chunk #3"), std::string::npos) << text.out;
+}
+
 // Every document begins with its format: each mode's, and the merge's.
 TEST(JsonDocuments, BeginWithFormat) {
   Documents d;

@@ -536,7 +536,9 @@ void JsonReport::chunk(const DataInspector& inspector, bool) {
   const uint64_t header = inspector.chunkHeaderWord();
   json c = {{"offset", inspector.chunkOffset()},
             {"type", inspector.chunkTypeString()},
-            {"type_number", typeNumber(inspector.chunkType())},
+            // The header's own type field: the name is the type taken (the
+            // ToA/ToT halves are read as MVHDR_VX7TOATOT), the number is not.
+            {"type_number", typeNumber(header)},
             {"stream", (header & MVHDR_STREAMID_MASK) >> MVHDR_STREAMID_SHIFT},
             {"bytes", inspector.chunkBytes()}};
   if (_s.showJson && inspector.chunkIsJson()) {
