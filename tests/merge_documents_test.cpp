@@ -274,7 +274,55 @@ std::vector<Fault> faults() {
       // Sums beyond 64 bits: a.json counts one MVHDR_VX7TOATOT chunk.
       {"ChunkCountSum", [=](json& d) { d["statistics"]["chunk_counts"][0]["count"] = big; },
        "the sum of member statistics.chunk_counts[0].count does not fit in 64 bits"},
+      // Lists longer than a run writes them, refused as they are read.
+      {"ToaValuesTooMany",
+       [](json& d) {
+         json& counts = d["statistics"]["toa"]["counts"];
+         for (uint64_t v = 0; v <= 65536; ++v) counts.push_back({v, 1});
+       },
+       "malformed statistics (member statistics.toa.counts has more than 65536 ToA values)"},
+      {"TypesTooMany",
+       [](json& d) { d["statistics"]["types"].push_back(d["statistics"]["types"][0]); },
+       "malformed statistics (member statistics.types has more than 256 type bytes)"},
+      {"HitRowTooLong", [](json& d) { d["statistics"]["hits"][1] = json(9, 1); },
+       "malformed statistics (member statistics.hits[1] has more than 8 entries)"},
+      {"FileErrorsTooMany",
+       [](json& d) {
+         d["files"][0]["errors"] = json(1025, {{"offset", 0}, {"message", ""}});
+       },
+       "member files[0].errors has more than 1024 errors"},
+      {"SettingsTooManyMembers",
+       [](json& d) {
+         for (int i = 0; i < 60; ++i) d["settings"][std::to_string(i)] = i;
+       },
+       "member settings has more than 64 members"},
+      // Members the merge does not use, of the wrong type.
+      {"ImageNumber", [](json& d) { d["statistics"]["image"] = 3; },
+       "malformed statistics (member statistics.image is 3, not an object)"},
+      {"ImageFileNumber", [](json& d) { d["statistics"]["image"]["file"] = 3; },
+       "malformed statistics (member statistics.image.file is 3, not a string)"},
+      {"HistogramList",
+       [](json& d) {
+         d["statistics"]["toa"]["histogram"] = {1, 2};
+       },
+       "malformed statistics (member statistics.toa.histogram is an array, not an object)"},
+      {"QuickLookErrorNumber",
+       [](json& d) {
+         d["statistics"]["quick_look"] = {
+             {"html", nullptr}, {"hot_pixels", nullptr}, {"errors", {1}}};
+       },
+       "malformed statistics (member statistics.quick_look.errors[0] is 1, not a string)"},
+      {"LinksText", [](json& d) { d["settings"]["links"] = "2"; },
+       "member settings.links is a string, not an unsigned integer"},
+      {"HistogramBinsNegative", [](json& d) { d["settings"]["histogram_bins"] = -4; },
+       "member settings.histogram_bins is -4, not an unsigned integer"},
+      {"CompressedSizeText", [](json& d) { d["files"][0]["compressed_size"] = "9"; },
+       "member files[0].compressed_size is a string, not an unsigned integer"},
+      {"OpenedNumber", [](json& d) { d["files"][0]["opened"] = 1; },
+       "member files[0].opened is 1, not true or false"},
       // Not a document at all.
+      {"MemberTwice", nullptr, "member mode is given twice",
+       R"({"format":{"name":"mvscan-report","version":1},"mode":"statistics","mode":"x"})"},
       {"Array", nullptr, "not a JSON object", "[1, 2]"},
       {"NotJson", nullptr, "not a JSON document", "{\"mode\": "},
       {"TooDeep", nullptr, "nested deeper than 32 levels",
@@ -355,6 +403,11 @@ TEST(MergeSums, OversizedDocumentIsRefusedUnread) {
   const RunResult r = d.merge({"a.json", "huge.json"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "### Cannot merge huge.json: larger than 64 MiB\n");
+  // A large data file given by mistake is no JSON, whatever its size.
+  d.write("huge.mv", fileA().bytes() + std::string(64 << 20, '\0'));
+  const RunResult data = d.merge({"a.json", "huge.mv"});
+  EXPECT_EQ(data.status, 2);
+  EXPECT_EQ(data.out, "### Cannot merge huge.mv: not a JSON document\n");
 }
 
 // The same file in two documents would be counted twice.
