@@ -137,7 +137,7 @@ constexpr LongOption LONG_OPTIONS[] = {
     {"merge", nullptr, OPT_MERGE, "Report the sum of statistics documents of -p --json runs."},
     {"allow-duplicates", nullptr, OPT_ALLOW_DUPLICATES,
      "With --merge: count a file that two documents hold twice."},
-    {"strict", nullptr, OPT_STRICT, "End with status 3 when a structural error was reported."},
+    {"strict", nullptr, OPT_STRICT, "Status 3 on a structural error or a failed -Q/-q check."},
     {"no-progress", nullptr, OPT_NO_PROGRESS, "Show no progress line on standard error."},
     {"threads", "N", OPT_THREADS, "Tally the statistics on N threads (default: every core)."},
     {"html", "PATH", OPT_HTML, "Write the quick-look page of -p or --merge to PATH."},
@@ -367,6 +367,7 @@ int readLongOption(int c, Options& o, std::ostream& out) {
     case OPT_HTML:
     case OPT_HOT_PIXELS:
     case OPT_HOT_FACTOR:
+      o.hotFactorGiven = o.hotFactorGiven || c == OPT_HOT_FACTOR;
       return readQuickLookOption(c, optarg, s, out);
     case OPT_FOLLOW:
       s.follow = true;
@@ -404,6 +405,37 @@ int readOptions(int argc, char** argv, Options& o, std::ostream& out) {
 
 namespace {
 
+// The long options that only some modes use: given to another mode they
+// would be silently ignored (a page or picture never written), so they are
+// refused. Those that only turn something off or set how fast the run goes
+// (--no-image, --no-progress, --threads) and --json and --strict serve
+// every mode. -1: the options go together; otherwise the exit status.
+int checkModeOptions(const Options& o, std::ostream& out) {
+  const morven::RunSettings& s = o.run;
+  const bool statistics = o.merge || morven::isStatisticsRun(s);
+  const char* refused = nullptr;
+  if (!s.follow && (s.idleSeconds != 0 || s.intervalSeconds != 2)) {
+    refused = "--idle and --interval go with --follow";
+  } else if (!s.snapshotFile.empty() && !(s.follow && s.json && morven::isStatisticsRun(s))) {
+    refused = "--snapshot goes with --follow, -p and --json";
+  } else if (o.merge && s.follow) {
+    refused = "--follow goes with a scan, not with --merge";
+  } else if (!statistics && !s.imageFile.empty()) {
+    refused = "--image goes with -p or --merge";
+  } else if (!statistics && !s.htmlFile.empty()) {
+    refused = "--html goes with -p or --merge";
+  } else if (!statistics && !s.hotPixelsFile.empty()) {
+    refused = "--hot-pixels goes with -p or --merge";
+  } else if (o.hotFactorGiven && s.htmlFile.empty() && s.hotPixelsFile.empty()) {
+    refused = "--hot-factor goes with --html or --hot-pixels";
+  } else if (!o.merge && o.mergeOptions.allowDuplicates) {
+    refused = "--allow-duplicates goes with --merge";
+  }
+  if (refused == nullptr) return -1;
+  out << "### " << refused << std::endl;
+  return EXIT_USAGE;
+}
+
 void stopFollow(int) {
   morven::stopFollowing();
 }
@@ -430,19 +462,8 @@ int commandLine(int argc, char** argv, std::ostream& out, ProgressLine* progress
     return EXIT_USAGE;
   }
   const std::vector<std::string> fileNames(argv + optind, argv + argc);
-  if (!o.run.follow && (o.run.idleSeconds != 0 || o.run.intervalSeconds != 2)) {
-    out << "### --idle and --interval go with --follow" << std::endl;
-    return EXIT_USAGE;
-  }
-  if (!o.run.snapshotFile.empty() &&
-      !(o.run.follow && o.run.json && morven::isStatisticsRun(o.run))) {
-    out << "### --snapshot goes with --follow, -p and --json" << std::endl;
-    return EXIT_USAGE;
-  }
-  if (o.merge && o.run.follow) {
-    out << "### --follow goes with a scan, not with --merge" << std::endl;
-    return EXIT_USAGE;
-  }
+  status = checkModeOptions(o, out);
+  if (status >= 0) return status;
   if (o.run.follow) {
     stopFollowOnSignals();
     // A display into a file or pipe writes in large blocks: while it waits
@@ -452,8 +473,11 @@ int commandLine(int argc, char** argv, std::ostream& out, ProgressLine* progress
     }
   }
   if (o.merge) {
+    uint64_t problems = 0;
+    o.mergeOptions.problems = &problems;
     const morven::RunEnd end = morven::mergeStatistics(o.run, fileNames, out, o.mergeOptions);
-    return end == morven::RunEnd::Completed ? EXIT_DONE : EXIT_RUN_FAILED;
+    if (end != morven::RunEnd::Completed) return EXIT_RUN_FAILED;
+    return o.strict && problems > 0 ? EXIT_STRUCTURE : EXIT_DONE;
   }
   // A display on the terminal writes all the time: a progress line there
   // would only flicker between its lines.
@@ -466,7 +490,8 @@ int commandLine(int argc, char** argv, std::ostream& out, ProgressLine* progress
   const morven::RunSummary summary = morven::runReport(o.run, fileNames, out);
   if (progress != nullptr) progress->erase();
   if (summary.end != morven::RunEnd::Completed) return EXIT_RUN_FAILED;
-  return o.strict && summary.problems > 0 ? EXIT_STRUCTURE : EXIT_DONE;
+  const bool failed = summary.problems > 0 || summary.checkFailures > 0;
+  return o.strict && failed ? EXIT_STRUCTURE : EXIT_DONE;
 }
 
 }  // namespace mvscan

@@ -31,6 +31,7 @@ struct Options {
   morven::MergeOptions mergeOptions;  // --allow-duplicates
   bool strict = false;                // --strict
   bool progress = true;               // not --no-progress
+  bool hotFactorGiven = false;        // --hot-factor
 };
 
 // A long option of the command line: its name without "--", the name of

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include <zlib.h>
 #include <zstd.h>
 
@@ -355,6 +357,43 @@ std::string document(const std::vector<std::string>& files, void (*how)(morven::
   return out.str();
 }
 
+// Statistics documents with lists longer than a run writes them, each a
+// little past its bound in the shortest entries that reach it, and long
+// lists (a few thousand short entries) where the bound is beyond the
+// fuzzer's 32 KiB: the reader refuses them as it reads them.
+template <class Seed>
+void hostileSeeds(const std::string& statistics, const Seed& seed) {
+  using nlohmann::json;
+  const json doc = json::parse(statistics);
+  const auto edited = [&](const std::string& name, const auto& edit) {
+    json d = doc;
+    edit(d);
+    seed("hostile_" + name, 0, d.dump());
+  };
+  const auto list = [](size_t n, const json& entry) { return json(n, entry); };
+  edited("types", [](json& d) { d["statistics"]["types"].push_back(json::object()); });
+  edited("tot", [&](json& d) { d["statistics"]["tot"]["counts"] = list(2049, json::array()); });
+  edited("pc", [&](json& d) { d["statistics"]["pc"]["counts"] = list(177, json::array()); });
+  edited("chunk_counts",
+         [&](json& d) { d["statistics"]["chunk_counts"] = list(257, json::object()); });
+  edited("row", [&](json& d) { d["statistics"]["hits"][0] = list(9, 0); });
+  edited("file_errors", [&](json& d) { d["files"][0]["errors"] = list(1025, json::object()); });
+  edited("quick_look", [&](json& d) {
+    d["statistics"]["quick_look"] = {{"html", nullptr}, {"errors", list(17, "")}};
+  });
+  edited("members", [](json& d) {
+    for (int i = 0; i < 65; ++i) d["settings"][std::to_string(i)] = 0;
+  });
+  edited("toa", [&](json& d) { d["statistics"]["toa"]["counts"] = list(3500, {1, 1}); });
+  edited("chunk_hits", [&](json& d) { d["statistics"]["chunk_hits"] = {list(10000, 0)}; });
+  edited("files", [&](json& d) { d["files"] = list(250, d["files"][0]); });
+  edited("unknown", [&](json& d) { d["statistics"]["later"] = list(10000, 0); });
+  edited("image", [](json& d) { d["statistics"]["image"] = 3; });
+  std::string twice = statistics;
+  twice.insert(1, "\"mode\":\"statistics\",");
+  seed("hostile_twice", 0, twice);
+}
+
 // Documents of every mode, and statistics with every counting option;
 // single ones, and pairs split by a zero byte, behind fuzz_merge's option
 // bytes. The data files are written into a folder of their own, and the
@@ -413,6 +452,7 @@ void mergeSeeds(const std::filesystem::path& dir) {
   seed("pair", WHOLE | JSON, a + '\0' + b);
   seed("pair_text", WHOLE | EOC | HISTOGRAM, b + '\0' + a);
   seed("pair_other_options", 0, a + '\0' + reversed);
+  hostileSeeds(a, seed);
 }
 
 }  // namespace

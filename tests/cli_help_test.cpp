@@ -28,7 +28,7 @@ const std::string LONG_OPTIONS_TEXT =
     "  --no-image          Write no picture.\n"
     "  --merge             Report the sum of statistics documents of -p --json runs.\n"
     "  --allow-duplicates  With --merge: count a file that two documents hold twice.\n"
-    "  --strict            End with status 3 when a structural error was reported.\n"
+    "  --strict            Status 3 on a structural error or a failed -Q/-q check.\n"
     "  --no-progress       Show no progress line on standard error.\n"
     "  --threads=N         Tally the statistics on N threads (default: every core).\n"
     "  --html=PATH         Write the quick-look page of -p or --merge to PATH.\n"

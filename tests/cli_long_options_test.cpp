@@ -57,6 +57,21 @@ struct UsageCase {
   std::string err;  // what standard error must contain
 };
 
+// Each case ends with status 1 and its whole line on standard output.
+void expectUsageErrors(const std::vector<UsageCase>& cases, const TempDir& dir) {
+  for (const UsageCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunResult r = runMvscan(c.args, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.out);
+    if (c.err.empty()) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+  }
+}
+
 TEST(LongOptions, UsageErrors) {
   TempDir dir;
   dir.write("a.mv", soundFile());
@@ -85,16 +100,83 @@ TEST(LongOptions, UsageErrors) {
        "### --hot-factor: error in argument\n",
        ""},
   };
-  for (const UsageCase& c : cases) {
+  expectUsageErrors(cases, dir);
+}
+
+// A long option that the mode does not use would be silently ignored: it
+// is refused, with what it goes with. Those that only turn something off or
+// set how the run goes serve every mode.
+TEST(LongOptions, ModeOptions) {
+  TempDir dir;
+  dir.write("a.mv", soundFile());
+  dir.write("a.json",
+            FileBuilder().raw(runMvscan({"-p", "--json", "--no-image", "a.mv"}, dir.path()).out));
+  const std::string html = "### --html goes with -p or --merge\n";
+  const std::string hotFactor = "### --hot-factor goes with --html or --hot-pixels\n";
+  const std::vector<UsageCase> refused = {
+      {"HtmlFileCheck", {"--html", "a.html", "a.mv"}, html, ""},
+      {"HtmlDisplay", {"-R", "--html", "a.html", "a.mv"}, html, ""},
+      {"HtmlPixelsOverridden", {"-p", "-P", "--html", "a.html", "a.mv"}, html, ""},
+      {"HtmlTestGen", {"-Q", "--html=a.html", "a.mv"}, html, ""},
+      {"HtmlFollowedCounters",
+       {"-q", "--follow", "--idle", "1", "--html", "a.html", "a.mv"},
+       html,
+       ""},
+      {"HotPixelsCounters",
+       {"-q", "--hot-pixels", "h.csv", "a.mv"},
+       "### --hot-pixels goes with -p or --merge\n",
+       ""},
+      {"ImageFileCheck",
+       {"-f", "--image", "x.png", "a.mv"},
+       "### --image goes with -p or --merge\n",
+       ""},
+      {"ImageDisplayJson",
+       {"-P", "--json", "--image", "x.png", "a.mv"},
+       "### --image goes with -p or --merge\n",
+       ""},
+      {"HotFactorFileCheck", {"--hot-factor", "5", "a.mv"}, hotFactor, ""},
+      {"HotFactorWithoutPage", {"-p", "--hot-factor", "5", "a.mv"}, hotFactor, ""},
+      {"HotFactorMergeWithoutPage", {"--merge", "--hot-factor=10", "a.json"}, hotFactor, ""},
+      {"AllowDuplicatesScan",
+       {"-p", "--allow-duplicates", "a.mv"},
+       "### --allow-duplicates goes with --merge\n",
+       ""},
+      {"IdleWithoutFollow",
+       {"-p", "--idle", "3", "a.mv"},
+       "### --idle and --interval go with --follow\n",
+       ""},
+      {"SnapshotWithoutJson",
+       {"-p", "--follow", "--snapshot", "s.json", "a.mv"},
+       "### --snapshot goes with --follow, -p and --json\n",
+       ""},
+      {"FollowMerge",
+       {"--merge", "--follow", "a.json"},
+       "### --follow goes with a scan, not with --merge\n",
+       ""},
+  };
+  expectUsageErrors(refused, dir);
+  for (const char* file : {"a.html", "h.csv", "x.png", "s.json", "inspect.png"})
+    EXPECT_FALSE(std::filesystem::exists(dir.file(file))) << file;
+
+  struct Accepted {
+    const char* name;
+    std::vector<std::string> args;
+  };
+  const std::vector<Accepted> accepted = {
+      {"QuietOptionsFileCheck",
+       {"--no-image", "--no-progress", "--threads", "2", "--json", "a.mv"}},
+      {"QuietOptionsDisplay", {"-R", "--no-image", "--no-progress", "--threads=1", "a.mv"}},
+      {"QuietOptionsCounters", {"-q", "--no-image", "--no-progress", "a.mv"}},
+      {"PageWithFactor",
+       {"-p", "--no-image", "--hot-factor", "5", "--hot-pixels", "h.csv", "a.mv"}},
+      {"MergePage", {"--merge", "--no-image", "--html", "m.html", "--hot-factor", "3", "a.json"}},
+      {"MergeImage", {"--merge", "--image", "m.png", "--allow-duplicates", "a.json", "a.json"}},
+  };
+  for (const Accepted& c : accepted) {
     SCOPED_TRACE(c.name);
     const RunResult r = runMvscan(c.args, dir.path());
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, c.out);
-    if (c.err.empty()) {
-      EXPECT_EQ(r.err, "");
-    } else {
-      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
-    }
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.err, "");
   }
 }
 
@@ -104,11 +186,24 @@ struct StatusCase {
   int status;
 };
 
+// A file of counters of one link, 1 to 6: the counter check finds nothing
+// wrong (a sound file of hits is all errors to it, and to the test-generator
+// check).
+FileBuilder counterFile() {
+  return FileBuilder().header().chunk(MVHDR_VX7TOATOT, {1, 2, 3}).chunk(MVHDR_VX7PC24, {4, 5, 6});
+}
+
 TEST(ExitStatus, Table) {
   TempDir dir;
   dir.write("sound.mv", soundFile());
   dir.write("damaged.mv", damagedFile());
+  dir.write("counters.mv", counterFile());
   dir.write("text.txt", FileBuilder().raw("hello world!"));
+  for (const std::string f : {"sound", "damaged"}) {
+    dir.write(
+        f + ".json",
+        FileBuilder().raw(runMvscan({"-p", "--json", "--no-image", f + ".mv"}, dir.path()).out));
+  }
   const std::vector<StatusCase> cases = {
       {"SoundFile", {"sound.mv"}, 0},
       {"DamagedFileIsContent", {"damaged.mv"}, 0},
@@ -122,6 +217,22 @@ TEST(ExitStatus, Table) {
       {"NotADataFile", {"-p", "--no-image", "text.txt"}, 2},
       {"MissingFileJson", {"--json", "missing.mv"}, 2},
       {"ThreadsGiven", {"--threads", "2", "-p", "--no-image", "sound.mv"}, 0},
+      // A check that found errors is a failed check, with --strict.
+      {"CounterErrors", {"-q", "sound.mv"}, 0},
+      {"StrictCounterErrors", {"--strict", "-q", "sound.mv"}, 3},
+      {"StrictCounterErrorsJson", {"--strict", "--json", "-q", "sound.mv"}, 3},
+      {"StrictCounterErrorsLastFile", {"--strict", "-q", "counters.mv", "sound.mv"}, 3},
+      {"StrictCountersSound", {"--strict", "-q", "counters.mv"}, 0},
+      {"TestGenErrors", {"-Q", "sound.mv"}, 0},
+      {"StrictTestGenErrors", {"--strict", "-Q", "sound.mv"}, 3},
+      {"StrictTestGenErrorsJson", {"--strict", "-Q", "--json", "sound.mv"}, 3},
+      {"StrictTestGenDisplay", {"--strict", "-Q", "-P", "sound.mv"}, 0},
+      // The merge holds the structural errors of the documents' files.
+      {"MergeDamaged", {"--merge", "--no-image", "damaged.json"}, 0},
+      {"StrictMergeDamaged",
+       {"--strict", "--merge", "--no-image", "sound.json", "damaged.json"},
+       3},
+      {"StrictMergeSound", {"--strict", "--merge", "--no-image", "sound.json"}, 0},
   };
   for (const StatusCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -206,8 +317,9 @@ TEST(LongOptions, QuickLookFiles) {
       "directory\n";
   ASSERT_GE(failed.out.size(), said.size());
   EXPECT_EQ(failed.out.substr(failed.out.size() - said.size()), said);
-  // The display and the checks write no page.
-  EXPECT_EQ(runMvscan({"-R", "--html", "d.html", "a.mv"}, dir.path()).status, 0);
+  // The display and the checks write no page: asked for one, they refuse
+  // (LongOptions.ModeOptions).
+  EXPECT_EQ(runMvscan({"-R", "--html", "d.html", "a.mv"}, dir.path()).status, 1);
   EXPECT_FALSE(std::filesystem::exists(dir.file("d.html")));
 }
 

@@ -186,6 +186,28 @@ TEST(JsonReport, FileCheckFiguresAreTheTextReports) {
   EXPECT_EQ(doc["files"][0]["has_errors"], false);
 }
 
+// A chunk's type_number is its header's type field; its type is the type
+// it is read as. The ToA/ToT halves are read, and counted, as
+// MVHDR_VX7TOATOT (type number 2).
+TEST(JsonReport, ChunkTypeNumberIsTheHeaders) {
+  TempDir dir;
+  dir.write("halves.mv", FileBuilder()
+                             .header()
+                             .chunk(MVHDR_VX7TOATOT_TOP, {hit(true, 5, 1, 2)})
+                             .chunk(MVHDR_VX7TOATOT_BOTTOM, {hit(false, 5, 1, 2)})
+                             .chunk(MVHDR_VX7TOATOT, {hit(false, 6, 1, 2)}));
+  const RunResult r = runMvscan({"--json", "halves.mv"}, dir.path());
+  ASSERT_EQ(r.status, 0);
+  const json doc = parseDocument(r);
+  const json& f = doc["files"][0];
+  EXPECT_EQ(f["chunks"], json::parse(R"([
+      {"offset":8,"type":"MVHDR_VX7TOATOT","type_number":0,"stream":0,"bytes":8},
+      {"offset":24,"type":"MVHDR_VX7TOATOT","type_number":1,"stream":0,"bytes":8},
+      {"offset":40,"type":"MVHDR_VX7TOATOT","type_number":2,"stream":0,"bytes":8}])"));
+  EXPECT_EQ(f["chunk_counts"],
+            json::parse(R"([{"type":"MVHDR_VX7TOATOT","type_number":2,"count":3}])"));
+}
+
 TEST(JsonReport, StatisticsFiguresAreTheTextReports) {
   TempDir dir;
   dir.write("a.mv", fileA());

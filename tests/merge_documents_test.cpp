@@ -274,7 +274,55 @@ std::vector<Fault> faults() {
       // Sums beyond 64 bits: a.json counts one MVHDR_VX7TOATOT chunk.
       {"ChunkCountSum", [=](json& d) { d["statistics"]["chunk_counts"][0]["count"] = big; },
        "the sum of member statistics.chunk_counts[0].count does not fit in 64 bits"},
+      // Lists longer than a run writes them, refused as they are read.
+      {"ToaValuesTooMany",
+       [](json& d) {
+         json& counts = d["statistics"]["toa"]["counts"];
+         for (uint64_t v = 0; v <= 65536; ++v) counts.push_back({v, 1});
+       },
+       "malformed statistics (member statistics.toa.counts has more than 65536 ToA values)"},
+      {"TypesTooMany",
+       [](json& d) { d["statistics"]["types"].push_back(d["statistics"]["types"][0]); },
+       "malformed statistics (member statistics.types has more than 256 type bytes)"},
+      {"HitRowTooLong", [](json& d) { d["statistics"]["hits"][1] = json(9, 1); },
+       "malformed statistics (member statistics.hits[1] has more than 8 entries)"},
+      {"FileErrorsTooMany",
+       [](json& d) {
+         d["files"][0]["errors"] = json(1025, {{"offset", 0}, {"message", ""}});
+       },
+       "member files[0].errors has more than 1024 errors"},
+      {"SettingsTooManyMembers",
+       [](json& d) {
+         for (int i = 0; i < 60; ++i) d["settings"][std::to_string(i)] = i;
+       },
+       "member settings has more than 64 members"},
+      // Members the merge does not use, of the wrong type.
+      {"ImageNumber", [](json& d) { d["statistics"]["image"] = 3; },
+       "malformed statistics (member statistics.image is 3, not an object)"},
+      {"ImageFileNumber", [](json& d) { d["statistics"]["image"]["file"] = 3; },
+       "malformed statistics (member statistics.image.file is 3, not a string)"},
+      {"HistogramList",
+       [](json& d) {
+         d["statistics"]["toa"]["histogram"] = {1, 2};
+       },
+       "malformed statistics (member statistics.toa.histogram is an array, not an object)"},
+      {"QuickLookErrorNumber",
+       [](json& d) {
+         d["statistics"]["quick_look"] = {
+             {"html", nullptr}, {"hot_pixels", nullptr}, {"errors", {1}}};
+       },
+       "malformed statistics (member statistics.quick_look.errors[0] is 1, not a string)"},
+      {"LinksText", [](json& d) { d["settings"]["links"] = "2"; },
+       "member settings.links is a string, not an unsigned integer"},
+      {"HistogramBinsNegative", [](json& d) { d["settings"]["histogram_bins"] = -4; },
+       "member settings.histogram_bins is -4, not an unsigned integer"},
+      {"CompressedSizeText", [](json& d) { d["files"][0]["compressed_size"] = "9"; },
+       "member files[0].compressed_size is a string, not an unsigned integer"},
+      {"OpenedNumber", [](json& d) { d["files"][0]["opened"] = 1; },
+       "member files[0].opened is 1, not true or false"},
       // Not a document at all.
+      {"MemberTwice", nullptr, "member mode is given twice",
+       R"({"format":{"name":"mvscan-report","version":1},"mode":"statistics","mode":"x"})"},
       {"Array", nullptr, "not a JSON object", "[1, 2]"},
       {"NotJson", nullptr, "not a JSON document", "{\"mode\": "},
       {"TooDeep", nullptr, "nested deeper than 32 levels",
@@ -355,6 +403,11 @@ TEST(MergeSums, OversizedDocumentIsRefusedUnread) {
   const RunResult r = d.merge({"a.json", "huge.json"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "### Cannot merge huge.json: larger than 64 MiB\n");
+  // A large data file given by mistake is no JSON, whatever its size.
+  d.write("huge.mv", fileA().bytes() + std::string(64 << 20, '\0'));
+  const RunResult data = d.merge({"a.json", "huge.mv"});
+  EXPECT_EQ(data.status, 2);
+  EXPECT_EQ(data.out, "### Cannot merge huge.mv: not a JSON document\n");
 }
 
 // The same file in two documents would be counted twice.
@@ -444,6 +497,51 @@ INSTANTIATE_TEST_SUITE_P(Options, MergeEqualsOneRun,
                                          Counting{"Pelvan", {"-W"}},
                                          Counting{"All", {"-s", "3", "-w", "-r", "-W"}}),
                          [](const testing::TestParamInfo<Counting>& p) { return p.param.name; });
+
+// Files that end inside a chunk: each file's message numbers the chunk
+// within that file, as the file check does, whatever files came before it
+// in the run; so the documents of single files merge into the document of
+// one run, byte for byte. c.mv ends inside its third chunk (a data chunk),
+// e.mv inside its second (a run-information chunk).
+TEST(MergeCutFiles, ChunksNumberedWithinEachFile) {
+  Documents d;
+  FileBuilder c = fileA().chunk(MVHDR_VX7TOATOT, {hit(false, 1, 2, 3), hit(false, 4, 5, 6)});
+  d.dir.write("c.mv", c.truncateTo(c.size() - 4));
+  FileBuilder e = fileB().chunk(MVHDR_RUNINFO, {0x2020202020202020ULL, 0x2020202020202020ULL});
+  d.dir.write("e.mv", e.truncateTo(e.size() - 8));
+  d.save("c.json", {"-p", "--json", "--no-image", "c.mv"});
+  d.save("e.json", {"-p", "--json", "--no-image", "e.mv"});
+  for (const std::vector<std::string>& order :
+       {std::vector<std::string>{"c", "e"}, std::vector<std::string>{"e", "c", "e"}}) {
+    std::vector<std::string> run = {"-p", "--json", "--image", "x.png"};
+    std::vector<std::string> merge = {"--merge", "--json", "--image", "x.png",
+                                      "--allow-duplicates"};
+    for (const std::string& f : order) {
+      run.push_back(f + ".mv");
+      merge.push_back(f + ".json");
+    }
+    SCOPED_TRACE(run.back());
+    const RunResult one = runMvscan(run, d.dir.path());
+    const RunResult merged = runMvscan(merge, d.dir.path());
+    ASSERT_EQ(one.status, 0);
+    ASSERT_EQ(merged.status, 0) << merged.out;
+    EXPECT_EQ(merged.out, one.out);
+    const json doc = json::parse(one.out);
+    for (size_t i = 0; i < order.size(); ++i) {
+      EXPECT_EQ(
+          doc["files"][i]["errors"],
+          json::parse(order[i] == "c"
+                          ? R"([{"offset":64,"message":"Truncated last chunk #3"}])"
+                          : R"([{"offset":32,"message":"Failed to read JSON chunk MVHDR_RUNINFO"},
+                                      {"offset":32,"message":"Truncated last chunk #2"}])"));
+    }
+  }
+  // The text of the pixel modes is as it ever was: it says nothing of a cut
+  // data chunk, and numbers a cut chunk of another kind over the run.
+  const RunResult text = runMvscan({"-p", "--no-image", "c.mv", "e.mv"}, d.dir.path());
+  EXPECT_NE(text.out.find("\n### Truncated last chunk #5\n"), std::string::npos) << text.out;
+  EXPECT_EQ(text.out.find("chunk #3"), std::string::npos) << text.out;
+}
 
 // Every document begins with its format: each mode's, and the merge's.
 TEST(JsonDocuments, BeginWithFormat) {

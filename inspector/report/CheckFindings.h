@@ -55,6 +55,11 @@ struct CheckFindings {
   uint64_t heartbeats = 0;
   uint64_t learned = 0;  // words read while learning each link's position
   uint64_t checked = 0;  // words judged after that: 0 means nothing was checked
+  // Error lines and heartbeats out of sequence, counted also where the
+  // records are not kept: a caller that only asks whether the check found
+  // anything wrong (the text report's run, for --strict) keeps none.
+  uint64_t failures = 0;
+  bool keepRecords = true;
 };
 
 }  // namespace morven

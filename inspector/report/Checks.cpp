@@ -166,7 +166,7 @@ struct CheckBase {
       if (links > 1 || atEnd) line.text("(lnk=").dec(uint64_t(link)).text(")");
       line.text(": ").dec(errorRun[link]).text(" (cnt=").dec(packetsRead()).text(")");
       line.end(out);
-      if (findings != nullptr)
+      if (findings != nullptr && findings->keepRecords)
         findings->runs.push_back(ErrorRun{link, errorRun[link], packetsRead(), atEnd});
     }
     errorRun[link] = 0;
@@ -214,6 +214,8 @@ struct CheckBase {
   // filled in.
   CheckError* newError(int link) {
     if (findings == nullptr) return nullptr;
+    ++findings->failures;
+    if (!findings->keepRecords) return nullptr;
     CheckError& e = findings->errors.emplace_back();
     e.packet = packetsRead();
     e.link = link;
@@ -248,8 +250,11 @@ struct TestGenCheck : CheckBase {
     if (h != expectedHeartbeat) {
       Line line;
       line.text("### HEARTBEAT ").dec(h).text(" (").dec(expectedHeartbeat).text(")").end(out);
-      if (findings != nullptr)
-        findings->heartbeatErrors.push_back(HeartbeatError{packetsRead(), h, expectedHeartbeat});
+      if (findings != nullptr) {
+        ++findings->failures;
+        if (findings->keepRecords)
+          findings->heartbeatErrors.push_back(HeartbeatError{packetsRead(), h, expectedHeartbeat});
+      }
     }
     expectedHeartbeat = testGenHeartbeatCount(h + 1);
     ++heartbeats;

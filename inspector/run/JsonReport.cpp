@@ -531,7 +531,9 @@ void JsonReport::chunk(const DataInspector& inspector, bool) {
   const uint64_t header = inspector.walker().chunkHeaderWord();
   json c = {{"offset", inspector.walker().chunkOffset()},
             {"type", chunkTypeName(inspector.walker().chunkType())},
-            {"type_number", typeNumber(inspector.walker().chunkType())},
+            // The header's own type field: the name is the type taken (the
+            // ToA/ToT halves are read as MVHDR_VX7TOATOT), the number is not.
+            {"type_number", typeNumber(header)},
             {"stream", (header & MVHDR_STREAMID_MASK) >> MVHDR_STREAMID_SHIFT},
             {"bytes", inspector.walker().chunkBytes()}};
   if (_s.showJson && inspector.walker().chunkIsJson()) {

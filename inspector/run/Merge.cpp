@@ -180,6 +180,10 @@ RunEnd merge(const RunSettings& s, const std::vector<std::string>& names,
       out << refusal << std::endl;
       return out ? RunEnd::FileFailed : RunEnd::OutputFailed;
     }
+    if (options.problems != nullptr) {
+      *options.problems = 0;
+      for (const MergedFile& f : sums.files) *options.problems += f.errors.size();
+    }
     return s.json ? writeJson(s, sums, out) : writeText(s, sums, out);
   } catch (const std::exception& e) {
     // Memory for the sums or a document: nothing has been written yet.

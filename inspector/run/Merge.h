@@ -11,6 +11,7 @@
 #ifndef MORVEN_MERGE_H
 #define MORVEN_MERGE_H
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ struct MergeOptions {
   // Two documents that hold the same file (same name, same size) are
   // refused unless this is set: that file would be counted twice.
   bool allowDuplicates = false;
+  // When given: set to the structural problems that the documents' files
+  // hold (their "errors"), as a single run over the files would count them
+  // for --strict.
+  uint64_t* problems = nullptr;
 };
 
 // Reads the documents and writes the merged statistics as the settings ask

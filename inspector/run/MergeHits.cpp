@@ -44,7 +44,7 @@ bool hasHitMembers(const json& statistics) {
   return true;
 }
 
-std::string addHitMembers(const json& st, HitTotals& hits) {
+std::string addHitMembers(const json& st, ChunkHitLists& chunkHits, HitTotals& hits) {
   for (const json& e : st.at("tot").at("counts"))
     addTo(hits.tots[below(e.at(0), TOT_COUNTERS)], e.at(1));
   for (const json& e : st.at("pc").at("counts")) {
@@ -63,10 +63,14 @@ std::string addHitMembers(const json& st, HitTotals& hits) {
     hits.haveFramePixels();
     addTo(hits.framePixels[below(e.at(0), hits.framePixels.size())], e.at(1));
   }
-  for (const json& file : st.at("chunk_hits")) {
-    if (!file.is_array()) return "chunk_hits holds " + file.dump();
-    hits.fileChunks.push_back(file.size());
-    for (const json& n : file) hits.chunkHits.push_back(count(n));
+  const json& lists = st.at("chunk_hits");
+  if (!lists.is_array()) return "chunk_hits holds " + lists.dump();
+  if (!chunkHits.refusal.empty()) return chunkHits.refusal;
+  hits.fileChunks.insert(hits.fileChunks.end(), chunkHits.sizes.begin(), chunkHits.sizes.end());
+  if (hits.chunkHits.empty()) {
+    hits.chunkHits = std::move(chunkHits.hits);
+  } else {
+    hits.chunkHits.insert(hits.chunkHits.end(), chunkHits.hits.begin(), chunkHits.hits.end());
   }
   return {};
 }

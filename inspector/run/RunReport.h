@@ -51,6 +51,10 @@ class RunReport {
   }
   // The problems told so far, read while it grows (the progress line).
   const uint64_t& problemsTold() const { return _problems; }
+  // What a file's check found wrong (CheckFindings::failures), and the sum
+  // over the run.
+  void checkFailed(uint64_t failures) { _checkFailures += failures; }
+  uint64_t checkFailuresTold() const { return _checkFailures; }
 
   // ---- The file check ----
   virtual void checkFileOpened(const std::string& name, const DataInspector& inspector) = 0;
@@ -86,6 +90,7 @@ class RunReport {
   bool _imageFailed = false;
   uint64_t _problems = 0;
   DisplayState _display;
+  uint64_t _checkFailures = 0;
 };
 
 // The run loops over a report: the file check or the pixel scan as the

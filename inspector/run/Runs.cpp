@@ -202,12 +202,22 @@ void scanPackets(const RunSettings& s, DataInspector& inspector, RunReport& repo
                  uint64_t skipped) {
   if (s.displayPixels) {
     report.display(s, inspector, skipped);
-  } else if (s.testGen) {
-    report.testGenChecked(inspector, checkAsTestGenPixels(report.checkStream(), inspector.stream(),
-                                                          s.links, report.findingsOut()));
-  } else if (s.counterCheck) {
-    report.countersChecked(inspector, checkAsCounters(report.checkStream(), inspector.stream(),
-                                                      s.links, report.findingsOut()));
+  } else if (s.testGen || s.counterCheck) {
+    // The run counts what the checks find wrong (for --strict), also where
+    // the report keeps no records of it.
+    CheckFindings counted;
+    counted.keepRecords = false;
+    CheckFindings* findings =
+        report.findingsOut() != nullptr ? report.findingsOut() : &counted;
+    const uint64_t before = findings->failures;
+    if (s.testGen) {
+      report.testGenChecked(inspector, checkAsTestGenPixels(report.checkStream(),
+                                                            inspector.stream(), s.links, findings));
+    } else {
+      report.countersChecked(
+          inspector, checkAsCounters(report.checkStream(), inspector.stream(), s.links, findings));
+    }
+    report.checkFailed(findings->failures - before);
   } else {
     inspector.processAllPixels();
     report.statistics(inspector);
@@ -476,6 +486,7 @@ RunSummary runReportedOn(const RunSettings& s, const std::vector<std::string>& f
   RunSummary summary;
   summary.end = reportedRun(run, fileNames, inspector, told);
   summary.problems = told.problemsTold();
+  summary.checkFailures = told.checkFailuresTold();
   return summary;
 }
 

@@ -27,6 +27,9 @@ namespace morven {
 struct RunSummary {
   RunEnd end = RunEnd::Completed;
   uint64_t problems = 0;
+  // What the test-generator and counter checks found wrong: error lines
+  // and heartbeats out of sequence.
+  uint64_t checkFailures = 0;
 };
 
 // The lines in front of the first file's report: what the run does.

@@ -8,6 +8,7 @@
 #include "format/ChunkTypes.h"
 #include "format/MorvenFormat.h"
 #include "format/Packet.h"
+#include "run/BoundedJson.h"
 #include "run/JsonReport.h"
 #include "run/MergeHits.h"
 #include "text/JsonNesting.h"
@@ -213,43 +214,60 @@ json readErrors(const json& f, const std::string& fileName) {
   return errors;
 }
 
-std::vector<MergedFile> readFiles(const json& doc, uint64_t skip) {
-  const json& list = arrayValue(member(doc, "", "files"), "files");
-  if (list.empty()) refuse("member files is empty: a run reads at least one file");
+// One entry of the file list, as the parse hands it over; the skip setting
+// is checked once the list and the settings have both been read.
+MergedFile readFile(const json& entry, const std::string& name) {
+  const json& f = objectValue(entry, name);
+  MergedFile m;
+  m.name = stringValue(member(f, name, "name"), join(name, "name"));
+  m.header = stringValue(member(f, name, "header"), join(name, "header"));
+  m.size = unsignedValue(member(f, name, "size"), join(name, "size"));
+  m.skipped = unsignedValue(member(f, name, "skipped"), join(name, "skipped"));
+  m.packets = unsignedValue(member(f, name, "packets"), join(name, "packets"));
+  m.errors = readErrors(f, name);
+  // Members the merge does not use are still of their type.
+  if (f.contains("compressed_size"))
+    unsignedValue(f["compressed_size"], join(name, "compressed_size"));
+  if (f.contains("opened")) booleanValue(f["opened"], join(name, "opened"));
+  // A run goes on only with a file that begins with the format's magic
+  // word, which reads "MORVEN".
+  if (m.header != "MORVEN") {
+    refuse("member " + join(name, "header") + " is " + shown(m.header) + ", not \"MORVEN\"");
+  }
+  // Every packet, skipped or not, is 8 bytes of the file after its header.
+  // A pipe or a device has the size 0: its packets are not bound.
+  if (m.skipped > m.packets) {
+    refuse("member " + join(name, "skipped") + " is " + std::to_string(m.skipped) +
+           ", more than its packets (" + std::to_string(m.packets) + ")");
+  }
+  if (m.size > 0 && m.packets > (m.size - std::min<uint64_t>(m.size, 8)) / 8) {
+    refuse("member " + join(name, "packets") + " is " + std::to_string(m.packets) +
+           ", more than a file of " + std::to_string(m.size) + " bytes holds");
+  }
+  return m;
+}
+
+// The entries of the file list as the parse took them, and the first one
+// refused: why.
+struct FileList {
   std::vector<MergedFile> files;
-  for (size_t i = 0; i < list.size(); ++i) {
-    const std::string name = item("files", i);
-    const json& f = objectValue(list[i], name);
-    MergedFile m;
-    m.name = stringValue(member(f, name, "name"), join(name, "name"));
-    m.header = stringValue(member(f, name, "header"), join(name, "header"));
-    m.size = unsignedValue(member(f, name, "size"), join(name, "size"));
-    m.skipped = unsignedValue(member(f, name, "skipped"), join(name, "skipped"));
-    m.packets = unsignedValue(member(f, name, "packets"), join(name, "packets"));
-    m.errors = readErrors(f, name);
-    // A run goes on only with a file that begins with the format's magic
-    // word, which reads "MORVEN".
-    if (m.header != "MORVEN") {
-      refuse("member " + join(name, "header") + " is " + shown(m.header) + ", not \"MORVEN\"");
-    }
-    // Each file skips at most the skip setting's packets of its own, and
-    // every packet, skipped or not, is 8 bytes of the file after its
-    // header. A pipe or a device has the size 0: its packets are not bound.
+  std::string refusal;
+};
+
+std::vector<MergedFile> readFiles(const json& doc, FileList& taken, uint64_t skip) {
+  const json& list = arrayValue(member(doc, "", "files"), "files");
+  // Each file skips at most the skip setting's packets of its own.
+  for (size_t i = 0; i < taken.files.size(); ++i) {
+    const MergedFile& m = taken.files[i];
     if (m.skipped > skip) {
-      refuse("member " + join(name, "skipped") + " is " + std::to_string(m.skipped) +
+      refuse("member " + join(item("files", i), "skipped") + " is " + std::to_string(m.skipped) +
              ", more than settings.skip (" + std::to_string(skip) + ")");
     }
-    if (m.skipped > m.packets) {
-      refuse("member " + join(name, "skipped") + " is " + std::to_string(m.skipped) +
-             ", more than its packets (" + std::to_string(m.packets) + ")");
-    }
-    if (m.size > 0 && m.packets > (m.size - std::min<uint64_t>(m.size, 8)) / 8) {
-      refuse("member " + join(name, "packets") + " is " + std::to_string(m.packets) +
-             ", more than a file of " + std::to_string(m.size) + " bytes holds");
-    }
-    files.push_back(std::move(m));
   }
-  return files;
+  if (!taken.refusal.empty()) refuse(taken.refusal);
+  if (list.empty() && taken.files.empty())
+    refuse("member files is empty: a run reads at least one file");
+  return std::move(taken.files);
 }
 
 // The figures of one document's statistics member.
@@ -423,6 +441,48 @@ void checkRelations(const Figures& f, const std::vector<MergedFile>& files, bool
   }
 }
 
+// A member the merge does not use, when it is there, is of the type a run
+// writes.
+void textOrNull(const json& object, const std::string& name, const char* key) {
+  if (!object.contains(key) || object[key].is_null()) return;
+  stringValue(object[key], join(name, key));
+}
+
+void checkUnusedSettings(const json& doc) {
+  const json& settings = doc["settings"];
+  for (const char* key : {"frame_bits", "links"}) {
+    if (settings.contains(key)) unsignedValue(settings[key], join("settings", key));
+  }
+  if (settings.contains("histogram_bins") && !settings["histogram_bins"].is_null())
+    unsignedValue(settings["histogram_bins"], "settings.histogram_bins");
+}
+
+void checkUnusedStatistics(const json& st) {
+  if (st.contains("image")) {
+    const json& image = objectValue(st["image"], "statistics.image");
+    textOrNull(image, "statistics.image", "file");
+    textOrNull(image, "statistics.image", "error");
+  }
+  if (st["toa"].contains("histogram")) {
+    const std::string name = "statistics.toa.histogram";
+    const json& h = objectValue(st["toa"]["histogram"], name);
+    unsignedValue(member(h, name, "bins"), join(name, "bins"));
+    unsignedValue(member(h, name, "width"), join(name, "width"));
+    const json& counts = arrayValue(member(h, name, "counts"), join(name, "counts"));
+    for (size_t i = 0; i < counts.size(); ++i) unsignedValue(counts[i], item(name + ".counts", i));
+  }
+  if (st.contains("quick_look")) {
+    const std::string name = "statistics.quick_look";
+    const json& look = objectValue(st["quick_look"], name);
+    textOrNull(look, name, "html");
+    textOrNull(look, name, "hot_pixels");
+    if (look.contains("errors")) {
+      const json& errors = arrayValue(look["errors"], join(name, "errors"));
+      for (size_t i = 0; i < errors.size(); ++i) stringValue(errors[i], item(name + ".errors", i));
+    }
+  }
+}
+
 Figures readStatistics(const json& doc, const std::vector<MergedFile>& files, bool pelvan) {
   try {
     const json& st = objectValue(member(doc, "", "statistics"), "statistics");
@@ -433,6 +493,7 @@ Figures readStatistics(const json& doc, const std::vector<MergedFile>& files, bo
     readHits(st, f);
     readChunkCounts(st, f);
     checkRelations(f, files, pelvan);
+    checkUnusedStatistics(st);
     return f;
   } catch (const Refused& r) {
     refuse("malformed statistics (" + r.why + ")");
@@ -458,24 +519,120 @@ void addFigures(const Figures& f, MergeSums& sums) {
   }
 }
 
+// Where the lists of a statistics document stand and how long they can be
+// in a document a run wrote; a row of a list of rows is kept up to a few
+// entries past its length, for its reader's message. The file list and
+// the hits per data chunk have no bound of their own (a run reads any
+// number of files, of any number of chunks): their entries are handed
+// over as they are read and kept in the merge's own, smaller form.
+constexpr size_t ROW = 8;
+constexpr JsonShape DOCUMENT_SHAPE[] = {
+    {"", false},
+    {"format", false},
+    {"settings", false},
+    {"files", true, SIZE_MAX, "files"},
+    {"files[]", false},
+    {"files[].errors", true, 1024, "errors"},
+    {"files[].errors[]", false},
+    {"statistics", false},
+    {"statistics.types", true, TYPES, "type bytes"},
+    {"statistics.types[]", false},
+    {"statistics.toa", false},
+    {"statistics.toa.counts", true, VX7_TOA_VALUES, "ToA values"},
+    {"statistics.toa.counts[]", true, ROW, "entries"},
+    {"statistics.toa.histogram", false},
+    {"statistics.toa.histogram.counts", true, VX7_TOA_VALUES, "bins"},
+    {"statistics.hits", true, VX7_PIXEL_INDEXES, "pixels"},
+    {"statistics.hits[]", true, ROW, "entries"},
+    {"statistics.chunk_counts", true, 256, "chunk types"},
+    {"statistics.chunk_counts[]", false},
+    {"statistics.image", false},
+    {"statistics.tot", false},
+    {"statistics.tot.counts", true, TOT_COUNTERS, "ToT values"},
+    {"statistics.tot.counts[]", true, ROW, "entries"},
+    {"statistics.pc", false},
+    {"statistics.pc.counts", true, PC_COUNTERS, "count bins"},
+    {"statistics.pc.counts[]", true, ROW, "entries"},
+    {"statistics.idle", false},
+    {"statistics.frame_hits", true, VX7_PIXEL_INDEXES, "pixels"},
+    {"statistics.frame_hits[]", true, ROW, "entries"},
+    {"statistics.chunk_hits", true, SIZE_MAX, "files"},
+    {"statistics.chunk_hits[]", true, SIZE_MAX, "data chunks"},
+    {"statistics.quick_look", false},
+    {"statistics.quick_look.errors", true, 16, "errors"},
+};
+// The objects of a document hold a few members each.
+constexpr size_t MAX_MEMBERS = 64;
+
+// The document parsed within its shape: the file list and the hits per
+// data chunk taken out as they are read.
+json parseDocument(const std::string& text, FileList& files, ChunkHitLists& chunkHits) {
+  uint64_t listed = 0;  // the counts of the list of chunk hits being read
+  const TakeEntry takeFile = [&](json& entry, size_t i) {
+    if (!files.refusal.empty()) return;
+    try {
+      files.files.push_back(readFile(entry, item("files", i)));
+    } catch (const Refused& r) {
+      files.refusal = r.why;
+    }
+  };
+  const TakeEntry takeChunkHits = [&](json& entry, size_t) {
+    if (!chunkHits.refusal.empty()) return;
+    if (!entry.is_array()) {
+      chunkHits.refusal = "chunk_hits holds " + entry.dump();
+      return;
+    }
+    chunkHits.sizes.push_back(listed);
+    listed = 0;
+  };
+  const TakeEntry takeChunkCount = [&](json& count, size_t) {
+    if (!chunkHits.refusal.empty()) return;
+    if (!count.is_number_unsigned()) {
+      chunkHits.refusal = "a count is " + count.dump();
+      return;
+    }
+    chunkHits.hits.push_back(count.get<uint64_t>());
+    ++listed;
+  };
+  const std::pair<std::string_view, TakeEntry> handOver[] = {
+      {"files", takeFile},
+      {"statistics.chunk_hits", takeChunkHits},
+      {"statistics.chunk_hits[]", takeChunkCount},
+  };
+  BoundedParse parsed = parseBounded(text, DOCUMENT_SHAPE, MAX_MEMBERS, handOver);
+  if (parsed.syntaxError) refuse("not a JSON document");
+  if (!parsed.refusal.empty()) {
+    if (parsed.refusedPath.rfind("statistics", 0) == 0)
+      refuse("malformed statistics (" + parsed.refusal + ")");
+    refuse(parsed.refusal);
+  }
+  return std::move(parsed.value);
+}
+
 void addDocument(const std::string& text, MergeSums& sums) {
+  // A text beyond the limit is only read that far: what it is not, as far
+  // as it goes, is the better message.
   if (text.size() > MAX_MERGE_DOCUMENT_BYTES) {
+    if (!jsonAsFarAsItGoes(text)) refuse("not a JSON document");
     refuse("larger than " + std::to_string(MAX_MERGE_DOCUMENT_BYTES >> 20) + " MiB");
   }
   if (jsonNestingDepth(text) > MAX_MERGE_DOCUMENT_DEPTH)
     refuse("nested deeper than " + std::to_string(MAX_MERGE_DOCUMENT_DEPTH) + " levels");
-  const json doc = json::parse(text, nullptr, false);
-  if (doc.is_discarded()) refuse("not a JSON document");
+  FileList fileList;
+  ChunkHitLists chunkHits;
+  const json doc = parseDocument(text, fileList, chunkHits);
   checkHead(doc);
   const json counting = countingSettings(doc);
+  checkUnusedSettings(doc);
   if (sums.settings.is_null()) {
     sums.settings = counting;
   } else if (counting != sums.settings) {
     refuse("made with other counting options (" + counting.dump() + " against " +
            sums.settings.dump() + ")");
   }
-  std::vector<MergedFile> files = readFiles(doc, counting["skip"].get<uint64_t>());
+  std::vector<MergedFile> files = readFiles(doc, fileList, counting["skip"].get<uint64_t>());
   const Figures f = readStatistics(doc, files, counting["pelvan"].get<bool>());
+
   addFigures(f, sums);
   const json& st = doc["statistics"];
   sums.allHits = sums.allHits && hasHitMembers(st);
@@ -484,7 +641,7 @@ void addDocument(const std::string& text, MergeSums& sums) {
     // JSON library or of its own, as the other members' malformations.
     std::string why;
     try {
-      why = addHitMembers(st, sums.hits);
+      why = addHitMembers(st, chunkHits, sums.hits);
     } catch (const std::exception& e) {
       why = e.what();
     }

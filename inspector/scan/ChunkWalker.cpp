@@ -81,6 +81,7 @@ void ChunkWalker::startFile(const std::string& fileName, bool reset) {
   _fileSize = 0;
   _fileIndex = 0;
   _fileHeader = 0;
+  _fileHeaders = 0;
   _readFailureTold = false;
 }
 
@@ -119,6 +120,12 @@ bool ChunkWalker::readFileHeader() {
   return false;
 }
 
+FileProblem ChunkWalker::cutChunkProblem() const {
+  FileProblem problem(ProblemKind::TruncatedChunk, chunkOffset(), _fileHeaders);
+  problem.runChunk = _headerTotal;
+  return problem;
+}
+
 bool ChunkWalker::nextChunk() {
   if (_skipPayload && !skipBytes(_chunkBytes)) {
     _errNo = errno;
@@ -127,7 +134,7 @@ bool ChunkWalker::nextChunk() {
   _skipPayload = true;
 
   if (payloadCut()) {
-    tellProblem({ProblemKind::TruncatedChunk, _fileIndex - 8, _headerTotal});
+    tellProblem(cutChunkProblem());
     _chunkBytes = _fileIndex > _fileSize ? 0 : _fileSize - _fileIndex;
     _hasError = true;
   }
@@ -140,6 +147,7 @@ bool ChunkWalker::nextChunk() {
     return false;
   }
   ++_headerTotal;
+  ++_fileHeaders;
   _fileIndex += 8;
   if (_headerTotal % PROGRESS_CHUNKS == 0) progress(_fileIndex);
 

@@ -107,6 +107,9 @@ class ChunkWalker {
   // File offset of the current chunk's header word (while a chunk is current).
   uint64_t chunkOffset() const { return _fileIndex >= 8 ? _fileIndex - 8 : 0; }
   uint64_t headerTotal() const { return _headerTotal; }
+  // The problem of the current chunk, which the file ends inside: numbered
+  // within its file.
+  FileProblem cutChunkProblem() const;
   uint64_t chunkType() const { return _chunkType; }
   // The current chunk's header word as the file holds it (type, stream id
   // and size field), also when the header was refused.
@@ -175,6 +178,7 @@ class ChunkWalker {
   uint64_t _fileIndex = 0;
   uint64_t _fileHeader = 0;
   uint64_t _headerTotal = 0;
+  uint64_t _fileHeaders = 0;  // the headers read in the current file
   uint64_t _chunkType = 0;
   uint64_t _chunkHeaderWord = 0;
   uint64_t _chunkBytes = 0;

@@ -47,6 +47,8 @@ std::string problemText(const FileProblem& p) {
   if (p.kind == ProblemKind::NotMorven) {
     return "### Doesn't look like a MORVEN data file:\n    " + notMorvenDetail(p.value) + "\n";
   }
+  if (p.kind == ProblemKind::TruncatedChunk)
+    return "### Truncated last chunk #" + std::to_string(p.runChunk) + "\n";
   return "### " + problemMessage(p) + "\n";
 }
 

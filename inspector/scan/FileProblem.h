@@ -43,7 +43,8 @@ struct FileProblem {
 
   uint64_t offset = 0;
   ProblemKind kind = ProblemKind::InvalidHeader;
-  // TruncatedChunk: the chunk's number in the file (headers read so far);
+  // TruncatedChunk: the chunk's number in the file (headers read in it so
+  // far);
   // InvalidHeader, JsonUnreadable, JsonInvalid, ConfigUnreadable: the
   // chunk's type; NotMorven: the first word the file holds.
   uint64_t value = 0;
@@ -52,6 +53,11 @@ struct FileProblem {
   // ReadFailed: what the source says went wrong, and where.
   std::string reason;
   bool shownInText = true;
+  // TruncatedChunk: the chunk's number counted over the files of the run
+  // so far, as the text report has always printed it. The pixel modes
+  // read on from file to file, so there it differs from value after the
+  // first file; the JSON report, the page and the Python module give value.
+  uint64_t runChunk = 0;
 };
 
 // The message as the reports give it, without the text report's "### ".

@@ -182,7 +182,7 @@ size_t PacketStream::takePackets(uint64_t* dst, size_t max) {
 // problem is told here, to the callers that collect problems (the pixel
 // modes' text says nothing of it).
 void PacketStream::tellCutChunk() {
-  FileProblem problem(ProblemKind::TruncatedChunk, _walker.chunkOffset(), _walker.headerTotal());
+  FileProblem problem = _walker.cutChunkProblem();
   problem.shownInText = false;
   _walker.tellProblem(std::move(problem));
 }
