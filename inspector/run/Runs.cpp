@@ -207,8 +207,7 @@ void scanPackets(const RunSettings& s, DataInspector& inspector, RunReport& repo
     // the report keeps no records of it.
     CheckFindings counted;
     counted.keepRecords = false;
-    CheckFindings* findings =
-        report.findingsOut() != nullptr ? report.findingsOut() : &counted;
+    CheckFindings* findings = report.findingsOut() != nullptr ? report.findingsOut() : &counted;
     const uint64_t before = findings->failures;
     if (s.testGen) {
       report.testGenChecked(inspector, checkAsTestGenPixels(report.checkStream(),
