@@ -24,9 +24,10 @@ Compression compressionOf(const unsigned char* first, size_t n) {
 }
 
 std::unique_ptr<ByteSource> openInput(const std::string& name, OpenFailure& failure,
-                                      const FollowSettings* follow) {
+                                      const FollowSettings* follow,
+                                      std::unique_ptr<FileReader> reader) {
   failure = OpenFailure::None;
-  auto file = std::make_unique<FileReader>();
+  std::unique_ptr<FileReader> file = reader ? std::move(reader) : std::make_unique<FileReader>();
   const bool opened = name == STANDARD_INPUT_NAME ? file->openStandardInput() : file->open(name);
   if (!opened) {
     failure = OpenFailure::Open;
@@ -50,6 +51,18 @@ std::unique_ptr<ByteSource> openInput(const std::string& name, OpenFailure& fail
   // check) reads the bytes as they are.
   return file;
 #endif
+}
+
+std::unique_ptr<FileReader> closedReader(std::unique_ptr<ByteSource> input) {
+  std::unique_ptr<FileReader> file;
+  if (auto* plain = dynamic_cast<FileReader*>(input.get())) {
+    (void)input.release();
+    file.reset(plain);
+  } else if (input) {
+    file = input->releaseFile();
+  }
+  if (file) file->close();
+  return file;
 }
 
 }  // namespace morven

@@ -113,13 +113,15 @@ RunTallies::RunTallies()
 }
 
 void RunTallies::clear() {
+  if (hits) *hits = HitTotals();
+  if (_zero) return;
+  _zero = true;
   types.assign(TYPE_COUNTERS, 0);
   // memset, not a loop of word stores: a checked build (sanitizers, fuzz
   // targets) checks every store of a loop, and the fuzz targets reset for
   // every input.
   std::memset(pixels.get(), 0, PIXEL_COUNTERS * sizeof(uint64_t));
   std::memset(toas.get(), 0, TOA_COUNTERS * sizeof(uint64_t));
-  if (hits) *hits = HitTotals();
 }
 
 void RunTallies::keepHits(bool on) {
@@ -132,6 +134,7 @@ void RunTallies::keepHits(bool on) {
 
 void RunTallies::add(const uint64_t* moreTypes, const uint64_t* morePixels,
                      const uint64_t* moreToas) {
+  _zero = false;
   for (size_t i = 0; i < TYPE_COUNTERS; ++i) types[i] += moreTypes[i];
   for (size_t i = 0; i < PIXEL_COUNTERS; ++i) pixels[i] += morePixels[i];
   for (size_t i = 0; i < TOA_COUNTERS; ++i) toas[i] += moreToas[i];
