@@ -81,6 +81,9 @@ class DataInspector {
   bool setSource(std::unique_ptr<ByteSource> source, const std::string& name, bool reset);
   // Statistics-scan threads (0: one per core the process may use).
   void setThreads(int threads) { _threads = threads; }
+  // Files whose rest is smaller are tallied on the reading thread alone
+  // (see tallyStream); tests set 0 to put every file on the threads.
+  void setParallelFrom(uint64_t bytes) { _parallelFrom = bytes; }
   // The packet display goes out a line at a time (for a terminal).
   void setLineByLine(bool b) { _lineByLine = b; }
   bool lineByLine() const { return _lineByLine; }
@@ -178,6 +181,7 @@ class DataInspector {
   ProblemSink _problemSink;
   CheckFindings* _checkFindings = nullptr;
   int _threads = 1;
+  uint64_t _parallelFrom;
   bool _lineByLine = false;
   std::unique_ptr<ParallelTally> _pool;  // made at the first scan on several threads
 };

@@ -87,12 +87,15 @@ bool tallyNextPacket(PacketStream& stream, RunTallies& tallies) {
 }
 
 void tallyStream(PacketStream& stream, RunTallies& tallies, int threads,
-                 std::unique_ptr<ParallelTally>& pool) {
+                 std::unique_ptr<ParallelTally>& pool, uint64_t parallelFrom) {
   if (threads == 0) threads = availableCores();
+  const ChunkWalker& walker = stream.walker();
+  const bool small = walker.sizeKnown() && walker.fileSize() >= walker.fileIndex() &&
+                     walker.fileSize() - walker.fileIndex() < parallelFrom;
   // The parallel scan reads the file itself, into the read buffer; words of
   // the caller's memory, and those still waiting in the buffer, are tallied
   // here first.
-  if (threads > 1 && !stream.fromMemory()) {
+  if (threads > 1 && !small && !stream.fromMemory()) {
     tallyWaitingWords(stream, tallies);
     if (tallyInParallel(stream, tallies, threads, pool)) return;
   }
