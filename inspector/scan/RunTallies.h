@@ -23,10 +23,15 @@ struct RunTallies {
   // The counters, all zero; no hit tallies.
   RunTallies();
 
-  std::vector<uint64_t> types;         // TYPE_COUNTERS
-  std::unique_ptr<uint64_t[]> pixels;  // PIXEL_COUNTERS
-  std::unique_ptr<uint64_t[]> toas;    // TOA_COUNTERS
-  std::unique_ptr<HitTotals> hits;     // null while not kept
+  // Counters from calloc: the system hands out zeroed pages as they are
+  // first touched, so a run that never tallies costs no memory for them.
+  struct Free {
+    void operator()(uint64_t* p) const;
+  };
+  std::vector<uint64_t> types;               // TYPE_COUNTERS
+  std::unique_ptr<uint64_t[], Free> pixels;  // PIXEL_COUNTERS
+  std::unique_ptr<uint64_t[], Free> toas;    // TOA_COUNTERS
+  std::unique_ptr<HitTotals> hits;           // null while not kept
 
   // The counters to write to (the statistics scan's).
   TallyCounters counters() {

@@ -3,7 +3,9 @@
 #include "scan/StatisticsScan.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "format/Packet.h"
 #include "io/Cores.h"
@@ -108,12 +110,25 @@ void releasePool(std::unique_ptr<ParallelTally>& pool) {
   if (pool && !pool->usableHere()) (void)pool.release();
 }
 
+namespace {
+
+uint64_t* zeroedCounters(size_t n) {
+  void* p = std::calloc(n, sizeof(uint64_t));
+  if (p == nullptr) throw std::bad_alloc();
+  return static_cast<uint64_t*>(p);
+}
+
+}  // namespace
+
+void RunTallies::Free::operator()(uint64_t* p) const {
+  std::free(p);
+}
+
 RunTallies::RunTallies()
     : types(TYPE_COUNTERS, 0),
-      pixels(std::make_unique_for_overwrite<uint64_t[]>(PIXEL_COUNTERS)),
-      toas(std::make_unique_for_overwrite<uint64_t[]>(TOA_COUNTERS)) {
-  clear();
-}
+      pixels(zeroedCounters(PIXEL_COUNTERS)),
+      toas(zeroedCounters(TOA_COUNTERS)),
+      _zero(true) {}
 
 void RunTallies::clear() {
   if (hits) *hits = HitTotals();
