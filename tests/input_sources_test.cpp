@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "RunTool.h"
 #include "format/MorvenFormat.h"
 #include "mvgen_files.h"
+#include "scan/DataInspector.h"
 
 using namespace testing_files;
 using mvgen_files::runMvgen;
@@ -59,6 +61,9 @@ const std::vector<ModeCase> MODES = {
     {"ChunkListJsonRegisters", {"-k", "toatot"}, {"-f", "-j", "-c", "-H", "8"}},
     {"Statistics", {"-k", "toatot"}, {"-p", "-e", "-H", "16", "--no-image"}},
     {"StatisticsOneThread", {"-k", "frame16"}, {"-p", "--threads", "1", "--no-image"}},
+    // More bytes than the decompressor's first block: its thread makes
+    // the rest.
+    {"StatisticsSeveralBlocks", {"-k", "toatot", "-n", "400000"}, {"-p", "-e", "--no-image"}},
     {"DisplayFields", {"-k", "toatot"}, {"-P", "-C"}},
     {"DisplayRawSkip", {"-k", "pc24"}, {"-R", "-s", "1000", "-L", "7"}},
     {"TestGenCheck", {"-k", "testgen", "-L", "2"}, {"-Q", "-L", "2"}},
@@ -101,8 +106,10 @@ TEST_P(InputSources, SameReportAsThePlainFile) {
   std::vector<std::string> written = {plain};
   if (other != plain) written.push_back(other);
   for (const std::string& path : written) {
-    std::vector<std::string> args = mode.mvgen;
-    for (const char* a : {"-n", "70000", "-c", "5000", "-o"}) args.push_back(a);
+    // The mode's own arguments after the common ones: the last one counts.
+    std::vector<std::string> args = {"-n", "70000", "-c", "5000"};
+    args.insert(args.end(), mode.mvgen.begin(), mode.mvgen.end());
+    args.push_back("-o");
     args.push_back(path);
     const RunResult made = runMvgen(args);
     ASSERT_EQ(made.status, 0) << made.err;
@@ -286,6 +293,102 @@ TEST(StreamInput, EmptyStandardInputIsNoDataFile) {
   EXPECT_EQ(in.status, 2);
   EXPECT_EQ(in.status, file.status);
   EXPECT_EQ(in.out, file.out);
+}
+
+// One run over files of every kind, large and small, plain and compressed
+// (one reader serves them all in turn): the report of the same run over
+// the plain files, with each size line where a stream's stands.
+TEST(CompressedInput, RunOverFilesOfEveryKind) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.file("plain"));
+  std::filesystem::create_directory(dir.file("packed"));
+  struct Kind {
+    const char* name;
+    const char* packets;
+    const char* suffix;
+  };
+  const std::vector<Kind> kinds = {{"a.mv", "300000", ".zst"}, {"b.mv", "100", ".gz"},
+                                   {"c.mv", "100", ".zst"},    {"d.mv", "300000", ".gz"},
+                                   {"e.mv", "100", ".zst"},    {"f.mv", "100", ""}};
+  std::vector<std::string> names;
+  for (const Kind& k : kinds) {
+    const std::string plain = dir.file(std::string("plain/") + k.name);
+    const std::string packed = dir.file(std::string("packed/") + k.name);
+    ASSERT_EQ(runMvgen({"-n", k.packets, "-c", "7000", "-o", plain}).status, 0);
+    ASSERT_EQ(runMvgen({"-n", k.packets, "-c", "7000", "-o", packed + k.suffix}).status, 0);
+    // The name does not tell the compression; the first bytes do.
+    std::filesystem::rename(packed + k.suffix, packed);
+    names.push_back(k.name);
+  }
+  // The last file once more, after the compressed ones.
+  names.push_back("a.mv");
+  for (const std::vector<std::string>& options :
+       std::vector<std::vector<std::string>>{{"-f"}, {"-p", "-e", "--no-image"}}) {
+    std::vector<std::string> args = options;
+    args.insert(args.end(), names.begin(), names.end());
+    const RunResult plain = runMvscan(args, dir.file("plain"));
+    const RunResult packed = runMvscan(args, dir.file("packed"));
+    ASSERT_EQ(plain.status, 0) << plain.out;
+    EXPECT_EQ(packed.status, 0) << packed.err;
+    std::string expected;
+    // Only the compressed files read as streams.
+    size_t start = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
+      const std::string opened = "File opened: " + names[i] + "\n";
+      const size_t at = plain.out.find(opened, start);
+      ASSERT_NE(at, std::string::npos);
+      const size_t next =
+          i + 1 < names.size() ? plain.out.find("File opened: ", at + 1) : plain.out.size();
+      const std::string part = plain.out.substr(at, next - at);
+      expected += plain.out.substr(start, at - start);
+      // asStream puts a size line before the blank line after the file.
+      expected += names[i] == "f.mv"
+                      ? part
+                      : asStream(part.substr(0, part.size() - 1), names[i], names[i]) + "\n";
+      start = next;
+    }
+    EXPECT_EQ(packed.out, expected);
+  }
+}
+
+// A file read to its end in its first read asks for no read-ahead, and a
+// stream that ends in the decompressor's first block is decompressed by
+// the reader: a run over small files starts no thread. A large file has
+// one hint thread, kept for the files after it.
+TEST(InputThreads, SmallFilesStartNone) {
+  TempDir dir;
+  for (const char* name : {"s.mv", "s.mv.zst", "s.mv.gz"})
+    ASSERT_EQ(runMvgen({"-n", "100", "-o", dir.file(name)}).status, 0);
+  ASSERT_EQ(runMvgen({"-n", "200000", "-o", dir.file("big.mv")}).status, 0);
+  const auto threadsHere = [] {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& t : std::filesystem::directory_iterator("/proc/self/task"))
+      ++n;
+    return n;
+  };
+  // The statistics scan on the reading thread: its payload reads follow
+  // each other, and so ask for the bytes ahead.
+  const auto walk = [](morven::DataInspector& in, const std::string& path) {
+    ASSERT_TRUE(in.setFile(path, true));
+    in.processAllPixels();
+    EXPECT_TRUE(in.walker().feof());
+    EXPECT_FALSE(in.walker().hasError());
+  };
+  morven::DataInspector inspector(true);
+  inspector.setThreads(1);
+  const size_t before = threadsHere();
+  for (int round = 0; round < 2; ++round) {
+    for (const char* name : {"s.mv", "s.mv.zst", "s.mv.gz"}) {
+      walk(inspector, dir.file(name));
+      EXPECT_EQ(threadsHere(), before) << name;
+    }
+  }
+  walk(inspector, dir.file("big.mv"));
+  EXPECT_EQ(threadsHere(), before + 1) << "the hint thread of a large file";
+  for (const char* name : {"s.mv.zst", "big.mv", "s.mv"}) {
+    walk(inspector, dir.file(name));
+    EXPECT_EQ(threadsHere(), before + 1) << name;
+  }
 }
 
 // mvgen writes compressed files by their name; their bytes are those of

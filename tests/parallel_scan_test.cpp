@@ -233,6 +233,8 @@ ScanResult scan(const ScanCase& c, const TempDir& dir, int threads) {
   std::ostringstream out;
   printBanner(s, names.size() > 1, out);
   DataInspector inspector(true);
+  // Small files on the threads too.
+  inspector.setParallelFrom(0);
   ScanResult r;
   r.end = scanFiles(s, names, inspector, out);
   r.text = out.str();
@@ -311,6 +313,7 @@ size_t threadsHere() {
 std::vector<uint64_t> scanTallies(DataInspector& inspector, const std::vector<std::string>& names,
                                   int threads) {
   inspector.setThreads(threads);
+  inspector.setParallelFrom(0);
   for (size_t i = 0; i < names.size(); ++i) {
     if (!inspector.setFile(names[i], i == 0)) return {};
     inspector.processAllPixels();

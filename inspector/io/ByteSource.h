@@ -16,9 +16,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace morven {
+
+class FileReader;
 
 class ByteSource {
  public:
@@ -62,6 +65,11 @@ class ByteSource {
   // Whether hints to the system about the bytes ahead are given by a thread
   // of their own or by the reading thread (only plain files give them).
   virtual void setHintThread(bool) {}
+  // The plain file under a source that reads through one (a decompressor),
+  // handed over once the source is done with: the next input opened reuses
+  // its read buffer and its hint thread (see closedReader in OpenInput.h).
+  // Null for a source without one; the source reads nothing afterwards.
+  virtual std::unique_ptr<FileReader> releaseFile() { return nullptr; }
 };
 
 }  // namespace morven

@@ -9,9 +9,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <new>
-#include <system_error>
 
+#include "io/FileReader.h"
 #include "io/WorkerThread.h"
 
 namespace morven {
@@ -175,25 +176,47 @@ CompressedSource::CompressedSource(std::unique_ptr<ByteSource> raw, Compression 
     _decoder = std::make_unique<GzipDecoder>();
   }
   _in = std::make_unique_for_overwrite<unsigned char[]>(IN_BYTES);
-  for (Block& b : _blocks) b.bytes = std::make_unique_for_overwrite<unsigned char[]>(BLOCK_BYTES);
+  _blocks[0].bytes = std::make_unique_for_overwrite<unsigned char[]>(BLOCK_BYTES);
   if (!_decoder->ready()) {
     _error = true;
     _eof = true;
     _errorText = "the decompressor could not be set up";
-    return;
   }
   // Without a thread, the reader decompresses when it needs bytes.
-  if (!thread) return;
-  try {
-    _thread = std::make_unique<std::thread>(&CompressedSource::run, this);
-    _process = ::getpid();
-  } catch (const std::system_error&) {
-    _thread.reset();
-  }
+  _threadTried = !thread;
 }
 
 CompressedSource::~CompressedSource() {
   stopThread();
+}
+
+std::unique_ptr<FileReader> CompressedSource::releaseFile() {
+  stopThread();
+  _ended = _eof = true;
+  if (auto* plain = dynamic_cast<FileReader*>(_raw.get())) {
+    (void)_raw.release();
+    return std::unique_ptr<FileReader>(plain);
+  }
+  return _raw ? _raw->releaseFile() : nullptr;
+}
+
+// The first block is made by the reader: a stream that ends in it (a small
+// file) starts no thread. Past it, the thread makes the blocks after the
+// reader's, which holds block 0; without a thread (or the memory for its
+// blocks), the reader goes on decompressing when it needs bytes.
+void CompressedSource::startThread() {
+  _threadTried = true;
+  try {
+    for (Block& b : _blocks) {
+      if (!b.bytes) b.bytes = std::make_unique_for_overwrite<unsigned char[]>(BLOCK_BYTES);
+    }
+    _shared->first = _current;
+    _shared->ready = 1;
+    _process = ::getpid();
+    _thread = std::make_unique<std::thread>(&CompressedSource::run, this);
+  } catch (const std::exception&) {
+    _thread.reset();
+  }
 }
 
 void CompressedSource::stopThread() {
@@ -294,6 +317,7 @@ bool CompressedSource::fill(Block& block) {
 
 bool CompressedSource::nextBlock() {
   if (_ended) return false;
+  if (!_threadTried && _haveBlock && !_lastFilled) startThread();
   if (!_thread) {
     // Decompressed here, one block at a time; a last block that is empty
     // ends the stream at the next call.

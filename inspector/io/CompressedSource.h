@@ -2,11 +2,14 @@
 // gzip (any number of members), recognised by their first bytes, not by
 // the file's name.
 //
-// A thread of its own decompresses a few blocks ahead of the reader, so
-// that the chunk walk and the tallies work while the next bytes are being
-// made; without a thread to be had, the reader decompresses when it needs
-// bytes. A stream that is damaged or cut short is a read error: error() is
-// set once the bytes before the damage have been read, and errorText() says
+// Past the first block, a thread of its own decompresses a few blocks
+// ahead of the reader, so that the chunk walk and the tallies work while
+// the next bytes are being made; a stream that ends in its first block
+// (a small file) is decompressed by the reader alone, and so is every
+// stream when no thread is to be had.
+//
+// A stream that is damaged or cut short is a read error: error() is set
+// once the bytes before the damage have been read, and errorText() says
 // what was wrong and at which offset of the uncompressed bytes.
 //
 // Damage is mostly found late: gzip checks its CRC at a member's end, zstd
@@ -70,6 +73,7 @@ class CompressedSource : public ByteSource {
   bool compressedTotal(uint64_t& bytes) const override { return _raw->knownSize(bytes); }
   void verifyToEnd() override;
   uint64_t errorOffset() const override { return _failOffset != NO_OFFSET ? _failOffset : _pos; }
+  std::unique_ptr<FileReader> releaseFile() override;
 
  private:
   static constexpr size_t BLOCK_BYTES = size_t(1) << 20;
@@ -103,6 +107,7 @@ class CompressedSource : public ByteSource {
   void run();
   // Moves the reader to the next block; false at the end of the stream.
   bool nextBlock();
+  void startThread();
   void stopThread();
 
   static constexpr uint64_t NO_OFFSET = UINT64_MAX;
@@ -132,6 +137,7 @@ class CompressedSource : public ByteSource {
   size_t _taken = 0;
   bool _haveBlock = false;
   bool _lastFilled = false;  // without a thread: fill() has made its last block
+  bool _threadTried = false;
   bool _ended = false;
   uint64_t _pos = 0;
   bool _eof = false;

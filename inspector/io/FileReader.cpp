@@ -52,10 +52,14 @@ void FileReader::start(int fd, bool owned) {
   _seekable = at != -1;
   _base = _seekable ? uint64_t(at) : 0;
   struct stat st;
+  const bool known = ::fstat(fd, &st) == 0;
   // A larger pipe buffer lets the writer hand over a megabyte at a time;
   // refused (a lower system limit), the pipe keeps its size.
-  if (::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) (void)::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
-  if (!_buf) _buf = std::make_unique<unsigned char[]>(kBufferSize);
+  if (known && S_ISFIFO(st.st_mode)) (void)::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
+  _endSeen = known && S_ISREG(st.st_mode) ? uint64_t(st.st_size) : UINT64_MAX;
+  // Made once and kept from file to file; every byte of it is written by a
+  // read before it is read.
+  if (!_buf) _buf = std::make_unique_for_overwrite<unsigned char[]>(kBufferSize);
   _eof = _error = false;
   _pos = _bufStart = 0;
   _bufLen = 0;
@@ -162,6 +166,15 @@ void FileReader::readAhead(size_t n) {
   const uint64_t end = _pos + n;
   // Asked in steps of half the distance, not at every read.
   if (_aheadEnd >= end + READ_AHEAD / 2) return;
+  // Nothing lies beyond a read that reaches the end of the file: a small
+  // file asks for nothing (and starts no thread), unless it has grown
+  // since (a file that is followed while it is written).
+  if (_base + end >= _endSeen) {
+    struct stat st;
+    if (::fstat(_fd, &st) != 0) return;
+    _endSeen = uint64_t(st.st_size);
+    if (_base + end >= _endSeen) return;
+  }
   const uint64_t from = std::max(_aheadEnd, end);
   _aheadEnd = end + READ_AHEAD;
   // The thread only speeds the reading up: without memory for it, the

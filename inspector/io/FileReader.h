@@ -123,6 +123,8 @@ class FileReader final : public ByteSource {
   bool _hintThread = true;   // hints go to _ahead
   std::unique_ptr<unsigned char[]> _buf;
   std::unique_ptr<ReadAhead> _ahead;  // made at the first hint
+  // The size of a regular file when last looked at (UINT64_MAX for others).
+  uint64_t _endSeen = UINT64_MAX;
 };
 
 }  // namespace morven

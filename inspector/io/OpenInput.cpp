@@ -38,9 +38,10 @@ std::unique_ptr<ByteSource> decompressed(std::unique_ptr<ByteSource> raw,
 }
 
 std::unique_ptr<ByteSource> openInput(const std::string& name, OpenFailure& failure,
-                                      const FollowSettings* follow) {
+                                      const FollowSettings* follow,
+                                      std::unique_ptr<FileReader> reader) {
   failure = OpenFailure::None;
-  auto file = std::make_unique<FileReader>();
+  std::unique_ptr<FileReader> file = reader ? std::move(reader) : std::make_unique<FileReader>();
   const bool opened = name == STANDARD_INPUT_NAME ? file->openStandardInput() : file->open(name);
   if (!opened) {
     failure = OpenFailure::Open;
@@ -57,6 +58,18 @@ std::unique_ptr<ByteSource> openInput(const std::string& name, OpenFailure& fail
   unsigned char first[4];
   const size_t n = file->peek(first, sizeof first);
   return decompressed(std::move(file), first, n, true);
+}
+
+std::unique_ptr<FileReader> closedReader(std::unique_ptr<ByteSource> input) {
+  std::unique_ptr<FileReader> file;
+  if (auto* plain = dynamic_cast<FileReader*>(input.get())) {
+    (void)input.release();
+    file.reset(plain);
+  } else if (input) {
+    file = input->releaseFile();
+  }
+  if (file) file->close();
+  return file;
 }
 
 }  // namespace morven

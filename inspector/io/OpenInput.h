@@ -32,12 +32,21 @@ struct FollowSettings;
 // source that must be read there).
 std::unique_ptr<ByteSource> decompressed(std::unique_ptr<ByteSource> raw,
                                          const unsigned char* first, size_t n, bool thread);
+class FileReader;
 
 // The input of the name, ready to read from its first byte; null with
 // failure (and errno) set when it cannot be opened. With follow, a named
 // file is followed while it is written (read as it is, not decompressed).
+// With a reader (closed, from closedReader), the file is opened in it.
 std::unique_ptr<ByteSource> openInput(const std::string& name, OpenFailure& failure,
-                                      const FollowSettings* follow = nullptr);
+                                      const FollowSettings* follow = nullptr,
+                                      std::unique_ptr<FileReader> reader = nullptr);
+
+// The plain file reader of an input that is done with (the input itself,
+// or the file under its decompressor), closed, for the next openInput: a
+// run over many files makes one read buffer and one hint thread, not one
+// per file. Null if the input has none.
+std::unique_ptr<FileReader> closedReader(std::unique_ptr<ByteSource> input);
 
 }  // namespace morven
 

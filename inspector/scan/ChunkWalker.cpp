@@ -47,7 +47,7 @@ void ChunkWalker::reset() {
 bool ChunkWalker::open(const std::string& fileName, bool reset) {
   startFile(fileName, reset);
   OpenFailure failure;
-  _source = openInput(fileName, failure, _follow);
+  _source = openInput(fileName, failure, _follow, std::move(_spareReader));
   if (failure == OpenFailure::Open) {
     tellProblem({ProblemKind::OpenFailed, 0, 0, fileName});
     _hasError = true;
@@ -70,7 +70,9 @@ bool ChunkWalker::open(std::unique_ptr<ByteSource> source, const std::string& na
 
 void ChunkWalker::startFile(const std::string& fileName, bool reset) {
   _plainFile = nullptr;
-  _source.reset();
+  // The reader of the file before serves the next one.
+  if (std::unique_ptr<FileReader> reader = closedReader(std::move(_source)))
+    _spareReader = std::move(reader);
   if (reset) this->reset();
   _fileName = fileName;
   // A new file starts a fresh walk, also without a reset: nothing of the

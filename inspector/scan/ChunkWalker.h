@@ -153,6 +153,9 @@ class ChunkWalker {
   // The source when it is a plain file of known size, called directly: the
   // walk over a file of small chunks makes two calls per chunk.
   FileReader* _plainFile = nullptr;
+  // The closed reader of the last file, with its read buffer and hint
+  // thread, for the next file opened.
+  std::unique_ptr<FileReader> _spareReader;
   // The size is known: from the start for a plain file, once it has ended
   // for a stream. Until then _fileSize is the largest offset there is.
   bool _sizeKnown = false;

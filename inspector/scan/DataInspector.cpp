@@ -14,7 +14,8 @@ DataInspector::DataInspector(const std::string& fileName, ChunkWalker::ProblemSi
   setFile(fileName, true);
 }
 
-DataInspector::DataInspector(bool allocBuffer) : _stream(_walker, allocBuffer) {
+DataInspector::DataInspector(bool allocBuffer)
+    : _stream(_walker, allocBuffer), _parallelFrom(PARALLEL_FROM_BYTES) {
   _walker.setProblemSink([this](const FileProblem& p) { tellProblem(p); });
   // The hit tallies count the data chunks of each file.
   _stream.setChunkHook([this] {
@@ -66,7 +67,7 @@ bool DataInspector::processNextPixel() {
 }
 
 void DataInspector::processAllPixels() {
-  tallyStream(_stream, _tallies, _threads, _pool);
+  tallyStream(_stream, _tallies, _threads, _pool, _parallelFrom);
 }
 
 void DataInspector::addTallies(const uint64_t* types, const uint64_t* pixels, const uint64_t* toas,

@@ -71,6 +71,9 @@ class DataInspector {
   bool setSource(std::unique_ptr<ByteSource> source, const std::string& name, bool reset);
   // Statistics-scan threads (0: one per core the process may use).
   void setThreads(int threads) { _threads = threads; }
+  // Files whose rest is smaller are tallied on the reading thread alone
+  // (see tallyStream); tests set 0 to put every file on the threads.
+  void setParallelFrom(uint64_t bytes) { _parallelFrom = bytes; }
 
   // ---- The statistics scan (see scan/StatisticsScan.h) ----------------------
   // The next packet into the tallies; false at the end of the stream.
@@ -92,6 +95,7 @@ class DataInspector {
   RunTallies _tallies;
   ProblemSink _problemSink;
   int _threads = 1;
+  uint64_t _parallelFrom;
   std::unique_ptr<ParallelTally> _pool;  // made at the first scan on several threads
 };
 

@@ -3,7 +3,9 @@
 #include "scan/StatisticsScan.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "format/Packet.h"
 #include "io/Cores.h"
@@ -87,12 +89,15 @@ bool tallyNextPacket(PacketStream& stream, RunTallies& tallies) {
 }
 
 void tallyStream(PacketStream& stream, RunTallies& tallies, int threads,
-                 std::unique_ptr<ParallelTally>& pool) {
+                 std::unique_ptr<ParallelTally>& pool, uint64_t parallelFrom) {
   if (threads == 0) threads = availableCores();
+  const ChunkWalker& walker = stream.walker();
+  const bool small = walker.sizeKnown() && walker.fileSize() >= walker.fileIndex() &&
+                     walker.fileSize() - walker.fileIndex() < parallelFrom;
   // The parallel scan reads the file itself, into the read buffer; words of
   // the caller's memory, and those still waiting in the buffer, are tallied
   // here first.
-  if (threads > 1 && !stream.fromMemory()) {
+  if (threads > 1 && !small && !stream.fromMemory()) {
     tallyWaitingWords(stream, tallies);
     if (tallyInParallel(stream, tallies, threads, pool)) return;
   }
@@ -105,21 +110,36 @@ void releasePool(std::unique_ptr<ParallelTally>& pool) {
   if (pool && !pool->usableHere()) (void)pool.release();
 }
 
-RunTallies::RunTallies()
-    : types(TYPE_COUNTERS, 0),
-      pixels(std::make_unique_for_overwrite<uint64_t[]>(PIXEL_COUNTERS)),
-      toas(std::make_unique_for_overwrite<uint64_t[]>(TOA_COUNTERS)) {
-  clear();
+namespace {
+
+uint64_t* zeroedCounters(size_t n) {
+  void* p = std::calloc(n, sizeof(uint64_t));
+  if (p == nullptr) throw std::bad_alloc();
+  return static_cast<uint64_t*>(p);
 }
 
+}  // namespace
+
+void RunTallies::Free::operator()(uint64_t* p) const {
+  std::free(p);
+}
+
+RunTallies::RunTallies()
+    : types(TYPE_COUNTERS, 0),
+      pixels(zeroedCounters(PIXEL_COUNTERS)),
+      toas(zeroedCounters(TOA_COUNTERS)),
+      _zero(true) {}
+
 void RunTallies::clear() {
+  if (hits) *hits = HitTotals();
+  if (_zero) return;
+  _zero = true;
   types.assign(TYPE_COUNTERS, 0);
   // memset, not a loop of word stores: a checked build (sanitizers, fuzz
   // targets) checks every store of a loop, and the fuzz targets reset for
   // every input.
   std::memset(pixels.get(), 0, PIXEL_COUNTERS * sizeof(uint64_t));
   std::memset(toas.get(), 0, TOA_COUNTERS * sizeof(uint64_t));
-  if (hits) *hits = HitTotals();
 }
 
 void RunTallies::keepHits(bool on) {
@@ -132,6 +152,7 @@ void RunTallies::keepHits(bool on) {
 
 void RunTallies::add(const uint64_t* moreTypes, const uint64_t* morePixels,
                      const uint64_t* moreToas) {
+  _zero = false;
   for (size_t i = 0; i < TYPE_COUNTERS; ++i) types[i] += moreTypes[i];
   for (size_t i = 0; i < PIXEL_COUNTERS; ++i) pixels[i] += morePixels[i];
   for (size_t i = 0; i < TOA_COUNTERS; ++i) toas[i] += moreToas[i];
