@@ -9,10 +9,10 @@
 // nothing but the one line "### Cannot merge NAME: WHY" for a named
 // document. Anything else aborts, so that libFuzzer keeps the input.
 //
-// The whole merge makes a fresh inspector and fresh sums, some megabytes
-// of zeroed counters, for every input: about thirty times the cost of
-// reading a document. The reader alone works on sums kept from input to
-// input, cleared with memset.
+// The whole merge makes a fresh inspector and fresh sums for every input,
+// as the command line does; their counters come from calloc and only the
+// pages the documents write are touched. The reader alone works on sums
+// kept from input to input, cleared where they were written.
 //
 // Option bytes:
 //   0  bit 0: the JSON report (--json)
@@ -25,7 +25,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -56,13 +55,13 @@ void checkRefusal(const std::string& out, const std::vector<morven::NamedDocumen
 // The reader on sums kept from input to input: a refusal must say why.
 void readAll(const std::vector<morven::NamedDocument>& docs) {
   static morven::MergeSums sums;
-  sums.useTallies();
-  for (std::vector<uint64_t>* tally : {&sums.types, &sums.pixels, &sums.toas})
-    std::memset(tally->data(), 0, tally->size() * sizeof(uint64_t));
+  sums.tallies.clear();
   sums.packets = 0;
   sums.chunkCounts.clear();
   sums.files.clear();
   sums.settings = nullptr;
+  sums.hits = morven::HitTotals();
+  sums.allHits = true;
   for (const morven::NamedDocument& d : docs) {
     const std::string why = morven::addStatisticsDocument(d.text, sums);
     if (why.empty()) continue;

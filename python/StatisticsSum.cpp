@@ -68,7 +68,6 @@ Statistics fromDocument(std::string document, double hotFactor, std::string sour
   if (why.empty() && !sums.allHits)
     why = "no hit tallies (tot, idle, chunk_hits, ...), which the quick-look figures need";
   if (!why.empty()) throw py::value_error("Cannot load " + source + ": " + why);
-  sums.useTallies();
   py::list errors;
   for (const MergedFile& f : sums.files) {
     for (const nlohmann::json& e : f.errors) {

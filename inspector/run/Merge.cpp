@@ -175,7 +175,6 @@ RunEnd merge(const RunSettings& s, const std::vector<std::string>& names,
     MergeSums sums;
     const bool needHits = !s.htmlFile.empty() || !s.hotPixelsFile.empty();
     const std::string refusal = addAll(names, read, options, needHits, sums);
-    sums.useTallies();  // no document at all: the sums of none
     if (!refusal.empty()) {
       out << refusal << std::endl;
       return out ? RunEnd::FileFailed : RunEnd::OutputFailed;
@@ -195,8 +194,7 @@ RunEnd merge(const RunSettings& s, const std::vector<std::string>& names,
 }  // namespace
 
 void addMergeSums(DataInspector& inspector, MergeSums& sums) {
-  inspector.addTallies(sums.types.data(), sums.pixels.data(), sums.toas.data(), sums.packets,
-                       sums.chunkCounts);
+  inspector.addTallies(sums.tallies, sums.packets, sums.chunkCounts);
   if (!sums.allHits) return;
   inspector.tallies().keepHits(true);
   *inspector.tallies().hits = std::move(sums.hits);

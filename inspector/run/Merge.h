@@ -56,7 +56,8 @@ RunEnd mergeStatisticsTexts(const RunSettings& s, const std::vector<NamedDocumen
 
 // The sums of documents (addStatisticsDocument) into the tallies of an
 // inspector of no file, as the merge reports them; the hit tallies too when
-// every document had them (they are moved out of the sums).
+// every document had them. The counters and the hit tallies are moved out
+// of the sums, not copied.
 void addMergeSums(DataInspector& inspector, MergeSums& sums);
 
 }  // namespace morven

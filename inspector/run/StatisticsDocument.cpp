@@ -500,22 +500,27 @@ Figures readStatistics(const json& doc, const std::vector<MergedFile>& files, bo
   }
 }
 
-void add(uint64_t& sum, uint64_t v, const std::string& name) {
-  if (!addTo(sum, v)) refuse("the sum of member " + name + " does not fit in 64 bits");
+// Adds v to the sum; the member's name is made only for the refusal.
+template <typename Name>
+void add(uint64_t& sum, uint64_t v, const Name& name) {
+  if (!addTo(sum, v)) refuse("the sum of member " + name() + " does not fit in 64 bits");
 }
 
 void addFigures(const Figures& f, MergeSums& sums) {
-  sums.useTallies();
-  add(sums.packets, f.packets, "statistics.packets");
+  const TallyCounters c = sums.tallies.counters();
+  add(sums.packets, f.packets, [] { return std::string("statistics.packets"); });
   for (size_t t = 0; t < TYPES; ++t)
-    add(sums.types[t], f.types[t], item("statistics.types", t) + ".count");
+    add(c.types[t], f.types[t], [t] { return item("statistics.types", t) + ".count"; });
   for (size_t i = 0; i < f.toas.size(); ++i)
-    add(sums.toas[f.toas[i].first], f.toas[i].second, item(item("statistics.toa.counts", i), 1));
+    add(c.toas[f.toas[i].first], f.toas[i].second,
+        [i] { return item(item("statistics.toa.counts", i), 1); });
   for (size_t i = 0; i < f.hits.size(); ++i)
-    add(sums.pixels[f.hits[i].first], f.hits[i].second, item(item("statistics.hits", i), 3));
+    add(c.pixels[f.hits[i].first], f.hits[i].second,
+        [i] { return item(item("statistics.hits", i), 3); });
   for (size_t i = 0; i < f.chunkCounts.size(); ++i) {
     const auto& [key, count] = f.chunkCounts[i];
-    add(sums.chunkCounts[key], count, item("statistics.chunk_counts", i) + ".count");
+    add(sums.chunkCounts[key], count,
+        [i] { return item("statistics.chunk_counts", i) + ".count"; });
   }
 }
 

@@ -17,6 +17,7 @@
 
 #include "scan/DataInspector.h"
 #include "scan/PacketTally.h"
+#include "scan/RunTallies.h"
 
 namespace morven {
 
@@ -39,18 +40,11 @@ struct MergedFile {
   nlohmann::json errors;  // [{"offset": unsigned, "message": string}, ...]
 };
 
-// The sums of the documents read so far. The tallies are made when the
-// first document is added (useTallies): a refused first document costs
-// no 2.5 MiB of zeros.
+// The sums of the documents read so far. Their counters come from calloc
+// (RunTallies): a merge pays only for the pages its documents write, and
+// hands them to the inspector that reports the sums without copying them.
 struct MergeSums {
-  std::vector<uint64_t> types;   // TYPE_COUNTER_COUNT
-  std::vector<uint64_t> pixels;  // PIXEL_COUNTER_COUNT
-  std::vector<uint64_t> toas;    // TOA_COUNTER_COUNT
-  void useTallies() {
-    types.resize(VX7_TYPE_CODES);
-    pixels.resize(VX7_PIXEL_INDEXES);
-    toas.resize(VX7_TOA_VALUES);
-  }
+  RunTallies tallies;  // types, pixels and ToA values; no hit tallies
   uint64_t packets = 0;
   std::map<uint64_t, uint64_t> chunkCounts;
   std::vector<MergedFile> files;

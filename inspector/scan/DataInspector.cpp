@@ -70,9 +70,9 @@ void DataInspector::processAllPixels() {
   tallyStream(_stream, _tallies, _threads, _pool, _parallelFrom);
 }
 
-void DataInspector::addTallies(const uint64_t* types, const uint64_t* pixels, const uint64_t* toas,
-                               uint64_t packets, const std::map<uint64_t, uint64_t>& chunkCounts) {
-  _tallies.add(types, pixels, toas);
+void DataInspector::addTallies(RunTallies& more, uint64_t packets,
+                               const std::map<uint64_t, uint64_t>& chunkCounts) {
+  _tallies.add(more);
   _stream.addDelivered(packets);
   for (const auto& [key, count] : chunkCounts) _walker.chunkTypeCounters()[key] += count;
 }

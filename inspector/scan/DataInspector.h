@@ -81,10 +81,11 @@ class DataInspector {
   // The rest of the stream into the tallies, on the run's threads.
   void processAllPixels();
   // Adds tallies gathered elsewhere (statistics documents of other runs) to
-  // this object's: types[256], pixels[PIXEL_COUNTERS] and toas[TOA_COUNTERS]
-  // per index, the packet total and the chunk counts per key.
-  void addTallies(const uint64_t* types, const uint64_t* pixels, const uint64_t* toas,
-                  uint64_t packets, const std::map<uint64_t, uint64_t>& chunkCounts);
+  // this object's: the counters (taken over, not copied, while this
+  // object's are all zero; more is then left all zero), the packet total
+  // and the chunk counts per key.
+  void addTallies(RunTallies& more, uint64_t packets,
+                  const std::map<uint64_t, uint64_t>& chunkCounts);
 
  private:
   void startFile();

@@ -42,8 +42,10 @@ struct RunTallies {
   void clear();
   // Keeps the hit tallies (cleared) or drops them.
   void keepHits(bool on);
-  // Adds counts gathered elsewhere, arrays of the sizes above.
-  void add(const uint64_t* moreTypes, const uint64_t* morePixels, const uint64_t* moreToas);
+  // Adds the counters of more (not its hit tallies). While these counters
+  // are all zero, the two swap their counters instead: the sum is more's,
+  // and no page of it is copied or touched.
+  void add(RunTallies& more);
 
  private:
   // No counter has been handed out for writing since the last clear.

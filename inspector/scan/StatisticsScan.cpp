@@ -150,12 +150,19 @@ void RunTallies::keepHits(bool on) {
   }
 }
 
-void RunTallies::add(const uint64_t* moreTypes, const uint64_t* morePixels,
-                     const uint64_t* moreToas) {
-  _zero = false;
-  for (size_t i = 0; i < TYPE_COUNTERS; ++i) types[i] += moreTypes[i];
-  for (size_t i = 0; i < PIXEL_COUNTERS; ++i) pixels[i] += morePixels[i];
-  for (size_t i = 0; i < TOA_COUNTERS; ++i) toas[i] += moreToas[i];
+void RunTallies::add(RunTallies& more) {
+  if (more._zero) return;
+  if (_zero) {
+    types.swap(more.types);
+    pixels.swap(more.pixels);
+    toas.swap(more.toas);
+    _zero = false;
+    more._zero = true;
+    return;
+  }
+  for (size_t i = 0; i < TYPE_COUNTERS; ++i) types[i] += more.types[i];
+  for (size_t i = 0; i < PIXEL_COUNTERS; ++i) pixels[i] += more.pixels[i];
+  for (size_t i = 0; i < TOA_COUNTERS; ++i) toas[i] += more.toas[i];
 }
 
 }  // namespace morven
