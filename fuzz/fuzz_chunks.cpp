@@ -12,9 +12,13 @@
 //             with further nextChunk calls after each end of the walk (a
 //             call after a rejected header seeks over its payload and
 //             goes on)
-//      bits 3 and 4 both set: build a new inspector with a file name and a
-//             read buffer (else one inspector serves every input, reset
-//             by the run: building one costs more than most walks)
+//      bits 3 and 4 both set: the inspector with a read buffer, built
+//             once with the file name (whose path never changes) and
+//             opened on the file with a reset for every input, as that
+//             constructor does; with bit 1 as well, a new inspector
+//             without a buffer, destroyed after the run (the 16 MiB
+//             buffer would cost more than most walks). Else one inspector
+//             without a buffer, made once and reset by the run.
 //      bit 4 alone: the JSON report instead (the run of runReport with
 //             json; bit 2 is then not used)
 //      bit 5: no -f (chunk list)   bit 6: no -j (JSON texts)
@@ -90,9 +94,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   out.str("");
   out.clear();
   out.copyfmt(pristine);
-  if ((options & 0x18) == 0x18) {
-    morven::DataInspector inspector(file.path());
+  if ((options & 0x1A) == 0x1A) {
+    morven::DataInspector inspector(false);
     checkRun(inspector, s, files, walkAgain, out);
+    return 0;
+  }
+  if ((options & 0x18) == 0x18) {
+    static morven::DataInspector buffered(file.path());
+    buffered.setFile(file.path(), true);
+    checkRun(buffered, s, files, walkAgain, out);
     return 0;
   }
   static morven::DataInspector inspector(false);
