@@ -15,9 +15,9 @@
 //      bits 3 and 4 both set: the inspector with a read buffer, built
 //             once with the file name (whose path never changes) and
 //             opened on the file with a reset for every input, as that
-//             constructor does; with bit 1 as well, a new inspector
-//             without a buffer, destroyed after the run (the 16 MiB
-//             buffer would cost more than most walks). Else one inspector
+//             constructor does; with bits 1 and 2 as well, a new
+//             inspector without a buffer, destroyed after the run (the
+//             16 MiB buffer would cost more than most walks). Else one inspector
 //             without a buffer, made once and reset by the run.
 //      bit 4 alone: the JSON report instead (the run of runReport with
 //             json; bit 2 is then not used)
@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   out.str("");
   out.clear();
   out.copyfmt(pristine);
-  if ((options & 0x1A) == 0x1A) {
+  if ((options & 0x1E) == 0x1E) {
     morven::DataInspector inspector(false);
     checkRun(inspector, s, files, walkAgain, out);
     return 0;
