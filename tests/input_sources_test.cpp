@@ -384,10 +384,16 @@ TEST(InputThreads, SmallFilesStartNone) {
     }
   }
   walk(inspector, dir.file("big.mv"));
-  EXPECT_EQ(threadsHere(), before + 1) << "the hint thread of a large file";
+  const size_t withHints = threadsHere();
+  // ThreadSanitizer's runtime starts a thread of its own with the first
+  // thread a program starts.
+#ifndef __SANITIZE_THREAD__
+  EXPECT_EQ(withHints, before + 1) << "the hint thread of a large file";
+#endif
+  EXPECT_GT(withHints, before) << "the hint thread of a large file";
   for (const char* name : {"s.mv.zst", "big.mv", "s.mv"}) {
     walk(inspector, dir.file(name));
-    EXPECT_EQ(threadsHere(), before + 1) << name;
+    EXPECT_EQ(threadsHere(), withHints) << name;
   }
 }
 
