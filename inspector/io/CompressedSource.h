@@ -70,7 +70,7 @@ class CompressedSource : public ByteSource {
   bool error() const override { return _error; }
   std::string errorText() const override { return _error ? _errorText : std::string(); }
   uint64_t compressedBytes() const override;
-  bool compressedTotal(uint64_t& bytes) const override { return _raw->knownSize(bytes); }
+  bool compressedTotal(uint64_t& bytes) const override { return _raw && _raw->knownSize(bytes); }
   void verifyToEnd() override;
   uint64_t errorOffset() const override { return _failOffset != NO_OFFSET ? _failOffset : _pos; }
   std::unique_ptr<FileReader> releaseFile() override;
